@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build, test and plot pdpcell.
+set -euo pipefail
+
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+command -v make >/dev/null 2>&1 || need+=(make)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+if [ "${PDPCELL_SKIP_PLOT_DEPS:-0}" != 1 ]; then
+  /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || need+=(python3-numpy)
+  /usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || need+=(python3-matplotlib)
+fi
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
+fi

@@ -1,0 +1,16 @@
+#pragma once
+// Potential of the cell with the whole gas region as one floating, uncharged
+// equipotential conductor: the state whose wall charges make the gap field-free.
+namespace floating_gap {
+
+constexpr double OMEGA_SUSTAIN = 1.66;
+constexpr double SUSTAIN_TOLERANCE = 1.8981373203947365e-08;  // V
+constexpr double SUSTAIN_RATIO_TOLERANCE = 1e-06;
+
+extern double gap_potential;     // V
+extern double gap_coupling_sum;  // sum of the gas-node weights, 1/cm^2
+
+void setup_sustain_coefficients();
+void solve_floating_gap();
+
+}  // namespace floating_gap

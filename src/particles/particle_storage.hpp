@@ -1,0 +1,44 @@
+#pragma once
+// PARTICLE_STORAGE: the ion store and the electron store. Each is a
+// fixed-capacity table of slots (numbered from 1) held as one array per field,
+// with a cursor that the record operations address. New records are appended
+// at the end; dead slots (w = 0) stay until a compaction squeezes them out.
+namespace PARTICLE_STORAGE {
+
+constexpr int ION_CAPACITY = 450000;       // slots; holds 449,999 records
+constexpr int ELECTRON_CAPACITY = 100000;  // slots; holds 99,999 records
+
+// One particle record, fields in their fixed order.
+struct Particle {
+    double w;        // signed charge carried, C; 0 marks a dead slot
+    double t;        // the particle's own clock, s
+    double x, y, z;  // cm
+    double vx, vy, vz;  // cm/s
+    int species;     // ions: 1 Ne+, 2 Xe+; electrons: origin code
+};
+
+struct Store {
+    int capacity;
+    int count;   // highest slot in use, dead slots included
+    int cursor;  // slot the record operations address
+    // Per-slot fields, indexed 1..capacity-1 (index 0 unused).
+    double *w, *t, *x, *y, *z, *vx, *vy, *vz;
+    int *species, *alive;
+};
+
+extern Store ions;
+extern Store electrons;
+
+void add_particle(Store& s, double w, double t, double x, double y, double z,
+                  double vx, double vy, double vz, int species);
+void rewind(Store& s);
+void advance(Store& s);
+bool get_current(const Store& s, Particle& p);
+void set_current(Store& s, const Particle& p);
+void delete_current(Store& s);
+void compact(Store& s);
+
+// Empties both stores, as at program start.
+void reset();
+
+}  // namespace PARTICLE_STORAGE
