@@ -27,17 +27,6 @@ void print_usage(std::FILE* out) {
         out);
 }
 
-// After the run the program waits at a prompt until interrupted; a batch job
-// whose standard input ends gets exit status 0 instead of a hang.
-void pause_until_interrupted() {
-    std::string line;
-    for (;;) {
-        std::fputs(" Press Ctr-C to terminate...\n", stdout);
-        std::fflush(stdout);
-        if (!std::getline(std::cin, line)) return;
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +66,6 @@ int main(int argc, char** argv) {
         return pdp::FATAL_EXIT_STATUS;
     }
     if (max_steps > 0) return 0;
-    pause_until_interrupted();
+    driver::pause_until_interrupted(std::cin);
     return 0;
 }

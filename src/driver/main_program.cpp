@@ -70,6 +70,14 @@ void write_log_line(std::FILE* log) {
     std::fflush(log);  // a killed run keeps whole lines
 }
 
+void pause_until_interrupted(std::istream& in) {
+    std::string line;
+    do {
+        std::printf("%s\n", fortran::FreeLine().item("Press Ctr-C to terminate...").str().c_str());
+        std::fflush(stdout);
+    } while (std::getline(in, line));
+}
+
 void run_simulation(int max_steps) {
     random_numbers::set_seed(1100, 550);
     std::int32_t s1, s2;

@@ -2,6 +2,7 @@
 // The simulated clock: start-up in its fixed order, then the time loop with
 // its schedule of periodic tasks and the run log "general.txt".
 #include <cstdio>
+#include <istream>
 
 namespace driver {
 
@@ -26,6 +27,11 @@ double processor_time();
 // Start-up, the time loop and the closing of files. max_steps > 0 stops the
 // loop after that step. Returns normally; errors unwind as pdp::FatalError.
 void run_simulation(int max_steps);
+
+// After the run: writes the prompt "Press Ctr-C to terminate..." and waits
+// for a line, again after every line, until interrupted. A batch job whose
+// input ends leaves here (and the program exits 0) instead of hanging.
+void pause_until_interrupted(std::istream& in);
 
 // One run-log line: I8, F12.4, 3F10.2, I10, I10, F12.4.
 void write_log_line(std::FILE* log);

@@ -1,0 +1,142 @@
+// The program as a user runs it: the real binary in a scratch folder.
+#include "driver/main_program.hpp"
+
+#include "common/fortran_format.hpp"
+#include "common/temp_folder.hpp"
+#include "electrons/electron_mover.hpp"
+#include "input/electrode_voltages.hpp"
+#include "particles/particle_storage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RunResult {
+    int status;
+    std::string output;
+};
+
+// Runs the binary with arguments (and shell redirections) in the current folder.
+RunResult run_pdpcell(const std::string& arguments) {
+    const std::string command = std::string(PDPCELL_BINARY) + " " + arguments + " 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    RunResult result{-1, {}};
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) result.output.append(buf, n);
+    const int raw = pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
+}
+
+void copy_example_case() {
+    const std::filesystem::path example = std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
+    for (const char* name : {"input_file.txt", "Vdata.txt"})
+        std::filesystem::copy_file(example / name, name);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+TEST(RunLog, LineLayoutIsI8F12p4ThreeF10p2TwoI10F12p4) {
+    driver::reset_all();
+    driver::nstep = 21;
+    driver::t = 2.0e-9;
+    electrodes::electrode_voltage[1] = 180.0;
+    electrodes::electrode_voltage[2] = -12.345;
+    electrodes::electrode_voltage[3] = 0.0;
+    PARTICLE_STORAGE::ions.count = 46;
+    PARTICLE_STORAGE::electrons.count = 1234;
+    driver::start_cpu = 1.0;
+    driver::current_cpu = 3.25;
+    std::FILE* f = std::tmpfile();
+    driver::write_log_line(f);
+    std::rewind(f);
+    char buf[200];
+    ASSERT_NE(std::fgets(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "      21      0.0020    180.00    -12.35      0.00        46      1234      2.2500\n");
+    std::fclose(f);
+    driver::reset_all();
+}
+
+TEST(Binary, MaxStepsStopsAfterThatStepAndExitsWithoutThePause) {
+    TempFolder folder;
+    copy_example_case();
+    const RunResult r = run_pdpcell("--max-steps 45 </dev/null");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("Press Ctr-C"), std::string::npos);
+    const std::vector<std::string> log = lines_of(TempFolder::read("general.txt"));
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0], " nstep     Time_mks        Vs1        Vs2       Vaddr     Ions     Elecs     cpu_time");
+    // Steps 1, 21, 41; 45 seeded pairs plus one at step 1.
+    EXPECT_EQ(log[1].substr(0, 8), "       1");
+    EXPECT_EQ(log[2].substr(0, 20), "      21      0.0020");
+    EXPECT_EQ(log[3].substr(0, 8), "      41");
+    for (std::size_t n = 1; n < log.size(); ++n) EXPECT_EQ(log[n].size(), 82u) << log[n];
+    EXPECT_NE(r.output.find(" h1,h2,h3= 2.0000000000000001E-04 5.0000000000000001E-04 1.0000000000000000E-03\n"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists("control_file.txt"));
+}
+
+TEST(Binary, SeedPairsAreLoggedEveryTwoHundredSteps) {
+    TempFolder folder;
+    copy_example_case();
+    // With the physics in place electrons multiply; the ion count still starts
+    // at 45 + 1 and the seeding alone adds one pair at step 201.
+    const RunResult r = run_pdpcell("--max-steps 1 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::vector<std::string> log = lines_of(TempFolder::read("general.txt"));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].substr(50, 10), "        46");
+    EXPECT_EQ(log[1].substr(60, 10), "        46");
+}
+
+TEST(Pause, PromptsAfterEveryLineAndReturnsAtEndOfInput) {
+    std::istringstream input("\nanything\n");
+    testing::internal::CaptureStdout();
+    driver::pause_until_interrupted(input);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              " Press Ctr-C to terminate...\n Press Ctr-C to terminate...\n Press Ctr-C to terminate...\n");
+}
+
+TEST(Binary, OptionsAndUsageErrors) {
+    TempFolder folder;
+    RunResult r = run_pdpcell("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.rfind("pdpcell ", 0), 0u);
+    r = run_pdpcell("--frobnicate");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("unknown option '--frobnicate'"), std::string::npos);
+    r = run_pdpcell("--max-steps zero");
+    EXPECT_EQ(r.status, 2);
+    r = run_pdpcell("--max-steps");
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {
+    TempFolder folder;
+    RunResult r = run_pdpcell("</dev/null");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("ERROR: Can't open file: input_file.txt\n"), std::string::npos);
+    EXPECT_EQ(r.output.find("Press Ctr-C"), std::string::npos);
+
+    copy_example_case();
+    TempFolder::write("input_file.txt", "only one line\n");
+    r = run_pdpcell("--max-steps 1 </dev/null");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("line 49"), std::string::npos) << r.output;
+}

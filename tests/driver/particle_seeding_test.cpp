@@ -1,0 +1,111 @@
+#include "driver/particle_seeding.hpp"
+
+#include "common/temp_folder.hpp"
+#include "input/cell_geometry.hpp"
+#include "input/file_units.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "particles/particle_storage.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace PARTICLE_STORAGE;
+
+namespace {
+
+struct Seeding : ::testing::Test {
+    TempFolder folder;
+    void SetUp() override {
+        FILE_MANAGER::reset();
+        mesh::reset();
+        PARTICLE_STORAGE::reset();
+        TempFolder::write("input_file.txt", "");
+        testing::internal::CaptureStdout();
+        geometry::build_geometry();
+        testing::internal::GetCapturedStdout();
+        random_numbers::set_seed(1100, 550);
+    }
+    void TearDown() override {
+        FILE_MANAGER::reset();
+        PARTICLE_STORAGE::reset();
+    }
+};
+
+// Number of draws between two generator states, by stepping a copy.
+int draws_between(std::int32_t a1, std::int32_t a2, std::int32_t b1, std::int32_t b2) {
+    random_numbers::set_seed(a1, a2);
+    for (int n = 0; n <= 1000; ++n) {
+        std::int32_t s1, s2;
+        random_numbers::get_seed(s1, s2);
+        if (s1 == b1 && s2 == b2) return n;
+        random_numbers::draw_uniform();
+    }
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(Seeding, InitialPairsSitOverTheSecondSustainElectrodeAtRest) {
+    mesh::wall_charge_x[mesh::padded(15, 80, 3)] = 1.0;
+    seeding::seed_initial_particles();
+    EXPECT_EQ(seeding::first_seed_row(), 76);
+    ASSERT_EQ(ions.count, 45);
+    ASSERT_EQ(electrons.count, 45);
+    for (int n = 1; n <= 45; ++n) {
+        const int j = 75 + n;
+        EXPECT_DOUBLE_EQ(ions.x[n], 0.0031);
+        EXPECT_DOUBLE_EQ(ions.y[n], (j + 0.5) * mesh::dy);
+        EXPECT_DOUBLE_EQ(ions.z[n], 0.0025);
+        EXPECT_EQ(ions.w[n], mesh::ELECTRON_CHARGE);
+        EXPECT_EQ(ions.species[n], 2);
+        EXPECT_EQ(electrons.w[n], -mesh::ELECTRON_CHARGE);
+        EXPECT_EQ(electrons.species[n], 0);
+        EXPECT_EQ(electrons.y[n], ions.y[n]);
+        EXPECT_EQ(electrons.t[n], 0.0);
+        EXPECT_EQ(electrons.vx[n], 0.0);
+        EXPECT_EQ(electrons.vy[n], 0.0);
+        EXPECT_EQ(electrons.vz[n], 0.0);
+    }
+    EXPECT_EQ(mesh::wall_charge_x[mesh::padded(15, 80, 3)], 0.0);
+    // input_file.txt is closed again.
+    EXPECT_EQ(FILE_MANAGER::recorded_name(FILE_MANAGER::FIRST_UNIT), "");
+}
+
+TEST_F(Seeding, InitialSeedingTakesThreeDrawsPerElectron) {
+    seeding::seed_initial_particles();
+    std::int32_t s1, s2;
+    random_numbers::get_seed(s1, s2);
+    EXPECT_EQ(draws_between(1100, 550, s1, s2), 135);
+}
+
+TEST_F(Seeding, PeriodicPairSharesOnePlaceInsideTheSeedLayer) {
+    const double time = 2.0e-8;
+    std::int32_t a1, a2, b1, b2;
+    for (int call = 0; call < 300; ++call) {
+        random_numbers::get_seed(a1, a2);
+        const double u1 = random_numbers::draw_uniform();
+        const double u2 = random_numbers::draw_uniform();
+        random_numbers::set_seed(a1, a2);
+        seeding::seed_particles(time);
+        random_numbers::get_seed(b1, b2);
+        const int n = ions.count;
+        ASSERT_EQ(electrons.count, n);
+        const int j = static_cast<int>(76 + 44 * u1);
+        const int k = static_cast<int>(7 * u2);
+        ASSERT_GE(j, 76);
+        ASSERT_LE(j, 119);  // row j0 + 44 is reserved to the initial seeding
+        ASSERT_LE(k, 6);
+        EXPECT_DOUBLE_EQ(ions.y[n], (j + 0.5) * mesh::dy);
+        EXPECT_DOUBLE_EQ(ions.z[n], mesh::zlow + (k + 0.5) * mesh::dz);
+        EXPECT_EQ(ions.t[n], time);
+        EXPECT_EQ(electrons.x[n], ions.x[n]);
+        EXPECT_EQ(electrons.y[n], ions.y[n]);
+        EXPECT_EQ(electrons.z[n], ions.z[n]);
+        EXPECT_EQ(electrons.t[n], time);
+        EXPECT_EQ(electrons.vx[n], 0.0);
+        if (call < 3) {
+            EXPECT_EQ(draws_between(a1, a2, b1, b2), 5);
+        }
+        random_numbers::set_seed(b1, b2);
+    }
+}

@@ -1,0 +1,123 @@
+#include "particles/particle_storage.hpp"
+
+#include "common/fatal_error.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace PARTICLE_STORAGE;
+
+namespace {
+
+struct Storage : ::testing::Test {
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+};
+
+// Appends a record whose fields all derive from tag, so that moves are visible.
+void add_tagged(Store& s, double tag) {
+    add_particle(s, tag, tag + 0.1, tag + 0.2, tag + 0.3, tag + 0.4, tag + 0.5, tag + 0.6, tag + 0.7,
+                 static_cast<int>(tag));
+}
+
+void delete_slot(Store& s, int slot) {
+    s.cursor = slot;
+    delete_current(s);
+}
+
+}  // namespace
+
+TEST_F(Storage, CapacityRefusesTheLastSlot) {
+    ions.count = ION_CAPACITY - 2;  // 449,998 records already
+    add_tagged(ions, 1.0);
+    EXPECT_EQ(ions.count, 449999);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(add_tagged(ions, 2.0), pdp::FatalError);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: There is not enough space in PARTICLE_STORAGE. Terminating\n");
+    EXPECT_EQ(ions.count, 449999);
+
+    electrons.count = ELECTRON_CAPACITY - 2;
+    add_tagged(electrons, 1.0);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(add_tagged(electrons, 2.0), pdp::FatalError);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST_F(Storage, WalkReadsRewritesAndStopsPastTheEnd) {
+    add_tagged(electrons, 1.0);
+    add_tagged(electrons, 2.0);
+    rewind(electrons);
+    Particle p{};
+    ASSERT_TRUE(get_current(electrons, p));
+    EXPECT_EQ(p.w, 1.0);
+    EXPECT_EQ(p.vz, 1.7);
+    EXPECT_EQ(p.species, 1);
+    p.x = 9.0;
+    set_current(electrons, p);
+    advance(electrons);
+    advance(electrons);
+    Particle untouched{-1, -1, -1, -1, -1, -1, -1, -1, -1};
+    EXPECT_FALSE(get_current(electrons, untouched));
+    EXPECT_EQ(untouched.w, -1.0);
+    EXPECT_EQ(untouched.species, -1);
+    EXPECT_EQ(electrons.x[1], 9.0);
+}
+
+TEST_F(Storage, DeleteMarksDeadAndLeavesTheOtherFields) {
+    delete_current(ions);  // empty store: nothing happens
+    EXPECT_EQ(ions.alive[1], 0);
+    add_tagged(ions, 3.0);
+    rewind(ions);
+    delete_current(ions);
+    Particle p{};
+    ASSERT_TRUE(get_current(ions, p));  // dead slots are still returned
+    EXPECT_EQ(p.w, 0.0);
+    EXPECT_EQ(p.x, 3.2);
+    EXPECT_EQ(ions.alive[1], 0);
+}
+
+TEST_F(Storage, CompactionFillsHolesFromTheTop) {
+    for (int n = 1; n <= 4; ++n) add_tagged(ions, n);
+    delete_slot(ions, 1);
+    delete_slot(ions, 3);
+    ions.cursor = 4;
+    compact(ions);
+    EXPECT_EQ(ions.count, 2);
+    EXPECT_EQ(ions.w[1], 4.0);
+    EXPECT_EQ(ions.species[1], 4);
+    EXPECT_EQ(ions.vz[1], 4.7);
+    EXPECT_EQ(ions.w[2], 2.0);
+    EXPECT_EQ(ions.cursor, 4);  // compaction leaves the cursor alone
+    EXPECT_EQ(ions.alive[1] + ions.alive[2], 2);
+}
+
+TEST_F(Storage, CompactionOfDeadTopOnlyLowersTheCount) {
+    for (int n = 1; n <= 5; ++n) add_tagged(electrons, n);
+    delete_slot(electrons, 4);
+    delete_slot(electrons, 5);
+    compact(electrons);
+    EXPECT_EQ(electrons.count, 3);
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(electrons.w[n], n);
+}
+
+TEST_F(Storage, CompactionKeepsExactlyTheLiveRecords) {
+    // A mixed pattern: every live tag survives once, nothing dead remains.
+    const int pattern[] = {0, 1, 1, 0, 0, 1, 0, 1, 1, 0, 1, 0};
+    int live = 0;
+    for (int n = 1; n <= 12; ++n) add_tagged(electrons, n);
+    for (int n = 1; n <= 12; ++n) {
+        if (pattern[n - 1] == 0) delete_slot(electrons, n);
+        else ++live;
+    }
+    compact(electrons);
+    ASSERT_EQ(electrons.count, live);
+    int seen[13] = {};
+    for (int n = 1; n <= electrons.count; ++n) {
+        EXPECT_EQ(electrons.alive[n], 1);
+        const int tag = electrons.species[n];
+        EXPECT_EQ(pattern[tag - 1], 1);
+        EXPECT_EQ(electrons.w[n], tag);
+        ++seen[tag];
+    }
+    for (int n = 1; n <= 12; ++n) EXPECT_EQ(seen[n], pattern[n - 1]);
+}
