@@ -178,9 +178,3 @@ TEST_F(ElectrodeVoltages, WavesAddToTheInterpolatedValueOnlyInsideTheTable) {
     update_electrode_voltages(5e-8, DT);  // inside both windows but before the table
     EXPECT_EQ(electrode_voltage[1], -1.0);
 }
-
-TEST_F(ElectrodeVoltages, NoTableLeavesVoltagesAlone) {
-    electrode_voltage[1] = 42.0;
-    update_electrode_voltages(1e-6, DT);
-    EXPECT_EQ(electrode_voltage[1], 42.0);
-}
