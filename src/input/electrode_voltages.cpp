@@ -1,13 +1,76 @@
 #include "input/electrode_voltages.hpp"
 
+#include "common/fatal_error.hpp"
+#include "input/voltage_file.hpp"
+
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 
 namespace electrodes {
 
 double electrode_voltage[41];
 
-// Filled in by the waveform work: table interpolation, sine and meander.
-void update_electrode_voltages(double, double) {}
+namespace {
+
+constexpr double TWO_PI = 6.2831853071796;
+
+// True strictly inside the window; its ends and a window of zero length add nothing.
+bool inside(double t, double start, double end) { return (t - start) * (t - end) < 0.0; }
+
+}  // namespace
+
+void update_electrode_voltages(double t, double) {
+    using namespace voltage_file;
+    const int rows = NDATAVMAX;
+    if (rows < 1) return;  // no table read: the voltages keep their values
+    if (voltage_time.size() != static_cast<std::size_t>(rows) || n_electrodes < 0 ||
+        n_electrodes > MAX_ELECTRODES ||
+        voltage_table.size() != static_cast<std::size_t>(rows) * static_cast<std::size_t>(n_electrodes))
+        pdp::fatal("ERROR: voltage table sizes disagree with NDATAVMAX and the number of electrodes");
+    const double* time = voltage_time.data();  // row r at time[r - 1]
+    const double first = time[0];
+    const double last = time[rows - 1];
+
+    // The interval [time(i), time(i+1)) that holds t: i is the last row not
+    // after t, so a zero-length interval is never chosen. Found once for all
+    // electrodes.
+    const int i = static_cast<int>(std::upper_bound(time, time + rows, t) - time);
+    const bool interpolate = i >= 1 && i < rows;
+    double s = 0.0;
+    if (interpolate) s = (t - time[i - 1]) / (time[i] - time[i - 1]);
+
+    // Only inside the table's time range are the waves added.
+    const bool in_range = first <= t && t <= last;
+    const bool sine_on = in_range && sin_flag != 0 && inside(t, sin_t_start, sin_t_end);
+    const bool meander_on = in_range && meander_flag != 0 && inside(t, meander_t_start, meander_t_end);
+
+    for (int e = 1; e <= n_electrodes; ++e) {
+        const std::size_t col = static_cast<std::size_t>(e - 1);
+        if (interpolate) {
+            const double v_i = voltage_table[static_cast<std::size_t>(i - 1) * n_electrodes + col];
+            const double v_next = voltage_table[static_cast<std::size_t>(i) * n_electrodes + col];
+            electrode_voltage[e] = (1.0 - s) * v_i + s * v_next;
+        } else if (t == last) {
+            // The end of the last interval: its row value, not a stale one.
+            electrode_voltage[e] = voltage_table[static_cast<std::size_t>(rows - 1) * n_electrodes + col];
+        }
+        // Outside the table the voltage keeps its previous value.
+
+        // Outside a window a wave adds nothing; skipping it rather than
+        // multiplying by 0 keeps an overflowing exponential from making NaN.
+        if (sine_on)
+            electrode_voltage[e] += sin_amplitude[e] * std::exp(-(t - sin_t_start) / sin_tau) *
+                                    std::sin((t - sin_shift[e]) * TWO_PI / sin_period[e]);
+        if (meander_on) {
+            // Phase within the period, with the sign of t; the first
+            // dutyfactor of the period, end point included, is at Vlow.
+            const double phase = t - std::trunc(t / Ti[e]) * Ti[e];
+            const double level = phase <= dutyfactor[e] * Ti[e] ? Vlow[e] : Vhigh[e];
+            electrode_voltage[e] += std::exp(-(t - meander_t_start) / meander_tau) * level;
+        }
+    }
+}
 
 void reset() { std::fill(electrode_voltage, electrode_voltage + 41, 0.0); }
 
