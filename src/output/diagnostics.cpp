@@ -92,7 +92,7 @@ void print_diagnostics() {
     put(" Vs1=  " + F(v[1], 9, 2) + X(10) + "Vs2= " + F(v[2], 9, 2) + X(10) + "Vadd=  " + F(v[3], 9, 2));
     put(FreeLine().item("DIAGNOSTICS:").str());
 
-    // Total ion charge in units of e, per cm of cell width.
+    // Ions per cm of depth in e, summed over every z plane (no dz).
     double total = 0.0;
     for (int m = 0; m < 2 * NODE_COUNT; ++m) total += ion_density[m];
     put(X(40) + "Qvolume " + X(1) + ES(total * dx * dy * INV_ELECTRON_CHARGE, 23, 16));

@@ -119,13 +119,10 @@ class ReadSliceFile(Folder):
         cases = {
             "empty": ("", "it is empty"),
             "run log": (log_text([(1, 0.0, 0, 0, 0, 46, 46, 0.0)]), "line 1: expected 'scalar"),
-            "binary": ("\x89PNG\r\n\x1a\n\x00\x00", "line 1"),
             "vector": (good.replace(" 1\n", " 2\n", 1), "line 2"),
-            "grid line": (good.replace("x,y: (cm)", "x,q: (cm)"), "line 3"),
             "dimensions": ("".join(rows[:5] + [" 4  three\n"] + rows[6:]), "line 6"),
             "short block in the middle": ("".join(rows[:10] + rows[12:]), "line 7: time block with 1 rows instead of 3"),
             "short row": ("".join(rows[:9] + [" 1.0000E+00  2.0000E+00\n"] + rows[10:]), "line 10: 2 values"),
-            "text in a row": ("".join(rows[:9] + [" 1.0 2.0 abc 4.0\n"] + rows[10:]), "line 10"),
             "header cut": ("".join(rows[:3]), "line 4: the header ends early"),
         }
         for name, (text, reason) in cases.items():
