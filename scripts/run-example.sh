@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds pdpcell and runs the bundled example case in run/example/, bounded by
-# a step limit so that it finishes in a few minutes.
+# a step limit so that it finishes in a few minutes, and draws its results
+# into run/example/plots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 STEPS="${1:-3000}"
@@ -16,3 +17,11 @@ echo "Example run finished after $STEPS steps. Outputs are in run/example/:"
 echo "  console.txt (console output), general.txt (run log), control_file.txt,"
 echo "  SUSTAIN_STATE.txt, OUT_*.2Ddata (slices)"
 tail -n 5 general.txt
+
+# The pictures: the last slice of each file and the run log, as PNG images.
+if /usr/bin/python3 -c 'import numpy, matplotlib' >/dev/null 2>&1; then
+  /usr/bin/python3 ../../scripts/plot_results.py . --out plots
+  echo "Plots are in run/example/plots/."
+else
+  echo "No plots: /usr/bin/python3 lacks numpy or matplotlib (run scripts/install-deps.sh)."
+fi

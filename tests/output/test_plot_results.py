@@ -1,0 +1,192 @@
+"""Reader of the plotting tool on small slice files and run logs written here."""
+
+import contextlib
+import io
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import numpy as np
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+import plot_results  # noqa: E402
+
+
+def es(value):
+    """ES12.4 as the simulator writes it (three exponent digits drop the E)."""
+    mantissa, exponent = f"{value:.4E}".split("E")
+    e = int(exponent)
+    return (f"{mantissa}E{e:+03d}" if abs(e) < 100 else f"{mantissa}{e:+04d}").rjust(12)
+
+
+def slice_text(quantity, blocks, top=False, columns=4, rows=3):
+    """A slice file in the simulator's layout; blocks is [(time, 2-D array)]."""
+    kind = "z" if top else "y"
+    text = "scalar = 1 or vector = 2:\n 1\n"
+    text += f"Grid size, x,{kind}: (cm)\n"
+    text += f"{(columns - 1) * 0.0005:11.8f}  {(rows - 1) * 0.0002:11.8f}\n"
+    text += f"Array dimensions:  (nx, n{kind})\n"
+    text += f"{columns:4d}  {rows:4d}\n"
+    for time, data in blocks:
+        text += f"  TIME\n  {time:20.12E}\n {quantity.ljust(100)}\n"
+        for row in data:
+            text += " " + "".join(es(v) + "  " for v in row) + "\n"
+    return text
+
+
+def log_text(lines):
+    text = " nstep     Time_mks        Vs1        Vs2       Vaddr     Ions     Elecs     cpu_time\n"
+    for n, t, v1, v2, v3, ions, elecs, cpu in lines:
+        text += f"{n:8d}{t:12.4f}{v1:10.2f}{v2:10.2f}{v3:10.2f}{ions:10d}{elecs:10d}{cpu:12.4f}\n"
+    return text
+
+
+FIRST = np.array([[0.0, 1.5e10, -2.0e9, 3.0], [4.0, 5.0, 6.0, 7.0], [8.0, 9.0, 1.0e-3, 0.0]])
+SECOND = FIRST * 2.0
+
+
+class Folder(unittest.TestCase):
+    def setUp(self):
+        self._folder = tempfile.TemporaryDirectory()
+        self.folder = Path(self._folder.name)
+
+    def tearDown(self):
+        self._folder.cleanup()
+
+    def write(self, name, text):
+        path = self.folder / name
+        path.write_text(text)
+        return path
+
+
+class ReadSliceFile(Folder):
+    def test_two_blocks_with_their_times_and_values(self):
+        path = self.write("OUT_Ion_Density.2Ddata", slice_text("Ion_Density", [(0.0, FIRST), (1e-7, SECOND)]))
+        s = plot_results.read_slice_file(path)
+        self.assertEqual((s.kind, s.quantity, s.columns, s.rows), ("x-y", "Ion_Density", 4, 3))
+        self.assertAlmostEqual(s.width, 0.0015)
+        self.assertAlmostEqual(s.height, 0.0004)
+        self.assertEqual(s.times, [0.0, 1e-7])
+        self.assertEqual(len(s.blocks), 2)
+        np.testing.assert_allclose(s.blocks[0], FIRST, rtol=1e-4)
+        np.testing.assert_allclose(s.blocks[1], SECOND, rtol=1e-4)
+        self.assertFalse(s.incomplete_tail)
+
+    def test_potential_blocks_carry_the_two_plate_rows(self):
+        plates = np.vstack([np.full(4, 180.0), FIRST, np.full(4, -1.0e100)])
+        path = self.write("OUT_Potential.2Ddata", slice_text("Potential", [(0.0, plates), (1e-7, plates)]))
+        s = plot_results.read_slice_file(path)
+        self.assertEqual(s.rows, 3)
+        self.assertEqual([b.shape for b in s.blocks], [(5, 4), (5, 4)])
+        self.assertEqual(s.blocks[1][4, 0], -1.0e100)  # written as -1.0000+100
+
+    def test_top_view(self):
+        rows = np.arange(8.0).reshape(2, 4) * -1.0
+        path = self.write("OUT_Electron_Density_top.2Ddata",
+                          slice_text("Electron_Density_top", [(2e-7, rows)], top=True, rows=2))
+        s = plot_results.read_slice_file(path)
+        self.assertEqual((s.kind, s.rows, s.times), ("x-z", 2, [2e-7]))
+        np.testing.assert_array_equal(s.blocks[0], rows)
+
+    def test_a_block_still_being_written_is_skipped(self):
+        full = slice_text("Ion_Density", [(0.0, FIRST), (1e-7, SECOND)])
+        second = full.index("  TIME", full.index("  TIME") + 1)
+        last_row = full.rindex("\n", 0, len(full) - 1) + 1
+        cuts = {
+            "after the first block": second,
+            "inside the TIME line": second + 4,
+            "after the time": full.index("\n", second + 8) + 1,
+            "after one row": full.index("\n", full.index("Ion_Density", second) + 101) + 1,
+            "inside the last row": last_row + 30,
+            "before the last newline": len(full) - 1,
+        }
+        for where, cut in cuts.items():
+            with self.subTest(where):
+                path = self.write("OUT_Ion_Density.2Ddata", full[:cut])
+                s = plot_results.read_slice_file(path)
+                self.assertEqual(s.times, [0.0])
+                np.testing.assert_allclose(s.blocks[0], FIRST, rtol=1e-4)
+                self.assertEqual(s.incomplete_tail, where != "after the first block")
+
+    def test_header_only_has_no_block(self):
+        path = self.write("OUT_Ion_Density.2Ddata", slice_text("Ion_Density", []))
+        self.assertEqual(plot_results.read_slice_file(path).blocks, [])
+
+    def test_files_that_are_not_slice_files_are_named_with_the_reason(self):
+        good = slice_text("Ion_Density", [(0.0, FIRST), (1e-7, SECOND)])
+        rows = good.splitlines(keepends=True)
+        cases = {
+            "empty": ("", "it is empty"),
+            "run log": (log_text([(1, 0.0, 0, 0, 0, 46, 46, 0.0)]), "line 1: expected 'scalar"),
+            "vector": (good.replace(" 1\n", " 2\n", 1), "line 2"),
+            "dimensions": ("".join(rows[:5] + [" 4  three\n"] + rows[6:]), "line 6"),
+            "short block in the middle": ("".join(rows[:10] + rows[12:]), "line 7: time block with 1 rows instead of 3"),
+            "short row": ("".join(rows[:9] + [" 1.0000E+00  2.0000E+00\n"] + rows[10:]), "line 10: 2 values"),
+            "header cut": ("".join(rows[:3]), "line 4: the header ends early"),
+        }
+        for name, (text, reason) in cases.items():
+            with self.subTest(name):
+                path = self.write("OUT_case.2Ddata", text)
+                with self.assertRaises(plot_results.NotASliceFile) as caught:
+                    plot_results.read_slice_file(path)
+                message = str(caught.exception)
+                self.assertIn(str(path), message)
+                self.assertIn("not a slice file", message)
+                self.assertIn(reason, message)
+
+
+class ReadRunLog(Folder):
+    def test_columns_stars_and_an_unfinished_last_line(self):
+        text = log_text([(1, 0.0, 180.0, -180.0, 0.0, 46, 46, 0.001), (21, 0.002, 170.5, -170.5, 60.0, 50, 52, 0.25)])
+        text = text.replace("  60.00", "*******")  # a value too wide for its column
+        path = self.write("general.txt", text + "      41      0.0040    16")
+        log = plot_results.read_run_log(path)
+        np.testing.assert_array_equal(log["nstep"], [1, 21])
+        np.testing.assert_allclose(log["Time_mks"], [0.0, 0.002])
+        np.testing.assert_allclose(log["Vs1"], [180.0, 170.5])
+        np.testing.assert_array_equal(log["Elecs"], [46, 52])
+        self.assertTrue(np.isnan(log["Vaddr"][1]))
+        self.assertEqual(log["Vaddr"][0], 0.0)
+
+    def test_not_a_run_log(self):
+        path = self.write("general.txt", slice_text("Potential", []))
+        with self.assertRaisesRegex(plot_results.NotARunLog, "not a run log"):
+            plot_results.read_run_log(path)
+
+
+class CommandLine(Folder):
+    def run_main(self, *args):
+        out, err = io.StringIO(), io.StringIO()
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+            status = plot_results.main([str(a) for a in args])
+        return status, out.getvalue(), err.getvalue()
+
+    def test_a_run_folder_gives_one_png_per_file(self):
+        self.write("OUT_Ion_Density.2Ddata", slice_text("Ion_Density", [(0.0, FIRST), (1e-7, SECOND)]))
+        self.write("OUT_Electron_Density_top.2Ddata",
+                   slice_text("Electron_Density_top", [(0.0, -FIRST)], top=True))
+        self.write("general.txt", log_text([(1, 0.0, 180, -180, 0, 46, 46, 0.0), (21, 0.002, 170, -170, 0, 50, 52, 0.1)]))
+        status, out, err = self.run_main(self.folder, "--block", "1", "--log")
+        self.assertEqual((status, err), (0, ""))
+        for name in ("OUT_Ion_Density.png", "OUT_Electron_Density_top.png", "general.png"):
+            with self.subTest(name):
+                self.assertEqual((self.folder / "plots" / name).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertIn("block 1 of 2", out)
+
+        status, _, err = self.run_main(self.folder / "OUT_Ion_Density.2Ddata", "--block", "3")
+        self.assertEqual(status, 1)
+        self.assertIn("block 3 does not exist (the file has 2 complete blocks)", err)
+
+    def test_a_bad_file_is_reported_and_the_others_still_plotted(self):
+        self.write("OUT_Ion_Density.2Ddata", slice_text("Ion_Density", [(0.0, FIRST)]))
+        bad = self.write("notes.2Ddata", "just some notes\n")
+        status, _, err = self.run_main(bad, self.folder / "OUT_Ion_Density.2Ddata", "--out", self.folder / "pictures")
+        self.assertEqual(status, 1)
+        self.assertIn(f"plot_results: {bad}: not a slice file (line 1", err)
+        self.assertTrue((self.folder / "pictures" / "OUT_Ion_Density.png").is_file())
+        self.assertFalse((self.folder / "pictures" / "notes.png").exists())
+
+
+if __name__ == "__main__":
+    unittest.main()
