@@ -7,6 +7,7 @@
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
+#include <charconv>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -131,6 +132,8 @@ void write_checkpoint(double t, int nstep, double dt) {
 
     write_records(out, t, nstep, dt);
 
+    // A write that failed on the way (a full disk) leaves the error flag set,
+    // and the flush tries the buffered rest again, which gives the reason.
     errno = 0;
     int error = 0;
     if (std::fflush(out) != 0 || std::ferror(out) != 0) error = errno != 0 ? errno : EIO;
@@ -196,6 +199,11 @@ struct RestartReader {
     double real() {
         const std::string text = token();
         double value = 0.0;
+        // The form this file is written in converts directly (and exactly);
+        // anything else goes through the full free-format rules.
+        const char* last = text.data() + text.size();
+        const auto [end, error] = std::from_chars(text.data(), last, value);
+        if (error == std::errc() && end == last) return value;
         if (!fortran::parse_real(text, value)) fail("'" + text + "' is not a number");
         return value;
     }

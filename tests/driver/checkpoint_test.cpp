@@ -317,10 +317,13 @@ TEST_F(CheckpointTest, OtherModesDoNothing) {
 
 namespace {
 
-// A checkpoint as text, with the line numbers of the records after the arrays.
+// A checkpoint as text: the arrays (records 1-11) as written, then the
+// records from the time on, one line each: [0] t, [1] dt, [2] nstep,
+// [3] empty, [4] electron count, [5..7] electrons, [8] ion count,
+// [9..10] ions, [11] generator state, then the copies.
 struct CheckpointText {
+    std::string arrays;
     std::vector<std::string> lines;
-    std::size_t t_line = 0;  // record 12; records 13.. follow one per line
 };
 
 CheckpointText small_checkpoint() {
@@ -331,11 +334,9 @@ CheckpointText small_checkpoint() {
     double tt = t, dt = 1e-10;
     int nstep = 10001;
     checkpoint_restart(0, tt, nstep, dt);
-    CheckpointText c;
-    c.lines = split_lines(read_file("restart"));
-    c.t_line = static_cast<std::size_t>(
-        std::find(c.lines.begin(), c.lines.end(), fortran::FreeLine().item(t).str()) - c.lines.begin());
-    return c;
+    const std::string text = read_file("restart");
+    const std::size_t split = text.find("\n" + fortran::FreeLine().item(t).str() + "\n") + 1;
+    return {text.substr(0, split), split_lines(text.substr(split))};
 }
 
 std::string join(const std::vector<std::string>& lines, std::size_t end) {
@@ -345,8 +346,12 @@ std::string join(const std::vector<std::string>& lines, std::size_t end) {
 }
 
 // Restarts from the given text and returns the console message.
-std::string restart_message(const std::string& text) {
-    write_file("restart", text);
+std::string restart_message(const std::string& arrays, const std::vector<std::string>& lines) {
+    std::FILE* f = std::fopen("restart", "w");
+    std::fwrite(arrays.data(), 1, arrays.size(), f);
+    const std::string rest = join(lines, lines.size());
+    std::fwrite(rest.data(), 1, rest.size(), f);
+    std::fclose(f);
     double t = 0.0, dt = 2e-10;
     int nstep = 1;
     testing::internal::CaptureStdout();
@@ -359,6 +364,8 @@ std::string restart_message(const std::string& text) {
     return "(no error)";
 }
 
+std::string restart_message(const CheckpointText& c) { return restart_message(c.arrays, c.lines); }
+
 }  // namespace
 
 TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
@@ -369,66 +376,66 @@ TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Can't open file: restart\n");
 
     const CheckpointText c = small_checkpoint();
-    ASSERT_LT(c.t_line + 14, c.lines.size());
-    const std::size_t k = c.t_line;
 
-    EXPECT_EQ(restart_message(""),
+    EXPECT_EQ(restart_message("", {}),
               "ERROR: reading file restart, record 1 (charge_source: value 1 of 119327): the file ends after 0 lines\n");
 
-    std::string m = restart_message(join(c.lines, k - 100));
+    std::string m = restart_message(c.arrays.substr(0, c.arrays.size() - 3000), {});
     EXPECT_NE(m.find("ERROR: reading file restart, record 11 (ez: value "), std::string::npos) << m;
     EXPECT_NE(m.find("the file ends"), std::string::npos) << m;
 
     // One value lost from the first array shifts the rest: found at record 2.
-    std::vector<std::string> lines = c.lines;
-    lines[0] = lines[0].substr(lines[0].find(' ', 1));
-    m = restart_message(join(lines, lines.size()));
+    CheckpointText d = c;
+    d.arrays.erase(0, d.arrays.find(' ', 1));
+    m = restart_message(d);
     EXPECT_NE(m.find("record 2 (empty record): values where none belong"), std::string::npos) << m;
 
-    lines = c.lines;
-    lines[k + 2] = " 10001x";
-    EXPECT_NE(restart_message(join(lines, lines.size())).find("record 14 (nstep): '10001x' is not an integer"),
-              std::string::npos);
+    d = c;
+    d.lines[2] = " 10001x";
+    EXPECT_NE(restart_message(d).find("record 14 (nstep): '10001x' is not an integer"), std::string::npos);
+}
 
-    lines = c.lines;
-    lines[k + 7].replace(lines[k + 7].find('E'), 1, "Q+");  // electron 3: w
-    m = restart_message(join(lines, lines.size()));
+TEST_F(CheckpointTest, DamagedParticleRecordsStopWithTheSlotNamed) {
+    const CheckpointText c = small_checkpoint();
+    ASSERT_EQ(c.lines[11], " 11 22");
+
+    CheckpointText d = c;
+    d.lines[7].replace(d.lines[7].find('E'), 1, "Q+");  // electron 3: w
+    std::string m = restart_message(d);
     EXPECT_NE(m.find("record 17 (electron store: slot 3 of 3, field w): '"), std::string::npos) << m;
     EXPECT_NE(m.find("is not a number"), std::string::npos) << m;
 
-    lines = c.lines;
-    lines[k + 9] = lines[k + 9].substr(0, lines[k + 9].rfind(' ')) + " 3";  // ion 1: species
-    m = restart_message(join(lines, lines.size()));
+    d = c;
+    d.lines[9] = d.lines[9].substr(0, d.lines[9].rfind(' ')) + " 3";  // ion 1: species
+    m = restart_message(d);
     EXPECT_NE(m.find("record 19 (ion store: slot 1 of 2, field species): 3 is not an ion species"),
               std::string::npos) << m;
 
-    lines = c.lines;
-    ASSERT_EQ(lines[k + 11], " 11 22");
-    lines[k + 11] = " 11 -22";
-    m = restart_message(join(lines, lines.size()));
+    d = c;
+    d.lines[11] = " 11 -22";
+    m = restart_message(d);
     EXPECT_NE(m.find("record 20 (generator state): (11, -22) is not a generator state"), std::string::npos) << m;
 }
 
 TEST_F(CheckpointTest, ParticleCountsBeyondTheStoresAreRefusedBeforeAnyAdd) {
     const CheckpointText c = small_checkpoint();
-    const std::size_t k = c.t_line;
 
-    std::vector<std::string> lines = c.lines;
-    ASSERT_EQ(lines[k + 4], " 3");
-    lines[k + 4] = " 100000";  // one more than the store holds
-    std::string m = restart_message(join(lines, lines.size()));
+    CheckpointText d = c;
+    ASSERT_EQ(d.lines[4], " 3");
+    d.lines[4] = " 100000";  // one more than the store holds
+    std::string m = restart_message(d);
     EXPECT_NE(m.find("record 16 (electron count): 100000 records do not fit the electron store, which holds "
                      "at most 99999"),
               std::string::npos) << m;
     EXPECT_EQ(PARTICLE_STORAGE::electrons.count, 0);
 
-    lines = c.lines;
-    lines[k + 8] = " 450000";
-    m = restart_message(join(lines, lines.size()));
+    d = c;
+    d.lines[8] = " 450000";
+    m = restart_message(d);
     EXPECT_NE(m.find("450000 records do not fit the ion store, which holds at most 449999"), std::string::npos) << m;
     EXPECT_EQ(PARTICLE_STORAGE::ions.count, 0);
-    lines[k + 8] = " 449999";  // fits: the records are read until the file gives out
-    m = restart_message(join(lines, lines.size()));
+    d.lines[8] = " 449999";  // fits: the records are read until the file gives out
+    m = restart_message(d);
     // Past the two saved ions the reader runs into the text after the generator state.
     EXPECT_NE(m.find("record 19 (ion store: slot 3 of 449999, field "), std::string::npos) << m;
     EXPECT_EQ(PARTICLE_STORAGE::ions.count, 2);
@@ -468,6 +475,10 @@ TEST(CheckpointEndToEnd, ARunStoppedAfterTheFirstCheckpointResumesAtTheSavedStep
     char name[] = "/tmp/pdpcell_restart_run_XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     const fs::path dir = name;
+    struct RemoveAtEnd {
+        fs::path path;
+        ~RemoveAtEnd() { fs::remove_all(path); }
+    } cleanup{dir};
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
 
     ASSERT_EQ(run_program(dir, "--max-steps 10001", "first_run.txt"), 0) << read_file(dir / "first_run.txt");
@@ -491,6 +502,4 @@ TEST(CheckpointEndToEnd, ARunStoppedAfterTheFirstCheckpointResumesAtTheSavedStep
     EXPECT_NE(read_file(dir / "third_run.txt").find("ERROR: reading file restart, record 1 (charge_source"),
               std::string::npos)
         << read_file(dir / "third_run.txt");
-
-    fs::remove_all(dir);
 }
