@@ -1,0 +1,505 @@
+#include "driver/checkpoint.hpp"
+
+#include "common/fatal_error.hpp"
+#include "common/fortran_format.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "particles/particle_storage.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using checkpoint::checkpoint_restart;
+using PARTICLE_STORAGE::Store;
+
+namespace {
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Every array the checkpoint saves, in file order.
+struct SavedArray {
+    double* values;
+    long count;
+};
+const SavedArray SAVED_ARRAYS[] = {
+    {mesh::charge_source, mesh::NODE_COUNT},   {mesh::ion_density, 2L * mesh::NODE_COUNT},
+    {mesh::electron_density, mesh::NODE_COUNT}, {mesh::wall_charge_x, mesh::PADDED_COUNT},
+    {mesh::wall_charge_z, mesh::PADDED_COUNT},  {mesh::phi, mesh::NODE_COUNT},
+    {mesh::phi_old, mesh::NODE_COUNT},          {mesh::ex, mesh::NODE_COUNT},
+    {mesh::ey, mesh::NODE_COUNT},               {mesh::ez, mesh::NODE_COUNT},
+};
+
+// Values that a short decimal form would not bring back: thirds, tiny and
+// huge magnitudes, subnormals, negative zero.
+double awkward(long m, int array) {
+    switch ((m + array) % 7) {
+        case 0: return std::ldexp(1.0 + static_cast<double>(m) / 3.0, static_cast<int>(m % 1900) - 950);
+        case 1: return -1.0 / (3.0 + static_cast<double>(m) + array);
+        case 2: return std::nextafter(0.1 * static_cast<double>(m), 1e300);
+        case 3: return m % 2 == 0 ? -0.0 : DBL_TRUE_MIN * static_cast<double>(m % 1000 + 1);
+        case 4: return m % 3 == 0 ? DBL_MAX : -DBL_MIN;
+        case 5: return 1.6021892e-19 * std::sqrt(static_cast<double>(m + 2));
+        default: return static_cast<double>(m) * 1e7;
+    }
+}
+
+void add(Store& s, double w, double base, int species) {
+    PARTICLE_STORAGE::add_particle(s, w, base * 1e-10 / 3.0, 0.0011 + base * 1e-7 / 7.0, 0.02 / 3.0,
+                                   std::nextafter(0.005, 1.0), -base * 1e7 / 9.0, 2e7 / 3.0,
+                                   -DBL_MIN * base, species);
+}
+
+// Marks the given slots of a store dead, as the movers do.
+void kill_slots(Store& s, std::initializer_list<int> slots) {
+    for (int slot : slots) {
+        s.cursor = slot;
+        PARTICLE_STORAGE::delete_current(s);
+    }
+    PARTICLE_STORAGE::rewind(s);
+}
+
+// Non-trivial run state: awkward field values, stores with dead slots (the
+// top slot among them) and a generator that has moved on.
+void fill_awkward_state() {
+    int array = 0;
+    for (const SavedArray& a : SAVED_ARRAYS) {
+        for (long m = 0; m < a.count; ++m) a.values[m] = awkward(m, array);
+        ++array;
+    }
+    using PARTICLE_STORAGE::electrons;
+    using PARTICLE_STORAGE::ions;
+    for (int n = 1; n <= 12; ++n) add(electrons, -mesh::ELECTRON_CHARGE, n, n % 3);
+    kill_slots(electrons, {3, 7, 12});
+    for (int n = 1; n <= 9; ++n) add(ions, mesh::ELECTRON_CHARGE, n + 0.5, 1 + n % 2);
+    kill_slots(ions, {1});
+    random_numbers::set_seed(123456789, 987654321);
+    for (int n = 0; n < 5; ++n) random_numbers::draw_uniform();
+}
+
+struct StoreCopy {
+    std::vector<PARTICLE_STORAGE::Particle> records;
+};
+
+StoreCopy copy_store(const Store& s) {
+    StoreCopy c;
+    for (int slot = 1; slot <= s.count; ++slot)
+        c.records.push_back({s.w[slot], s.t[slot], s.x[slot], s.y[slot], s.z[slot], s.vx[slot],
+                             s.vy[slot], s.vz[slot], s.species[slot]});
+    return c;
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void expect_same_records(const StoreCopy& saved, const Store& s, const char* name) {
+    ASSERT_EQ(s.count, static_cast<int>(saved.records.size())) << name;
+    for (int slot = 1; slot <= s.count; ++slot) {
+        const auto& p = saved.records[slot - 1];
+        const double fields[8] = {p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz};
+        const double restored[8] = {s.w[slot], s.t[slot], s.x[slot], s.y[slot],
+                                    s.z[slot], s.vx[slot], s.vy[slot], s.vz[slot]};
+        for (int f = 0; f < 8; ++f)
+            EXPECT_TRUE(same_bits(fields[f], restored[f])) << name << " slot " << slot << " field " << f;
+        EXPECT_EQ(s.species[slot], p.species) << name << " slot " << slot;
+    }
+}
+
+class CheckpointTest : public ::testing::Test {
+protected:
+    fs::path previous_dir;
+    fs::path dir;
+
+    void SetUp() override {
+        previous_dir = fs::current_path();
+        char name[] = "/tmp/pdpcell_checkpoint_XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        fs::current_path(dir);
+        mesh::reset();
+        PARTICLE_STORAGE::reset();
+        random_numbers::reset();
+    }
+
+    void TearDown() override {
+        fs::current_path(previous_dir);
+        fs::remove_all(dir);
+    }
+
+    static void save(double t, int nstep, double dt) { checkpoint_restart(0, t, nstep, dt); }
+};
+
+}  // namespace
+
+TEST_F(CheckpointTest, RestoresEveryValueBitForBit) {
+    fill_awkward_state();
+    const double saved_t = 1.0000000000000002e-6 / 3.0;
+    const double saved_dt = 3e-10;  // not the loop's step: restored as saved
+    save(saved_t, 10001, saved_dt);
+
+    std::vector<std::vector<double>> arrays;
+    for (const SavedArray& a : SAVED_ARRAYS) arrays.emplace_back(a.values, a.values + a.count);
+    const StoreCopy electrons = copy_store(PARTICLE_STORAGE::electrons);
+    const StoreCopy ions = copy_store(PARTICLE_STORAGE::ions);
+    ASSERT_EQ(electrons.records[2].w, 0.0);  // dead slots are part of the file
+    // The saved run goes on drawing these.
+    const double next_draws[3] = {random_numbers::draw_uniform(), random_numbers::draw_uniform(),
+                                  random_numbers::draw_uniform()};
+
+    // A fresh start-up: other particles, other fields, a newly seeded generator.
+    mesh::reset();
+    PARTICLE_STORAGE::reset();
+    for (int n = 0; n < 45; ++n) {
+        add(PARTICLE_STORAGE::ions, mesh::ELECTRON_CHARGE, 99.0, 2);
+        add(PARTICLE_STORAGE::electrons, -mesh::ELECTRON_CHARGE, 99.0, 0);
+    }
+    random_numbers::set_seed(1100, 550);
+    mesh::wall_charge_y[17] = 2.5;  // not saved: keeps its start-up value
+    mesh::electron_energy[3] = 4.5;
+
+    double t = 0.0, dt = 2e-10;
+    int nstep = 1;
+    checkpoint_restart(1, t, nstep, dt);
+
+    EXPECT_TRUE(same_bits(t, saved_t));
+    EXPECT_TRUE(same_bits(dt, saved_dt));
+    EXPECT_EQ(nstep, 10001);
+    for (std::size_t a = 0; a < arrays.size(); ++a)
+        EXPECT_EQ(std::memcmp(arrays[a].data(), SAVED_ARRAYS[a].values, arrays[a].size() * sizeof(double)), 0)
+            << "array record " << a;
+    expect_same_records(electrons, PARTICLE_STORAGE::electrons, "electrons");
+    expect_same_records(ions, PARTICLE_STORAGE::ions, "ions");
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.cursor, 1);
+    for (double expected : next_draws) EXPECT_TRUE(same_bits(random_numbers::draw_uniform(), expected));
+    EXPECT_EQ(mesh::wall_charge_y[17], 2.5);
+    EXPECT_EQ(mesh::electron_energy[3], 4.5);
+}
+
+TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
+    const std::string long_line(150, 'L');
+    write_file("input_file.txt", "pdpcell input\n\n" + long_line + "\n0   restart flag");
+    write_file("Vdata.txt", "3\r\n  100.0 -50.0 0.0\r\n");
+    add(PARTICLE_STORAGE::electrons, -mesh::ELECTRON_CHARGE, 1.0, 0);
+    random_numbers::set_seed(44015400, 22380600);
+    const double t = 1.0000001e-6;
+    save(t, 10001, 1e-10);
+
+    const auto pad = [](std::string s) { s.resize(120, ' '); return s; };
+    const std::string time_line = fortran::FreeLine().item(t).str();
+    const std::vector<std::string> expected_tail = {
+        fortran::FreeLine().item(0).str(),  // ion count
+        " 44015400 22380600",
+        " ",
+        time_line,
+        time_line,
+        std::string(29, ' ') + "Input_Files.txt",
+        " ",
+        pad("pdpcell input"),
+        pad(""),
+        std::string(120, 'L'),
+        pad("0   restart flag"),
+        " ",
+        " **********************************************************",
+        std::string(29, ' ') + "Vdata.txt",
+        " ",
+        pad("3"),
+        pad("  100.0 -50.0 0.0"),
+    };
+    const std::vector<std::string> lines = split_lines(read_file("restart"));
+    ASSERT_GT(lines.size(), expected_tail.size());
+    const std::vector<std::string> tail(lines.end() - static_cast<long>(expected_tail.size()), lines.end());
+    EXPECT_EQ(tail, expected_tail);
+
+    // Records 12-16 follow the arrays: t, dt, nstep, an empty record, the electron count.
+    const auto at = std::find(lines.begin(), lines.end(), time_line);
+    ASSERT_LT(at + 5, lines.end());
+    EXPECT_EQ(at[1], fortran::FreeLine().item(1e-10).str());
+    EXPECT_EQ(at[2], " 10001");
+    EXPECT_EQ(at[3], " ");
+    EXPECT_EQ(at[4], " 1");
+}
+
+TEST_F(CheckpointTest, MissingInputFilesAreNeitherCopiedNorCreated) {
+    save(0.0, 10001, 1e-10);
+    EXPECT_TRUE(fs::exists("restart"));
+    EXPECT_FALSE(fs::exists("input_file.txt"));
+    EXPECT_FALSE(fs::exists("Input_File.txt"));
+    EXPECT_FALSE(fs::exists("Vdata.txt"));
+    const std::vector<std::string> lines = split_lines(read_file("restart"));
+    // Labels and separators only: nothing between them.
+    const std::vector<std::string> tail(lines.end() - 5, lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{" ", " ", " **********************************************************",
+                                              std::string(29, ' ') + "Vdata.txt", " "}));
+}
+
+TEST_F(CheckpointTest, AFailedWriteKeepsThePreviousCheckpoint) {
+    const std::string previous = "the previous checkpoint\n";
+    write_file("restart", previous);
+
+    // The disk fills up while the checkpoint is written.
+    fs::create_symlink("/dev/full", checkpoint::TEMPORARY_FILE);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(save(1e-6, 10001, 1e-10), pdp::FatalError);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("ERROR: writing the checkpoint file restart failed"), std::string::npos) << out;
+    EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;
+    EXPECT_EQ(read_file("restart"), previous);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(checkpoint::TEMPORARY_FILE)));
+
+    // The temporary file cannot even be created.
+    fs::create_directory(checkpoint::TEMPORARY_FILE);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(save(1e-6, 10001, 1e-10), pdp::FatalError);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("can't open restart.tmp"), std::string::npos) << out;
+    EXPECT_EQ(read_file("restart"), previous);
+    EXPECT_TRUE(fs::is_directory(checkpoint::TEMPORARY_FILE));  // not ours to remove
+    fs::remove(checkpoint::TEMPORARY_FILE);
+
+    // A partial file left by a killed write is simply replaced.
+    write_file(checkpoint::TEMPORARY_FILE, " 1.0 2.0 3.");
+    save(1e-6, 20001, 1e-10);
+    EXPECT_FALSE(fs::exists(checkpoint::TEMPORARY_FILE));
+    double t = 0.0, dt = 0.0;
+    int nstep = 1;
+    checkpoint_restart(1, t, nstep, dt);
+    EXPECT_EQ(nstep, 20001);
+}
+
+TEST_F(CheckpointTest, OtherModesDoNothing) {
+    add(PARTICLE_STORAGE::ions, mesh::ELECTRON_CHARGE, 1.0, 1);
+    random_numbers::set_seed(7, 8);
+    write_file("restart", "not a checkpoint\n");
+    for (int mode : {2, -1, 10000}) {
+        double t = 5e-6, dt = 2e-10;
+        int nstep = 50001;
+        checkpoint_restart(mode, t, nstep, dt);
+        EXPECT_EQ(t, 5e-6);
+        EXPECT_EQ(dt, 2e-10);
+        EXPECT_EQ(nstep, 50001);
+    }
+    EXPECT_EQ(PARTICLE_STORAGE::ions.count, 1);
+    std::int32_t s1, s2;
+    random_numbers::get_seed(s1, s2);
+    EXPECT_EQ(s1, 7);
+    EXPECT_EQ(s2, 8);
+    EXPECT_EQ(read_file("restart"), "not a checkpoint\n");
+    EXPECT_FALSE(fs::exists(checkpoint::TEMPORARY_FILE));
+}
+
+namespace {
+
+// A checkpoint as text: the arrays (records 1-11) as written, then the
+// records from the time on, one line each: [0] t, [1] dt, [2] nstep,
+// [3] empty, [4] electron count, [5..7] electrons, [8] ion count,
+// [9..10] ions, [11] generator state, then the copies.
+struct CheckpointText {
+    std::string arrays;
+    std::vector<std::string> lines;
+};
+
+CheckpointText small_checkpoint() {
+    for (int n = 1; n <= 3; ++n) add(PARTICLE_STORAGE::electrons, -mesh::ELECTRON_CHARGE, n, 1);
+    for (int n = 1; n <= 2; ++n) add(PARTICLE_STORAGE::ions, mesh::ELECTRON_CHARGE, n, 2);
+    random_numbers::set_seed(11, 22);
+    const double t = 1.2345e-6;
+    double tt = t, dt = 1e-10;
+    int nstep = 10001;
+    checkpoint_restart(0, tt, nstep, dt);
+    const std::string text = read_file("restart");
+    const std::size_t split = text.find("\n" + fortran::FreeLine().item(t).str() + "\n") + 1;
+    return {text.substr(0, split), split_lines(text.substr(split))};
+}
+
+std::string join(const std::vector<std::string>& lines, std::size_t end) {
+    std::string text;
+    for (std::size_t n = 0; n < end && n < lines.size(); ++n) text += lines[n] + "\n";
+    return text;
+}
+
+// Restarts from the given text and returns the console message.
+std::string restart_message(const std::string& arrays, const std::vector<std::string>& lines) {
+    std::FILE* f = std::fopen("restart", "w");
+    std::fwrite(arrays.data(), 1, arrays.size(), f);
+    const std::string rest = join(lines, lines.size());
+    std::fwrite(rest.data(), 1, rest.size(), f);
+    std::fclose(f);
+    double t = 0.0, dt = 2e-10;
+    int nstep = 1;
+    testing::internal::CaptureStdout();
+    try {
+        checkpoint_restart(1, t, nstep, dt);
+    } catch (const pdp::FatalError&) {
+        return testing::internal::GetCapturedStdout();
+    }
+    testing::internal::GetCapturedStdout();
+    return "(no error)";
+}
+
+std::string restart_message(const CheckpointText& c) { return restart_message(c.arrays, c.lines); }
+
+}  // namespace
+
+TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
+    testing::internal::CaptureStdout();
+    double t = 0.0, dt = 0.0;
+    int nstep = 1;
+    EXPECT_THROW(checkpoint_restart(1, t, nstep, dt), pdp::FatalError);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Can't open file: restart\n");
+
+    const CheckpointText c = small_checkpoint();
+
+    EXPECT_EQ(restart_message("", {}),
+              "ERROR: reading file restart, record 1 (charge_source: value 1 of 119327): the file ends after 0 lines\n");
+
+    std::string m = restart_message(c.arrays.substr(0, c.arrays.size() - 3000), {});
+    EXPECT_NE(m.find("ERROR: reading file restart, record 11 (ez: value "), std::string::npos) << m;
+    EXPECT_NE(m.find("the file ends"), std::string::npos) << m;
+
+    // One value lost from the first array shifts the rest: found at record 2.
+    CheckpointText d = c;
+    d.arrays.erase(0, d.arrays.find(' ', 1));
+    m = restart_message(d);
+    EXPECT_NE(m.find("record 2 (empty record): values where none belong"), std::string::npos) << m;
+
+    d = c;
+    d.lines[2] = " 10001x";
+    EXPECT_NE(restart_message(d).find("record 14 (nstep): '10001x' is not an integer"), std::string::npos);
+}
+
+TEST_F(CheckpointTest, DamagedParticleRecordsStopWithTheSlotNamed) {
+    const CheckpointText c = small_checkpoint();
+    ASSERT_EQ(c.lines[11], " 11 22");
+
+    CheckpointText d = c;
+    d.lines[7].replace(d.lines[7].find('E'), 1, "Q+");  // electron 3: w
+    std::string m = restart_message(d);
+    EXPECT_NE(m.find("record 17 (electron store: slot 3 of 3, field w): '"), std::string::npos) << m;
+    EXPECT_NE(m.find("is not a number"), std::string::npos) << m;
+
+    d = c;
+    d.lines[9] = d.lines[9].substr(0, d.lines[9].rfind(' ')) + " 3";  // ion 1: species
+    m = restart_message(d);
+    EXPECT_NE(m.find("record 19 (ion store: slot 1 of 2, field species): 3 is not an ion species"),
+              std::string::npos) << m;
+
+    d = c;
+    d.lines[11] = " 11 -22";
+    m = restart_message(d);
+    EXPECT_NE(m.find("record 20 (generator state): (11, -22) is not a generator state"), std::string::npos) << m;
+}
+
+TEST_F(CheckpointTest, ParticleCountsBeyondTheStoresAreRefusedBeforeAnyAdd) {
+    const CheckpointText c = small_checkpoint();
+
+    CheckpointText d = c;
+    ASSERT_EQ(d.lines[4], " 3");
+    d.lines[4] = " 100000";  // one more than the store holds
+    std::string m = restart_message(d);
+    EXPECT_NE(m.find("record 16 (electron count): 100000 records do not fit the electron store, which holds "
+                     "at most 99999"),
+              std::string::npos) << m;
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.count, 0);
+
+    d = c;
+    d.lines[8] = " 450000";
+    m = restart_message(d);
+    EXPECT_NE(m.find("450000 records do not fit the ion store, which holds at most 449999"), std::string::npos) << m;
+    EXPECT_EQ(PARTICLE_STORAGE::ions.count, 0);
+    d.lines[8] = " 449999";  // fits: the records are read until the file gives out
+    m = restart_message(d);
+    // Past the two saved ions the reader runs into the text after the generator state.
+    EXPECT_NE(m.find("record 19 (ion store: slot 3 of 449999, field "), std::string::npos) << m;
+    EXPECT_EQ(PARTICLE_STORAGE::ions.count, 2);
+}
+
+namespace {
+
+// Runs the program in `folder` with its console output going to `console`;
+// returns the exit status.
+int run_program(const fs::path& folder, const std::string& arguments, const std::string& console) {
+    const std::string command = "cd '" + folder.string() + "' && '" PDPCELL_BINARY "' " + arguments +
+                                " > " + console + " 2>&1 < /dev/null";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The run-log line of a step, without its processor-time column.
+std::string log_line_of_step(const fs::path& log, int step) {
+    for (const std::string& line : split_lines(read_file(log)))
+        if (line.size() > 8 && std::atoi(line.substr(0, 8).c_str()) == step && line.substr(0, 8) != " nstep  ")
+            return line.substr(0, 70);  // I8, F12.4, 3F10.2, I10, I10
+    return "(step " + std::to_string(step) + " not logged)";
+}
+
+void set_restart_flag(const fs::path& input_file, int flag) {
+    std::vector<std::string> lines = split_lines(read_file(input_file));
+    ASSERT_GE(lines.size(), 49u);
+    lines[48] = std::to_string(flag) + "        restart flag";
+    write_file(input_file, join(lines, lines.size()));
+}
+
+}  // namespace
+
+// The first checkpoint comes at the start of step 10001, so that is the
+// shortest run that writes one; the restarted run needs only that step.
+TEST(CheckpointEndToEnd, ARunStoppedAfterTheFirstCheckpointResumesAtTheSavedStep) {
+    char name[] = "/tmp/pdpcell_restart_run_XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const fs::path dir = name;
+    struct RemoveAtEnd {
+        fs::path path;
+        ~RemoveAtEnd() { fs::remove_all(path); }
+    } cleanup{dir};
+    fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
+
+    ASSERT_EQ(run_program(dir, "--max-steps 10001", "first_run.txt"), 0) << read_file(dir / "first_run.txt");
+    ASSERT_TRUE(fs::exists(dir / "restart"));
+    EXPECT_FALSE(fs::exists(dir / checkpoint::TEMPORARY_FILE));
+    const std::string saved_step = log_line_of_step(dir / "general.txt", 10001);
+    const std::string first_step = log_line_of_step(dir / "general.txt", 1);
+    const auto saved_checkpoint = fs::last_write_time(dir / "restart");
+
+    set_restart_flag(dir / "input_file.txt", 1);
+    ASSERT_EQ(run_program(dir, "--max-steps 10001", "second_run.txt"), 0) << read_file(dir / "second_run.txt");
+    const std::vector<std::string> log = split_lines(read_file(dir / "general.txt"));
+    ASSERT_EQ(log.size(), 2u);  // header and step 10001: the run went on from the saved step
+    EXPECT_EQ(log[1].substr(0, 70), saved_step);  // same clock, voltages and particle counts
+    EXPECT_NE(saved_step.substr(20), first_step.substr(20));  // not the start-up particles
+    EXPECT_EQ(fs::last_write_time(dir / "restart"), saved_checkpoint);  // step 10001 writes none
+
+    // A damaged checkpoint stops the program with a message and a failure status.
+    fs::resize_file(dir / "restart", 5000);
+    EXPECT_NE(run_program(dir, "--max-steps 10001", "third_run.txt"), 0);
+    EXPECT_NE(read_file(dir / "third_run.txt").find("ERROR: reading file restart, record 1 (charge_source"),
+              std::string::npos)
+        << read_file(dir / "third_run.txt");
+}
