@@ -61,7 +61,7 @@ inline double trilinear(const double* a, int i, int j, int k, double fx, double 
 // Each field component lives on the faces normal to its own axis (grid
 // coordinate c/h there) and on the node planes across it ((c - h/2)/h); the
 // six grid coordinates are shared by the three components.
-inline void field_at(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
+[[gnu::always_inline]] inline void field_at(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
     using namespace mesh;
     int i_face, i_node, j_face, j_node, k_face, k_node;
     double fx_face, fx_node, fy_face, fy_node, fz_face, fz_node;

@@ -111,19 +111,8 @@ TEST_F(ElectronCollisions, SelectionSharesFollowTheFrequencies) {
     }
 }
 
-TEST_F(ElectronCollisions, OnlyOpenProcessesAreSelected) {
-    for (double energy : {5.0, 12.0}) {
-        const double v = speed_of(energy);
-        for (int n = 0; n < 20000; ++n) {
-            const Process p = select_process(v, (n + 0.5) / 20000);
-            EXPECT_NE(p.kind, Kind::excite_ne);
-            EXPECT_NE(p.kind, Kind::ionize_ne);
-            if (energy < 8.31) {
-                EXPECT_TRUE(p.kind == Kind::null || p.kind == Kind::elastic_xe || p.kind == Kind::elastic_ne);
-            }
-        }
-    }
-    // An envelope above the bound leaves no null share ahead of the list.
+// An envelope above the bound leaves no null share ahead of the list.
+TEST_F(ElectronCollisions, NoNullShareWhenTheEnvelopeExceedsTheBound) {
     electron_mover::numax = 1e11;
     EXPECT_EQ(select_process(speed_of(3), 1e-12).kind, Kind::elastic_xe);
     EXPECT_EQ(select_process(speed_of(3), 0.999).kind, Kind::elastic_xe);

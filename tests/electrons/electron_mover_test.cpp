@@ -114,25 +114,6 @@ TEST_F(ElectronMover, FieldInterpolationOnTheStaggeredMesh) {
     EXPECT_NEAR(Ey, fy.at(0.005, 0.0011, 0.005), 1e-8);  // its own axis is a face axis: no clamp
 }
 
-// Each component is read on its own face positions: a field that differs
-// from entry to entry is returned exactly at an entry's position.
-TEST_F(ElectronMover, EachComponentSitsOnItsOwnFaces) {
-    using namespace mesh;
-    for (int n = 0; n < NODE_COUNT; ++n) {
-        ex[n] = std::sin(0.37 * n);
-        ey[n] = std::cos(0.53 * n);
-        ez[n] = std::sin(0.71 * n + 1);
-    }
-    double Ex, Ey, Ez;
-    const int i = 30, j = 60, k = 5;
-    electron_mover::interpolate_electron_field(i * dx, (j + 0.5) * dy, (k + 0.5) * dz, Ex, Ey, Ez);
-    EXPECT_NEAR(Ex, ex[node(i, j, k)], 1e-9);
-    electron_mover::interpolate_electron_field((i + 0.5) * dx, j * dy, (k + 0.5) * dz, Ex, Ey, Ez);
-    EXPECT_NEAR(Ey, ey[node(i, j, k)], 1e-9);
-    electron_mover::interpolate_electron_field((i + 0.5) * dx, (j + 0.5) * dy, k * dz, Ex, Ey, Ez);
-    EXPECT_NEAR(Ez, ez[node(i, j, k)], 1e-9);
-}
-
 TEST_F(ElectronMover, PassCompactsAndLeavesElectronsAtOrPastTheEnd) {
     pass_first_call();
     add_electron(0.005, 0.03, 0.005, 1e7, 0, 0, 1e-10);
