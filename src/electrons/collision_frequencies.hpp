@@ -4,12 +4,22 @@
 // frequency is in 1/s and already holds the gas density and the speed.
 namespace collision_frequencies {
 
-double numt_Ne(double v);
-double numt_Xe(double v);
-double nu_exc_Ne(int k, double v);
-double nu_exc_Xe(int k, double v);
+// Speed of an electron of 1 eV, cm/s: v = SPEED_PER_SQRT_EV·sqrt(E/eV).
+constexpr double SPEED_PER_SQRT_EV = 59309439.1523;
+constexpr double SQRT_EV_PER_SPEED = 1.686072258130973e-8;  // its reciprocal, s/cm
+
+// Total gas number density, cm^-3, and its reciprocal, cm^3.
+constexpr double GAS_DENSITY = 1.143456217105263e19;
+constexpr double INV_GAS_DENSITY = 8.745415740810504e-20;
+
+double numt_Ne(double v);           // elastic (momentum transfer) on Ne
+double numt_Xe(double v);           // elastic (momentum transfer) on Xe
+double nu_exc_Ne(int k, double v);  // excitation of Ne level k = 1..6
+double nu_exc_Xe(int k, double v);  // excitation of Xe level k = 1..6
 double nu_ion_Ne(double v);
 double nu_ion_Xe(double v);
+
+// Upper envelope of the sum of the sixteen frequencies above.
 double nu_total(double v);
 
 }  // namespace collision_frequencies

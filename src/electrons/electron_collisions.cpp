@@ -1,8 +1,134 @@
 #include "electrons/electron_collisions.hpp"
 
+#include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_mover.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <algorithm>
+#include <cmath>
+
 namespace electron_collisions {
 
-// Filled in by the electron-physics work.
-void collide(PARTICLE_STORAGE::Particle&) {}
+namespace {
+
+using namespace collision_frequencies;
+using PARTICLE_STORAGE::Particle;
+using random_numbers::draw_uniform;
+
+constexpr double TWO_PI = 6.283185307179586;
+
+// Below the lowest excitation threshold (Xe level 1) and below the lowest Ne
+// threshold (Ne level 1) every later frequency in the list is exactly 0, so
+// the remaining subtractions could not change R; skipping them saves lookups.
+constexpr double LOWEST_INELASTIC_SPEED = EXC_SPEED_XE[0];
+constexpr double LOWEST_NE_INELASTIC_SPEED = EXC_SPEED_NE[0];
+
+struct Direction {
+    double x, y, z;
+};
+
+// Isotropic unit vector from two draws: cos(chi) uniform in (-1, 1), azimuth
+// uniform in (0, 2 pi).
+Direction isotropic_direction() {
+    const double cos_chi = 2.0 * draw_uniform() - 1.0;
+    const double sin_chi = std::sqrt(1.0 - cos_chi * cos_chi);
+    const double phi = TWO_PI * draw_uniform();
+    return {sin_chi * std::cos(phi), sin_chi * std::sin(phi), cos_chi};
+}
+
+void set_velocity(Particle& e, double speed, const Direction& n) {
+    e.vx = speed * n.x;
+    e.vy = speed * n.y;
+    e.vz = speed * n.z;
+}
+
+// The atom recoils: the speed falls by mass_ratio·(1 - cos theta) of itself,
+// theta the scattering angle.
+void scatter_elastic(Particle& e, double v, double mass_ratio) {
+    const Direction n = isotropic_direction();
+    const double v_new = v - (v - (e.vx * n.x + e.vy * n.y + e.vz * n.z)) * mass_ratio;
+    set_velocity(e, v_new, n);
+}
+
+// The level energy is lost; in speed-squared units, v'^2 = v^2 - u^2.
+void excite(Particle& e, double v, double threshold_speed) {
+    const Direction n = isotropic_direction();
+    set_velocity(e, std::sqrt(v * v - threshold_speed * threshold_speed), n);
+}
+
+// The electron and the ion of an ionization start where and when the
+// colliding electron is; the ion starts at rest.
+void append_pair(const Particle& e, double speed, const Direction& n, int species) {
+    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, e.w, e.t, e.x, e.y, e.z, speed * n.x,
+                                   speed * n.y, speed * n.z, species);
+    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, -e.w, e.t, e.x, e.y, e.z, 0.0, 0.0, 0.0, species);
+}
+
+// The excited Ne atom ionizes a Xe atom at once (Penning); the released
+// electron carries the 4.41 eV left over.
+void excite_ne_with_penning(Particle& e, double v, double threshold_speed) {
+    excite(e, v, threshold_speed);
+    const Direction n2 = isotropic_direction();
+    append_pair(e, PENNING_SPEED, n2, SPECIES_XE);
+}
+
+// The energy above threshold is shared by a uniform fraction r between the
+// two electrons, which leave in independent directions.
+void ionize(Particle& e, double v, double threshold_speed, int species) {
+    const Direction n1 = isotropic_direction();
+    const double left = v * v - threshold_speed * threshold_speed;  // (cm/s)^2
+    const double r = draw_uniform();
+    set_velocity(e, std::sqrt(r * left), n1);
+    const Direction n2 = isotropic_direction();
+    append_pair(e, std::sqrt((1.0 - r) * left), n2, species);
+}
+
+}  // namespace
+
+Process select_process(double v, double R) {
+    const double bound = electron_mover::numax;
+    R = R - std::max(bound - nu_total(v), 0.0) / bound;
+    if (R < 0.0) return {Kind::null, 0};
+
+    R = R - numt_Xe(v) / bound;
+    if (R < 0.0) return {Kind::elastic_xe, 0};
+    R = R - numt_Ne(v) / bound;
+    if (R < 0.0) return {Kind::elastic_ne, 0};
+    if (v < LOWEST_INELASTIC_SPEED) return {Kind::null, 0};
+
+    for (int k = 1; k <= 6; ++k) {
+        R = R - nu_exc_Xe(k, v) / bound;
+        if (R < 0.0) return {Kind::excite_xe, k};
+    }
+    R = R - nu_ion_Xe(v) / bound;
+    if (R < 0.0) return {Kind::ionize_xe, 0};
+    if (v < LOWEST_NE_INELASTIC_SPEED) return {Kind::null, 0};
+
+    for (int k = 1; k <= 6; ++k) {
+        R = R - nu_exc_Ne(k, v) / bound;
+        if (R < 0.0) return {Kind::excite_ne, k};
+    }
+    R = R - nu_ion_Ne(v) / bound;
+    if (R < 0.0) return {Kind::ionize_ne, 0};
+    return {Kind::null, 0};
+}
+
+void perform(const Process& process, Particle& e, double v) {
+    switch (process.kind) {
+        case Kind::null: return;
+        case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE); return;
+        case Kind::elastic_ne: scatter_elastic(e, v, MASS_RATIO_NE); return;
+        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1]); return;
+        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE); return;
+        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1]); return;
+        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE); return;
+    }
+}
+
+void collide(Particle& e) {
+    const double v = std::sqrt(e.vx * e.vx + e.vy * e.vy + e.vz * e.vz);
+    const double R = draw_uniform();
+    perform(select_process(v, R), e, v);
+}
 
 }  // namespace electron_collisions

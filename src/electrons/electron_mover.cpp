@@ -1,15 +1,193 @@
 #include "electrons/electron_mover.hpp"
 
+#include "common/fatal_error.hpp"
+#include "common/fortran_format.hpp"
+#include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_collisions.hpp"
+#include "ions/surface_processes.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "particles/particle_storage.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 namespace electron_mover {
 
-double numax = 6860737302631.578;
+double numax = NUMAX_START;
+long long flight_count = 0;
+long long substep_count = 0;
 
-// Filled in by the electron-physics work.
-void advance_electrons(double) {}
-void interpolate_electron_field(double, double, double, double& Ex, double& Ey, double& Ez) {
-    Ex = Ey = Ez = 0.0;
+namespace {
+
+using PARTICLE_STORAGE::Particle;
+
+int first_call_done = 0;
+
+constexpr double MINUS_QM = -QM_ELECTRON;
+constexpr double HALF_DX = mesh::dx / 2;
+constexpr double HALF_DY = mesh::dy / 2;
+constexpr double HALF_DZ = mesh::dz / 2;
+
+// Cell number and fraction of a grid coordinate g, held inside [lo, hi]; a
+// clamped index gets no weight towards its neighbour.
+inline void locate(double g, int lo, int hi, int& n, double& f) {
+    n = static_cast<int>(g);
+    f = g - n;
+    if (n < lo) {
+        n = lo;
+        f = 0.0;
+    }
+    if (n > hi) {
+        n = hi;
+        f = 0.0;
+    }
 }
 
-void reset() { numax = 6860737302631.578; }
+// Trilinear interpolation of a node array from entry (i, j, k) towards
+// (i+1, j+1, k+1).
+inline double trilinear(const double* a, int i, int j, int k, double fx, double fy, double fz) {
+    constexpr int SX = 1, SY = mesh::NX, SZ = mesh::NX * mesh::NY;
+    const int c = mesh::node(i, j, k);
+    const double near_z = (1 - fy) * ((1 - fx) * a[c] + fx * a[c + SX]) +
+                          fy * ((1 - fx) * a[c + SY] + fx * a[c + SY + SX]);
+    const int d = c + SZ;
+    const double far_z = (1 - fy) * ((1 - fx) * a[d] + fx * a[d + SX]) +
+                         fy * ((1 - fx) * a[d + SY] + fx * a[d + SY + SX]);
+    return (1 - fz) * near_z + fz * far_z;
+}
+
+// Each field component lives on the faces normal to its own axis (grid
+// coordinate c/h there) and on the node planes across it ((c - h/2)/h); the
+// six grid coordinates are shared by the three components.
+[[gnu::always_inline]] inline void field_at(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
+    using namespace mesh;
+    int i_face, i_node, j_face, j_node, k_face, k_node;
+    double fx_face, fx_node, fy_face, fy_node, fz_face, fz_node;
+    locate(x / dx, ilo, ihi, i_face, fx_face);
+    locate((x - HALF_DX) / dx, ilo, ihi, i_node, fx_node);
+    locate(y / dy, jlo, jhi, j_face, fy_face);
+    locate((y - HALF_DY) / dy, jlo, jhi, j_node, fy_node);
+    locate(z / dz, klo, khi, k_face, fz_face);
+    locate((z - HALF_DZ) / dz, klo, khi, k_node, fz_node);
+    Ex = trilinear(ex, i_face, j_node, k_node, fx_face, fy_node, fz_node);
+    Ey = trilinear(ey, i_node, j_face, k_node, fx_node, fy_face, fz_node);
+    Ez = trilinear(ez, i_node, j_node, k_face, fx_node, fy_node, fz_face);
+}
+
+// What one pass reads over and over, fetched once: the gas-box planes and the
+// sub-steps per cm of flight along each axis (SUBSTEPS_PER_CELL per cell).
+struct PassConstants {
+    double xlow, xhigh, ylow, yhigh, zlow, zhigh;
+    double substeps_per_x, substeps_per_y, substeps_per_z;  // 1/cm
+};
+
+void absorb(surface::Wall wall, const Particle& e) {
+    surface::deposit(wall, surface::wall_cell(wall, e.x, e.y, e.z), e.w);
+    PARTICLE_STORAGE::delete_current(PARTICLE_STORAGE::electrons);
+}
+
+// Takes the electron from its own clock to t_end through free flights that
+// end in collision candidates; stores it back, or deletes it at a wall.
+void move_electron(Particle& e, double t_end, const PassConstants& p) {
+    while (e.t < t_end) {
+        double tau = -std::log(random_numbers::draw_uniform()) / numax;  // s
+        bool collides = true;
+        if (e.t + tau > t_end) {
+            tau = t_end - e.t;
+            collides = false;
+        }
+        ++flight_count;
+
+        const double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
+        const double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
+        const double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
+        const int n = 1 + static_cast<int>(std::max({along_x, along_y, along_z}));
+        const double h = tau / n;
+
+        for (int s = 0; s < n; ++s) {
+            ++substep_count;
+            double Ex, Ey, Ez;
+            field_at(e.x, e.y, e.z, Ex, Ey, Ez);
+            // Constant acceleration over the sub-step: the position moves with
+            // the mean velocity.
+            const double dvx = h * Ex * MINUS_QM;
+            e.x = e.x + (e.vx + dvx / 2) * h;
+            e.vx = e.vx + dvx;
+            const double dvy = h * Ey * MINUS_QM;
+            e.y = e.y + (e.vy + dvy / 2) * h;
+            e.vy = e.vy + dvy;
+            const double dvz = h * Ez * MINUS_QM;
+            e.z = e.z + (e.vz + dvz / 2) * h;
+            e.vz = e.vz + dvz;
+            e.t = e.t + h;
+
+            // Symmetry planes mirror; one mirror must bring the electron back.
+            if (e.y < p.ylow) {
+                e.y = 2 * p.ylow - e.y;
+                e.vy = -e.vy;
+                if (e.y < p.ylow || e.y > p.yhigh) pdp::fatal("electron outside of region");
+            }
+            if (e.y > p.yhigh) {
+                e.y = 2 * p.yhigh - e.y;
+                e.vy = -e.vy;
+                if (e.y < p.ylow || e.y > p.yhigh) pdp::fatal("electron outside of region");
+            }
+            if (e.z <= p.zlow) {
+                e.z = 2 * p.zlow - e.z;
+                e.vz = -e.vz;
+                if (e.z < p.zlow || e.z > p.zhigh) pdp::fatal("electron outside of z region");
+            }
+            // Dielectric walls absorb and keep the charge.
+            if (e.z >= p.zhigh) return absorb(surface::Wall::rib, e);
+            if (e.x <= p.xlow) return absorb(surface::Wall::front, e);
+            if (e.x >= p.xhigh) return absorb(surface::Wall::rear, e);
+        }
+
+        if (!collides) break;
+        electron_collisions::collide(e);
+    }
+    PARTICLE_STORAGE::set_current(PARTICLE_STORAGE::electrons, e);
+}
+
+}  // namespace
+
+void interpolate_electron_field(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
+    field_at(x, y, z, Ex, Ey, Ez);
+}
+
+void advance_electrons(double t_end) {
+    using namespace PARTICLE_STORAGE;
+    if (first_call_done == 0) {
+        // The bound per unit gas density, cm^3/s, then 1 % of head-room.
+        fortran::write_line(stdout, fortran::ES(numax * collision_frequencies::INV_GAS_DENSITY, 23, 16));
+        numax = numax * 1.01;
+        first_call_done = 1;
+    }
+    const PassConstants p{mesh::xlow, mesh::xhigh, mesh::ylow, mesh::yhigh, mesh::zlow, mesh::zhigh,
+                          SUBSTEPS_PER_CELL / mesh::dx, SUBSTEPS_PER_CELL / mesh::dy,
+                          SUBSTEPS_PER_CELL / mesh::dz};
+
+    // After the compaction no dead slot lies at or beyond the cursor; the
+    // electrons born during the pass are appended behind it and moved from
+    // their birth time by this same walk.
+    compact(electrons);
+    rewind(electrons);
+    Particle e;
+    while (get_current(electrons, e)) {
+        if (e.t < t_end) move_electron(e, t_end, p);
+        advance(electrons);
+    }
+    compact(electrons);
+    rewind(electrons);
+}
+
+void reset() {
+    numax = NUMAX_START;
+    first_call_done = 0;
+    flight_count = 0;
+    substep_count = 0;
+}
 
 }  // namespace electron_mover

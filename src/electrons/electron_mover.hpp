@@ -4,9 +4,19 @@
 // front, rear and rib walls.
 namespace electron_mover {
 
-extern double numax;  // 1/s, bound of the total collision frequency
+constexpr double NUMAX_START = 6860737302631.578;  // 1/s, 6e-7 cm^3/s times the gas density
+constexpr double QM_ELECTRON = 1758804786282152.5;  // e/m, cm^2 s^-2 V^-1
+constexpr int SUBSTEPS_PER_CELL = 20;
 
+extern double numax;  // 1/s, bound of the total collision frequency
+// Work counters since reset(), for performance figures: free flights and
+// field sub-steps taken.
+extern long long flight_count;
+extern long long substep_count;
+
+// Moves every electron, those born on the way included, to t_end (s).
 void advance_electrons(double t_end);
+// Field at (x, y, z) in V/cm, trilinear on the staggered face grid.
 void interpolate_electron_field(double x, double y, double z, double& Ex, double& Ey, double& Ez);
 
 void reset();

@@ -1,0 +1,90 @@
+// The electron pass on a fixed population: 10,000 electrons at 4 eV spread
+// over the middle of the gas box, in a field of the size a sustain discharge
+// sees (about 2e4 V/cm across the gap, with components along y and z), moved
+// by one time step of 1e-10 s. Reports the cost per electron per step, per
+// free flight and per field sub-step.
+#include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_mover.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "particles/particle_storage.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int POPULATION = 10000;
+constexpr double STEP = 1e-10;  // s
+
+struct Start {
+    double x, y, z, vx, vy, vz;
+};
+
+void set_up_cell() {
+    using namespace mesh;
+    mesh::reset();
+    ilo = 15, ihi = 53, jlo = 2, jhi = 136, klo = 2, khi = 9;
+    xlow = ilo * dx, xhigh = (ihi + 1) * dx;
+    ylow = jlo * dy, yhigh = (jhi + 1) * dy;
+    zlow = klo * dz, zhigh = (khi + 1) * dz;
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                ex[n] = 2e4 * (1 + 0.3 * std::sin(0.05 * j));  // V/cm
+                ey[n] = 5e3 * std::cos(0.05 * j);
+                ez[n] = 2e3 * std::sin(0.3 * k);
+            }
+}
+
+std::vector<Start> starting_population() {
+    using random_numbers::draw_uniform;
+    random_numbers::set_seed(1100, 550);
+    const double speed = collision_frequencies::SPEED_PER_SQRT_EV * 2.0;  // 4 eV
+    std::vector<Start> out;
+    for (int n = 0; n < POPULATION; ++n) {
+        const double x = 0.005 + 0.004 * draw_uniform();
+        const double y = 0.01 + 0.05 * draw_uniform();
+        const double z = 0.003 + 0.006 * draw_uniform();
+        const double c = 2 * draw_uniform() - 1, s = std::sqrt(1 - c * c), phi = 6.283185307179586 * draw_uniform();
+        out.push_back({x, y, z, speed * s * std::cos(phi), speed * s * std::sin(phi), speed * c});
+    }
+    return out;
+}
+
+void BM_ElectronPass(benchmark::State& state) {
+    set_up_cell();
+    const std::vector<Start> population = starting_population();
+    electron_mover::reset();
+    electron_mover::advance_electrons(0.0);  // first call: the bound line and its raise
+    double seconds = 0;
+    long long substeps = 0, flights = 0, electrons_moved = 0;
+    for (auto _ : state) {
+        PARTICLE_STORAGE::reset();
+        for (const Start& p : population)
+            PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, -mesh::ELECTRON_CHARGE, 0.0, p.x, p.y, p.z,
+                                           p.vx, p.vy, p.vz, 0);
+        const long long substeps_before = electron_mover::substep_count;
+        const long long flights_before = electron_mover::flight_count;
+        const auto start = std::chrono::steady_clock::now();
+        electron_mover::advance_electrons(STEP);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(elapsed.count());
+        seconds += elapsed.count();
+        substeps += electron_mover::substep_count - substeps_before;
+        flights += electron_mover::flight_count - flights_before;
+        electrons_moved += POPULATION;
+    }
+    state.counters["ns_per_electron_step"] = 1e9 * seconds / electrons_moved;
+    state.counters["ns_per_flight"] = 1e9 * seconds / flights;
+    state.counters["ns_per_substep"] = 1e9 * seconds / substeps;
+    state.counters["substeps_per_flight"] = double(substeps) / flights;
+    state.counters["electrons_after"] = PARTICLE_STORAGE::electrons.count;
+}
+BENCHMARK(BM_ElectronPass)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+}  // namespace

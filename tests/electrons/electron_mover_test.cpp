@@ -1,0 +1,342 @@
+#include "electrons/electron_mover.hpp"
+
+#include "common/fatal_error.hpp"
+#include "electron_test_support.hpp"
+#include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_collisions.hpp"
+#include "mesh/mesh_arrays.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+using namespace electron_test;
+using PARTICLE_STORAGE::Particle;
+using PARTICLE_STORAGE::electrons;
+using PARTICLE_STORAGE::ions;
+
+namespace {
+
+class ElectronMover : public testing::Test {
+protected:
+    void SetUp() override { reset_world(); }
+};
+
+std::vector<Particle> all_electrons() {
+    std::vector<Particle> out;
+    Particle p;
+    for (PARTICLE_STORAGE::rewind(electrons); PARTICLE_STORAGE::get_current(electrons, p);
+         PARTICLE_STORAGE::advance(electrons))
+        out.push_back(p);
+    PARTICLE_STORAGE::rewind(electrons);
+    return out;
+}
+
+Particle only_electron() {
+    const std::vector<Particle> all = all_electrons();
+    EXPECT_EQ(all.size(), 1u);
+    return all.empty() ? Particle{} : all.front();
+}
+
+// The free time the next draw will give, s.
+double next_free_time() { return -std::log(peek_draw()) / electron_mover::numax; }
+
+// A linear potential-free test field: value = a + b·x + c·y + d·z at the
+// position of every entry of the three staggered arrays.
+struct LinearField {
+    double a, b, c, d;
+    double at(double x, double y, double z) const { return a + b * x + c * y + d * z; }
+};
+
+void fill_linear(const LinearField& fx, const LinearField& fy, const LinearField& fz) {
+    using namespace mesh;
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const double xn = (i + 0.5) * dx, yn = (j + 0.5) * dy, zn = (k + 0.5) * dz;
+                ex[node(i, j, k)] = fx.at(i * dx, yn, zn);
+                ey[node(i, j, k)] = fy.at(xn, j * dy, zn);
+                ez[node(i, j, k)] = fz.at(xn, yn, k * dz);
+            }
+}
+
+double total_charge() {
+    double sum = 0;
+    for (const PARTICLE_STORAGE::Store* s : {&electrons, &ions})
+        for (int n = 1; n <= s->count; ++n)
+            if (s->alive[n]) sum += s->w[n];
+    double wall = 0;
+    for (int n = 0; n < mesh::PADDED_COUNT; ++n) wall += mesh::wall_charge_x[n] + mesh::wall_charge_z[n];
+    return sum + wall * (mesh::dx * mesh::dy * mesh::dz);
+}
+
+}  // namespace
+
+TEST_F(ElectronMover, FirstCallPrintsTheBoundAndRaisesIt) {
+    testing::internal::CaptureStdout();
+    electron_mover::advance_electrons(1e-10);
+    // The bound per unit density is the double nearest 6e-7, in ES23.16.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), " 5.9999999999999997E-07\n");
+    EXPECT_EQ(electron_mover::numax, 6929344675657.894);
+
+    testing::internal::CaptureStdout();
+    electron_mover::advance_electrons(2e-10);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(electron_mover::numax, 6929344675657.894);
+}
+
+TEST_F(ElectronMover, FieldInterpolationOnTheStaggeredMesh) {
+    const LinearField fx{100, 3e6, -2e5, 4e5}, fy{-50, 1e6, 7e5, -3e5}, fz{20, -2e6, 1e5, 9e5};
+    fill_linear(fx, fy, fz);
+    double Ex, Ey, Ez;
+    // A linear field is reproduced wherever no clamp applies.
+    for (int n = 0; n < 200; ++n) {
+        const double x = 0.0035 + 0.0065 * ((n * 37) % 200) / 200.0;
+        const double y = 0.002 + 0.065 * ((n * 91) % 200) / 200.0;
+        const double z = 0.003 + 0.006 * ((n * 53) % 200) / 200.0;
+        electron_mover::interpolate_electron_field(x, y, z, Ex, Ey, Ez);
+        EXPECT_NEAR(Ex, fx.at(x, y, z), 1e-8);
+        EXPECT_NEAR(Ey, fy.at(x, y, z), 1e-8);
+        EXPECT_NEAR(Ez, fz.at(x, y, z), 1e-8);
+    }
+    // Outside the gas box each index is held at its bound with no weight
+    // towards the neighbour: Ex beyond the rear wall is the value on face ihi,
+    // and below the first node row in y the value on that row.
+    using namespace mesh;
+    electron_mover::interpolate_electron_field(0.0109, 0.03, 0.005, Ex, Ey, Ez);
+    EXPECT_NEAR(Ex, fx.at(ihi * dx, 0.03, 0.005), 1e-8);
+    electron_mover::interpolate_electron_field(0.0025, 0.03, 0.005, Ex, Ey, Ez);
+    EXPECT_NEAR(Ex, fx.at(ilo * dx, 0.03, 0.005), 1e-8);
+    electron_mover::interpolate_electron_field(0.005, 0.0011, 0.005, Ex, Ey, Ez);
+    EXPECT_NEAR(Ex, fx.at(0.005, (jlo + 0.5) * dy, 0.005), 1e-8);
+    EXPECT_NEAR(Ey, fy.at(0.005, 0.0011, 0.005), 1e-8);  // its own axis is a face axis: no clamp
+}
+
+TEST_F(ElectronMover, PassCompactsAndLeavesElectronsAtOrPastTheEnd) {
+    pass_first_call();
+    add_electron(0.005, 0.03, 0.005, 1e7, 0, 0, 1e-10);
+    add_electron(0.006, 0.03, 0.005, 1e7, 0, 0, 1e-10);
+    add_electron(0.007, 0.03, 0.005, 1e7, 0, 0, 2e-10);
+    electrons.cursor = 2;
+    PARTICLE_STORAGE::delete_current(electrons);
+    std::int32_t s1, s2;
+    random_numbers::get_seed(s1, s2);
+    electron_mover::advance_electrons(1e-10);
+    EXPECT_EQ(draws_since(s1, s2), 0);
+    EXPECT_EQ(electrons.count, 2);
+    EXPECT_EQ(electrons.cursor, 1);
+    for (const Particle& p : all_electrons()) {
+        EXPECT_EQ(p.vx, 1e7);
+        EXPECT_TRUE(p.x == 0.005 || p.x == 0.007);
+    }
+    // An empty store: compacted and rewound, nothing drawn.
+    PARTICLE_STORAGE::reset();
+    electrons.cursor = 5;
+    electron_mover::advance_electrons(3e-10);
+    EXPECT_EQ(electrons.count, 0);
+    EXPECT_EQ(electrons.cursor, 1);
+    EXPECT_EQ(draws_since(s1, s2), 0);
+}
+
+// A flight that would end after t_end is cut there: one draw, no collision,
+// enough sub-steps to cross at most 1/20 of a cell per sub-step.
+TEST_F(ElectronMover, FlightCutAtTheEndOfTheStep) {
+    pass_first_call();
+    const double vy = 3e9, dt = 0.5 * next_free_time();
+    add_electron(0.005, 0.03, 0.005, 0.0, vy, 0.0);
+    std::int32_t s1, s2;
+    random_numbers::get_seed(s1, s2);
+    electron_mover::advance_electrons(dt);
+    EXPECT_EQ(draws_since(s1, s2), 1);
+    EXPECT_EQ(electron_mover::flight_count, 1);
+    const int substeps = 1 + static_cast<int>(dt * vy * 20 / mesh::dy);
+    EXPECT_GT(substeps, 3);
+    EXPECT_EQ(electron_mover::substep_count, substeps);
+    const Particle e = only_electron();
+    EXPECT_NEAR(e.t, dt, 1e-14 * dt);
+    EXPECT_NEAR(e.y, 0.03 + vy * dt, 1e-15);
+    EXPECT_EQ(e.vy, vy);
+}
+
+// At rest a flight is a single sub-step, pushed by the field at the start.
+TEST_F(ElectronMover, ElectronAtRestTakesOneSubStep) {
+    using namespace mesh;
+    for (int n = 0; n < NODE_COUNT; ++n) ex[n] = 1e4 + 10.0 * (n % NX);
+    pass_first_call();
+    const double dt = 0.5 * next_free_time();
+    const double x0 = 0.00613;
+    add_electron(x0, 0.03, 0.005, 0.0, 0.0, 0.0);
+    electron_mover::advance_electrons(dt);
+    EXPECT_EQ(electron_mover::substep_count, 1);
+    double Ex, Ey, Ez;
+    electron_mover::interpolate_electron_field(x0, 0.03, 0.005, Ex, Ey, Ez);
+    const double dv = dt * Ex * -electron_mover::QM_ELECTRON;
+    const Particle e = only_electron();
+    EXPECT_DOUBLE_EQ(e.vx, dv);
+    EXPECT_NEAR(e.x - x0, 0.5 * dv * dt, 1e-18);
+    EXPECT_LT(e.vx, 0.0);  // electrons run against the field
+}
+
+// Electrons at rest on a plane end their first sub-step exactly on it.
+TEST_F(ElectronMover, AbsorptionAtTheWallsAndTheRibColumnClamp) {
+    using namespace mesh;
+    pass_first_call();
+    const double w = -ELECTRON_CHARGE * inv_cell_volume;
+    const double y = 0.0312, z = 0.0057;
+    const int j = static_cast<int>(y / dy), k = static_cast<int>(z / dz);
+    add_electron(xlow, y, z, 0, 0, 0);
+    add_electron(xhigh, y, z, 0, 0, 0);
+    add_electron(0.0051, y, zhigh, 0, 0, 0);
+    add_electron(0.0021, y, zhigh, 0, 0, 0);   // beyond the front plane: column ilo
+    add_electron(0.0113, y, zhigh, 0, 0, 0);   // beyond the rear plane: column ihi
+    add_electron(0.0051, y, 0.005, 0, 0, 0);   // stays
+    electron_mover::advance_electrons(1e-12);
+    EXPECT_EQ(electrons.count, 1);
+    EXPECT_EQ(wall_charge_x[padded(ilo, j, k)], w);
+    EXPECT_EQ(wall_charge_x[padded(ihi + 1, j, k)], w);
+    EXPECT_EQ(wall_charge_z[padded(25, j, khi + 1)], w);
+    EXPECT_EQ(wall_charge_z[padded(ilo, j, khi + 1)], w);
+    EXPECT_EQ(wall_charge_z[padded(ihi, j, khi + 1)], w);
+    double sum = 0;
+    for (int n = 0; n < PADDED_COUNT; ++n) sum += wall_charge_x[n] + wall_charge_z[n];
+    EXPECT_DOUBLE_EQ(sum, 5 * w);
+}
+
+// On ylow an electron stays put; on zlow it is mirrored onto the same plane,
+// which shows in the sign of its (zero) velocity.
+TEST_F(ElectronMover, MirrorPlanes) {
+    using namespace mesh;
+    pass_first_call();
+    double dt = 0.5 * next_free_time();
+    add_electron(0.005, ylow, 0.005, 0, 0, 0);
+    add_electron(0.005, 0.03, zlow, 0, 0, 0);
+    electron_mover::advance_electrons(dt);
+    std::vector<Particle> all = all_electrons();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].y, ylow);
+    EXPECT_FALSE(std::signbit(all[0].vy));
+    EXPECT_EQ(all[1].z, zlow);
+    EXPECT_TRUE(std::signbit(all[1].vz));
+
+    // Moving electrons come back through the plane they crossed.
+    PARTICLE_STORAGE::reset();
+    dt = 0.5 * next_free_time();
+    const double v = 1e8;
+    add_electron(0.005, ylow + 0.5 * v * dt, 0.005, 0, -v, 0, 0.0);
+    add_electron(0.005, yhigh - 0.5 * v * dt, 0.005, 0, v, 0, 0.0);
+    add_electron(0.005, 0.03, zlow + 0.5 * v * dt, 0, 0, -v, 0.0);
+    electron_mover::advance_electrons(dt);
+    all = all_electrons();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_NEAR(all[0].y, ylow + 0.5 * v * dt, 1e-15);
+    EXPECT_EQ(all[0].vy, v);
+    EXPECT_NEAR(all[1].y, yhigh - 0.5 * v * dt, 1e-15);
+    EXPECT_EQ(all[1].vy, -v);
+    EXPECT_NEAR(all[2].z, zlow + 0.5 * v * dt, 1e-15);
+    EXPECT_EQ(all[2].vz, v);
+}
+
+TEST_F(ElectronMover, StopsWhenOneMirrorCannotBringTheElectronBack) {
+    pass_first_call();
+    const struct {
+        double y, z;
+        const char* message;
+    } cases[] = {{-0.1, 0.005, "electron outside of region\n"},
+                 {0.2, 0.005, "electron outside of region\n"},
+                 {0.03, -0.1, "electron outside of z region\n"}};
+    for (const auto& c : cases) {
+        PARTICLE_STORAGE::reset();
+        add_electron(0.005, c.y, c.z, 0, 0, 0);
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(electron_mover::advance_electrons(1e-12), pdp::FatalError);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+    }
+}
+
+// Electrons born in the pass are fetched behind the cursor and moved from
+// their birth time to the end of the step.
+TEST_F(ElectronMover, ElectronsBornInThePassReachTheEndOfTheStep) {
+    remove_walls();
+    pass_first_call();
+    const int start = 200;
+    for (int n = 0; n < start; ++n) add_electron(0.005, 0.03, 0.005, speed_of(80) * (n % 2 ? 1 : -1), 0, 0);
+    const double t_end = 2e-11;
+    electron_mover::advance_electrons(t_end);
+    EXPECT_GT(electrons.count, start + 100);
+    EXPECT_EQ(ions.count, electrons.count - start);
+    bool some_late_birth = false;
+    for (const Particle& e : all_electrons()) {
+        EXPECT_NEAR(e.t, t_end, 1e-12 * t_end);
+        EXPECT_TRUE(e.species == 0 || e.species == 1 || e.species == 2);
+    }
+    for (int n = 1; n <= ions.count; ++n) some_late_birth |= ions.t[n] > 0.9 * t_end;
+    EXPECT_TRUE(some_late_birth);
+}
+
+// Over a pass with absorption at every kind of wall and ionization, particle
+// charge plus wall charge stays what it was.
+TEST_F(ElectronMover, ChargeIsConservedOverAPass) {
+    using namespace mesh;
+    fill_uniform_field(2e4, -1e4, -2e4);
+    pass_first_call();
+    const int start = 2000;
+    for (int n = 0; n < start; ++n) {
+        const double x = xlow + (xhigh - xlow) * ((n * 7919LL) % 1000 + 0.5) / 1000;
+        const double y = ylow + (yhigh - ylow) * ((n * 104729LL) % 1000 + 0.5) / 1000;
+        const double z = zlow + (zhigh - zlow) * ((n * 1299709LL) % 1000 + 0.5) / 1000;
+        const double v = speed_of(5);
+        add_electron(x, y, z, v * ((n % 3) - 1), v * (((n / 3) % 3) - 1), v * 0.5, 0.0);
+    }
+    const double before = total_charge();
+    electron_mover::advance_electrons(5e-11);
+    EXPECT_GT(ions.count, 100);       // ionization happened
+    double rib = 0, front = 0;
+    for (int n = 0; n < PADDED_COUNT; ++n) rib += wall_charge_z[n];
+    for (int k = 0; k < PZ; ++k)
+        for (int j = 0; j < PY; ++j) front += wall_charge_x[padded(ilo, j, k)];
+    EXPECT_LT(rib, 0.0);
+    EXPECT_LT(front, 0.0);
+    EXPECT_NEAR(total_charge(), before, 1e-12 * start * ELECTRON_CHARGE);
+}
+
+// In zero field below the excitation thresholds electrons only lose energy to
+// atom recoil: on average 2(m/M)·E per elastic collision, so
+// dE/dt = -2·(m/M_Ne·nu_Ne + m/M_Xe·nu_Xe)·E.
+TEST_F(ElectronMover, EnergyRelaxesAtTheElasticRate) {
+    using namespace collision_frequencies;
+    using namespace electron_collisions;
+    remove_walls();
+    pass_first_call();
+    const int count = 400;
+    const double e0 = 3.0, duration = 1.5e-9;
+    for (int n = 0; n < count; ++n) {
+        const double c = -1 + (2.0 * n + 1) / count, s = std::sqrt(1 - c * c), phi = 2.399963 * n;
+        add_electron(0.005, 0.03, 0.005, speed_of(e0) * s * std::cos(phi), speed_of(e0) * s * std::sin(phi),
+                     speed_of(e0) * c);
+    }
+    electron_mover::advance_electrons(duration);
+
+    double predicted = e0;
+    const int steps = 2000;
+    for (int n = 0; n < steps; ++n) {
+        const double v = speed_of(predicted);
+        const double rate = 2 * (MASS_RATIO_NE * numt_Ne(v) + MASS_RATIO_XE * numt_Xe(v));
+        predicted -= rate * predicted * duration / steps;
+    }
+
+    double sum = 0, sum2 = 0;
+    const std::vector<Particle> all = all_electrons();
+    ASSERT_EQ(static_cast<int>(all.size()), count);
+    for (const Particle& e : all) {
+        const double energy = energy_of(e.vx, e.vy, e.vz);
+        sum += energy;
+        sum2 += energy * energy;
+    }
+    const double mean = sum / count;
+    const double standard_error = std::sqrt((sum2 / count - mean * mean) / (count - 1));
+    EXPECT_GT(e0 - predicted, 0.04);                 // a clear loss, ...
+    EXPECT_LT(standard_error, 0.02 * (e0 - predicted));  // ... measured precisely
+    EXPECT_NEAR(mean, predicted, 4 * standard_error);
+}

@@ -1,0 +1,303 @@
+// pdpcell-swarm: transport figures of the built-in gas model. Electrons run in
+// a uniform field without walls, through the same electron pass and collision
+// step as the cell simulation; after a relaxation time the tool samples mean
+// energy, drift velocity and ionization rate coefficient.
+#include "common/fatal_error.hpp"
+#include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_mover.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "particles/particle_storage.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+namespace {
+
+using namespace collision_frequencies;
+using PARTICLE_STORAGE::Particle;
+using PARTICLE_STORAGE::electrons;
+using PARTICLE_STORAGE::ions;
+
+constexpr double TOWNSEND = 1e-17;  // V·cm^2
+constexpr int BLOCKS = 10;          // sampling blocks for the error estimate
+constexpr int USAGE_EXIT_STATUS = 2;
+// Bound of the total ionization frequency (direct Ne and Xe plus Penning after
+// Ne excitation), 1/s: it limits how far the population can grow in one pass.
+constexpr double NU_IONIZATION_MAX = 1.5e12;
+
+struct Options {
+    double reduced_field = 0;   // Td
+    int electrons = 1000;       // population kept between target and twice it
+    double relax_ns = 3;        // ns before sampling starts
+    double sample_ns = 5;       // ns of sampling
+    double interval_ns = 0.002; // ns between samples (one electron pass)
+    int seed1 = 1100, seed2 = 550;
+};
+
+void print_usage(std::FILE* out) {
+    std::fputs(
+        "Usage: pdpcell-swarm E/N [options]\n"
+        "Runs electrons in a uniform field E/N (Td) through the built-in Ne-Xe gas\n"
+        "model without walls and prints mean energy, drift velocity and ionization\n"
+        "rate coefficient, each with its standard error.\n"
+        "\n"
+        "  --electrons N   population size (default 1000; thinned when it doubles)\n"
+        "  --relax NS      relaxation time before sampling, ns (default 3)\n"
+        "  --sample NS     sampling time, ns (default 5)\n"
+        "  --interval NS   time between samples, ns (default 0.002; shortened so\n"
+        "                  that the population cannot outgrow the electron store)\n"
+        "  --seed S1 S2    seed of the random generator (default 1100 550)\n",
+        out);
+}
+
+bool parse_number(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
+
+[[noreturn]] void usage_error(const std::string& message) {
+    std::fprintf(stderr, "pdpcell-swarm: %s\n", message.c_str());
+    print_usage(stderr);
+    std::exit(USAGE_EXIT_STATUS);
+}
+
+Options parse_options(int argc, char** argv) {
+    Options o;
+    bool have_field = false;
+    for (int a = 1; a < argc; ++a) {
+        const std::string arg = argv[a];
+        if (arg == "--help" || arg == "-h") {
+            print_usage(stdout);
+            std::exit(0);
+        }
+        double v = 0;
+        auto next_number = [&](const char* what) {
+            if (a + 1 >= argc || !parse_number(argv[++a], v)) usage_error(std::string(what) + " needs a number");
+            return v;
+        };
+        if (arg == "--electrons") {
+            next_number("--electrons");
+            if (v < 1 || v > PARTICLE_STORAGE::ELECTRON_CAPACITY / 4 || v != std::floor(v))
+                usage_error("--electrons needs a whole number from 1 to 24999");
+            o.electrons = static_cast<int>(v);
+        } else if (arg == "--relax") {
+            if (next_number("--relax") < 0) usage_error("--relax must not be negative");
+            o.relax_ns = v;
+        } else if (arg == "--sample") {
+            if (next_number("--sample") <= 0) usage_error("--sample must be positive");
+            o.sample_ns = v;
+        } else if (arg == "--interval") {
+            if (next_number("--interval") <= 0) usage_error("--interval must be positive");
+            o.interval_ns = v;
+        } else if (arg == "--seed") {
+            const double s1 = next_number("--seed"), s2 = next_number("--seed");
+            if (s1 < 1 || s2 < 1 || s1 > random_numbers::S1_LIMIT || s2 > random_numbers::S2_LIMIT ||
+                s1 != std::floor(s1) || s2 != std::floor(s2))
+                usage_error("--seed needs two whole numbers of at least 1");
+            o.seed1 = static_cast<int>(s1);
+            o.seed2 = static_cast<int>(s2);
+        } else if (!have_field && parse_number(argv[a], v)) {
+            if (v < 0) usage_error("E/N must not be negative");
+            o.reduced_field = v;
+            have_field = true;
+        } else {
+            usage_error("unknown argument '" + arg + "'");
+        }
+    }
+    if (!have_field) usage_error("E/N (Td) is missing");
+    if (o.sample_ns / o.interval_ns < BLOCKS) usage_error("--sample must hold at least 10 intervals");
+    return o;
+}
+
+// The mesh of the cell with its gas-box indices, so that the field lookup
+// reads valid entries, but with every wall and mirror moved to infinity.
+void set_up_open_gas(double field) {
+    using namespace mesh;
+    mesh::reset();
+    ilo = 15, ihi = 53, jlo = 2, jhi = 136, klo = 2, khi = 9;
+    const double inf = std::numeric_limits<double>::infinity();
+    xlow = ylow = zlow = -inf;
+    xhigh = yhigh = zhigh = inf;
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        ex[n] = field;  // along +x: electrons drift towards -x
+        ey[n] = 0.0;
+        ez[n] = 0.0;
+    }
+}
+
+// Where every electron is put back after each pass: in a uniform field the
+// position does not matter, and the lookup indices stay small.
+constexpr double X0 = 0.007, Y0 = 0.03, Z0 = 0.005;
+
+void isotropic_start(double speed, double t) {
+    const double c = 2.0 * random_numbers::draw_uniform() - 1.0;
+    const double s = std::sqrt(1.0 - c * c);
+    const double phi = 6.283185307179586 * random_numbers::draw_uniform();
+    PARTICLE_STORAGE::add_particle(electrons, -mesh::ELECTRON_CHARGE, t, X0, Y0, Z0, speed * s * std::cos(phi),
+                                   speed * s * std::sin(phi), speed * c, 0);
+}
+
+// Ions play no part here; they are dropped after every pass.
+void clear_ions() {
+    Particle p;
+    for (PARTICLE_STORAGE::rewind(ions); PARTICLE_STORAGE::get_current(ions, p); PARTICLE_STORAGE::advance(ions))
+        PARTICLE_STORAGE::delete_current(ions);
+    PARTICLE_STORAGE::compact(ions);
+    PARTICLE_STORAGE::rewind(ions);
+}
+
+// Keeps every other electron once the population has doubled; electrons are
+// alike, so the averages per electron do not change.
+void thin_out(int target) {
+    if (electrons.count < 2 * target) return;
+    Particle p;
+    int n = 0;
+    for (PARTICLE_STORAGE::rewind(electrons); PARTICLE_STORAGE::get_current(electrons, p);
+         PARTICLE_STORAGE::advance(electrons))
+        if (n++ % 2 == 1) PARTICLE_STORAGE::delete_current(electrons);
+    PARTICLE_STORAGE::compact(electrons);
+    PARTICLE_STORAGE::rewind(electrons);
+}
+
+struct Sums {
+    double energy = 0, drift = 0, ionization = 0, penning = 0;  // per-electron sums
+    double electrons = 0;                                        // electrons sampled
+    double ions_made = 0, electron_time = 0;                     // counted production, s
+};
+
+// Adds one snapshot of the population and puts every electron back at the
+// reference position.
+void sample(Sums& s) {
+    Particle p;
+    for (PARTICLE_STORAGE::rewind(electrons); PARTICLE_STORAGE::get_current(electrons, p);
+         PARTICLE_STORAGE::advance(electrons)) {
+        const double v = std::sqrt(p.vx * p.vx + p.vy * p.vy + p.vz * p.vz);
+        const double root = v * SQRT_EV_PER_SPEED;
+        s.energy += root * root;
+        s.drift -= p.vx;
+        s.ionization += nu_ion_Ne(v) + nu_ion_Xe(v);
+        for (int k = 1; k <= 6; ++k) s.penning += nu_exc_Ne(k, v);
+        s.electrons += 1;
+        p.x = X0, p.y = Y0, p.z = Z0;
+        PARTICLE_STORAGE::set_current(electrons, p);
+    }
+    PARTICLE_STORAGE::rewind(electrons);
+}
+
+struct Estimate {
+    double mean, error;
+};
+
+// Mean over the blocks and the standard error of that mean.
+template <typename F>
+Estimate over_blocks(const Sums (&blocks)[BLOCKS], F value) {
+    double sum = 0, sum2 = 0;
+    for (const Sums& b : blocks) {
+        const double x = value(b);
+        sum += x;
+        sum2 += x * x;
+    }
+    const double mean = sum / BLOCKS;
+    const double variance = std::max(sum2 / BLOCKS - mean * mean, 0.0) * BLOCKS / (BLOCKS - 1);
+    return {mean, std::sqrt(variance / BLOCKS)};
+}
+
+// A swarm that has not relaxed shows a trend between the first and the last
+// blocks; the block-to-block noise is taken from successive differences, which
+// a steady trend hardly affects.
+template <typename F>
+bool still_drifting(const Sums (&blocks)[BLOCKS], F value) {
+    double squares = 0;
+    for (int b = 1; b < BLOCKS; ++b) squares += std::pow(value(blocks[b]) - value(blocks[b - 1]), 2);
+    const double noise = std::sqrt(squares / (2.0 * (BLOCKS - 1)));
+    const double first = (value(blocks[0]) + value(blocks[1]) + value(blocks[2])) / 3;
+    const double last = (value(blocks[BLOCKS - 3]) + value(blocks[BLOCKS - 2]) + value(blocks[BLOCKS - 1])) / 3;
+    return std::fabs(last - first) > 4 * noise * std::sqrt(2.0 / 3.0);
+}
+
+void print_estimate(const char* name, const Estimate& e, const char* unit) {
+    std::printf(" %-34s %13.5e +- %9.2e %s\n", name, e.mean, e.error, unit);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = parse_options(argc, argv);
+    const double field = o.reduced_field * TOWNSEND * GAS_DENSITY;  // V/cm
+    // Even at the highest ionization frequency, twice the target population
+    // must not outgrow the store within one pass.
+    const double longest_interval =
+        std::log((PARTICLE_STORAGE::ELECTRON_CAPACITY - 1) / (2.0 * o.electrons)) / NU_IONIZATION_MAX;
+    const double interval = std::min(o.interval_ns * 1e-9, longest_interval);  // s
+    const long relax_passes = std::lround(o.relax_ns * 1e-9 / interval);
+    const long sample_passes = std::lround(o.sample_ns * 1e-9 / interval);
+    const long passes_per_block = sample_passes / BLOCKS;
+
+    try {
+        set_up_open_gas(field);
+        PARTICLE_STORAGE::reset();
+        random_numbers::set_seed(o.seed1, o.seed2);
+        electron_mover::reset();
+        std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm\n",
+                    GAS_DENSITY, o.reduced_field, field);
+        std::printf(" collision bound numax/N (cm^3/s) on the next line\n");
+        electron_mover::advance_electrons(0.0);
+
+        for (int n = 0; n < o.electrons; ++n) isotropic_start(SPEED_PER_SQRT_EV, 0.0);  // 1 eV
+        double t = 0.0;
+        for (long pass = 0; pass < relax_passes; ++pass) {
+            t += interval;
+            electron_mover::advance_electrons(t);
+            clear_ions();
+            thin_out(o.electrons);
+        }
+
+        Sums blocks[BLOCKS];
+        for (int b = 0; b < BLOCKS; ++b) {
+            for (long pass = 0; pass < passes_per_block; ++pass) {
+                const int before = electrons.count;
+                t += interval;
+                electron_mover::advance_electrons(t);
+                blocks[b].ions_made += ions.count;
+                // The population grows exponentially within a pass: its time
+                // integral is the logarithmic mean of the two counts.
+                const double after = electrons.count;
+                blocks[b].electron_time +=
+                    (after == before ? after : (after - before) / std::log(after / before)) * interval;
+                clear_ions();
+                sample(blocks[b]);
+                thin_out(o.electrons);
+            }
+        }
+
+        std::printf(" samples: %ld passes of %.4g ns after %g ns of relaxation, %lld free flights\n",
+                    passes_per_block * BLOCKS, interval * 1e9, o.relax_ns, electron_mover::flight_count);
+        const auto mean_energy = [](const Sums& s) { return s.energy / s.electrons; };
+        print_estimate("mean energy", over_blocks(blocks, mean_energy), "eV");
+        const Estimate drift = over_blocks(blocks, [](const Sums& s) { return s.drift / s.electrons; });
+        print_estimate("drift velocity (flux)", drift, "cm/s");
+        const Estimate ionization = over_blocks(
+            blocks, [](const Sums& s) { return s.ionization / s.electrons * INV_GAS_DENSITY; });
+        print_estimate("ionization rate coefficient", ionization, "cm^3/s");
+        print_estimate("Penning (Ne excitation) coefficient",
+                       over_blocks(blocks, [](const Sums& s) { return s.penning / s.electrons * INV_GAS_DENSITY; }),
+                       "cm^3/s");
+        print_estimate("ion production (counted)",
+                       over_blocks(blocks,
+                                   [](const Sums& s) { return s.ions_made / s.electron_time * INV_GAS_DENSITY; }),
+                       "cm^3/s");
+        if (drift.mean > 0)
+            std::printf(" %-34s %13.5e %s\n", "alpha/N (ionization / drift)", ionization.mean / drift.mean, "cm^2");
+        if (still_drifting(blocks, mean_energy))
+            std::printf(" warning: the mean energy still drifts over the sampling time; increase --relax\n");
+    } catch (const pdp::FatalError&) {
+        return pdp::FATAL_EXIT_STATUS;
+    }
+    return 0;
+}
