@@ -149,7 +149,9 @@ void solve_floating_gap() {
         const double residual = sum * dx * dy * 0.2;
         const double lambda = residual / residual_prev;
         if (std::fabs(lambda_prev / lambda - 1.0) <= SUSTAIN_RATIO_TOLERANCE)
-            for_interior_nodes([lambda](int n) { phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda); });
+            for_interior_nodes([lambda](int n) {
+                phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
+            });
         lambda_prev = lambda;
         residual_prev = residual;
     } while (largest > SUSTAIN_TOLERANCE);

@@ -60,21 +60,19 @@ void push(double& position, double& velocity, double qm, double field, double fl
     velocity += dv;
 }
 
-enum class Hit { none, front, rear, rib };
-
 // Walls are tested only at the end of a flight; the rib comes first, so an
 // ion past both zhigh and xlow lands on the rib.
-Hit wall_hit(const Particle& ion) {
-    if (ion.z >= zhigh) return Hit::rib;
-    if (ion.x <= xlow) return Hit::front;
-    if (ion.x >= xhigh) return Hit::rear;
-    return Hit::none;
+bool hits_wall(const Particle& ion, surface::Wall& wall) {
+    if (ion.z >= zhigh) wall = surface::Wall::rib;
+    else if (ion.x <= xlow) wall = surface::Wall::front;
+    else if (ion.x >= xhigh) wall = surface::Wall::rear;
+    else return false;
+    return true;
 }
 
 // The ion's charge goes to its wall cell, which may then emit an electron.
-void absorb(Hit hit, const Particle& ion, double flight) {
+void absorb(surface::Wall wall, const Particle& ion, double flight) {
     using namespace surface;
-    const Wall wall = hit == Hit::rib ? Wall::rib : hit == Hit::front ? Wall::front : Wall::rear;
     const WallCell cell = wall_cell(wall, ion.x, ion.y, ion.z);
     deposit(wall, cell, ion.w);
     switch (wall) {
@@ -85,7 +83,8 @@ void absorb(Hit hit, const Particle& ion, double flight) {
 }
 
 // Free flights of the current ion until it reaches t_end or a wall. A flight
-// ends at t_end or in charge exchange, which leaves a slow ion: at rest.
+// ends at t_end or in charge exchange: the fast ion hands its charge to a
+// slow atom, so the ion that flies on starts at rest.
 void fly(Store& store, Particle& ion, double t_end) {
     double qm = 0.0, tau_mean = 0.0;
     species_constants(ion.species, qm, tau_mean);
@@ -104,9 +103,9 @@ void fly(Store& store, Particle& ion, double t_end) {
         mirror_ion_y(ion);
         mirror_ion_zlow(ion);
 
-        const Hit hit = wall_hit(ion);
-        if (hit != Hit::none) {
-            absorb(hit, ion, flight);
+        surface::Wall wall;
+        if (hits_wall(ion, wall)) {
+            absorb(wall, ion, flight);
             PARTICLE_STORAGE::delete_current(store);
             PARTICLE_STORAGE::advance(store);
             return;
