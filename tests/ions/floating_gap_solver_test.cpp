@@ -15,6 +15,8 @@
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 using namespace mesh;
 namespace fs = std::filesystem;
 
@@ -23,7 +25,8 @@ namespace {
 // The built-in cell; its set-up needs an "input_file.txt" in the working
 // folder and writes "control_file.txt" there.
 void build_builtin_cell() {
-    const fs::path home = fs::current_path(), scratch = fs::temp_directory_path() / "pdpcell_floating_gap_test";
+    const fs::path home = fs::current_path();
+    const fs::path scratch = fs::temp_directory_path() / ("pdpcell_floating_gap_" + std::to_string(getpid()));
     fs::create_directories(scratch);
     std::ofstream(scratch / "input_file.txt").close();
     fs::current_path(scratch);

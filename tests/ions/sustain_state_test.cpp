@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace mesh;
 namespace fs = std::filesystem;
 
@@ -38,8 +40,7 @@ protected:
         voltage_file::reset();
         FILE_MANAGER::reset();
         home = fs::current_path();
-        scratch = fs::temp_directory_path() / ("pdpcell_sustain_" + std::string(
-            ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        scratch = fs::temp_directory_path() / ("pdpcell_sustain_" + std::to_string(getpid()));
         fs::create_directories(scratch);
         std::ofstream(scratch / "input_file.txt").close();
         fs::current_path(scratch);
