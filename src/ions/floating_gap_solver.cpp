@@ -162,4 +162,9 @@ void solve_floating_gap() {
     potential::apply_boundary_values();
 }
 
+void reset() {
+    gap_potential = 0.0;
+    gap_coupling_sum = 0.0;
+}
+
 }  // namespace floating_gap

@@ -130,4 +130,9 @@ void prepare_sustain_state(int /*mode: always 1*/) {
     fortran::write_line(stdout, FreeLine().item("max S3=").item(max_s3).str());
 }
 
+void reset() {
+    gap_potential = transferable_charge = transferable_density = 0.0;
+    gas_node_count = 0;
+}
+
 }  // namespace sustain_state

@@ -18,4 +18,7 @@ void prepare_sustain_state(int mode);
 // returns the sum of their magnitudes as a charge (C).
 double place_sustain_wall_charges();
 
+// Clears the results, as at program start.
+void reset();
+
 }  // namespace sustain_state

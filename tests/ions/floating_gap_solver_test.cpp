@@ -72,6 +72,7 @@ class FloatingGap : public ::testing::Test {
 protected:
     void SetUp() override {
         mesh::reset();
+        floating_gap::reset();
         electrodes::reset();
         FILE_MANAGER::reset();
     }

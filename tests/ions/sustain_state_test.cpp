@@ -36,6 +36,7 @@ protected:
     fs::path home, scratch;
     void SetUp() override {
         mesh::reset();
+        sustain_state::reset();
         electrodes::reset();
         voltage_file::reset();
         FILE_MANAGER::reset();
