@@ -10,6 +10,7 @@
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
 #include "input/voltage_file.hpp"
+#include "ions/floating_gap_solver.hpp"
 #include "ions/ion_mover.hpp"
 #include "ions/sustain_state.hpp"
 #include "mesh/charge_and_field.hpp"
@@ -176,6 +177,8 @@ void reset_all() {
     electrodes::reset();
     potential::reset();
     electron_mover::reset();
+    floating_gap::reset();
+    sustain_state::reset();
     slices::reset();
 }
 

@@ -13,4 +13,7 @@ extern double gap_coupling_sum;  // sum of the gas-node weights, 1/cm^2
 void setup_sustain_coefficients();
 void solve_floating_gap();
 
+// Clears the results, as at program start.
+void reset();
+
 }  // namespace floating_gap

@@ -1,11 +1,188 @@
 #include "ions/ion_mover.hpp"
 
+#include "common/fatal_error.hpp"
+#include "ions/surface_processes.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "particles/random_numbers.hpp"
+
+#include <cmath>
+#include <string>
+
 namespace ion_mover {
 
-// Filled in by the ion work.
-void advance_ions(double) {}
-void interpolate_ion_field(double, double, double, double& Ex, double& Ey, double& Ez) {
-    Ex = Ey = Ez = 0.0;
+using namespace mesh;
+using PARTICLE_STORAGE::Particle;
+using PARTICLE_STORAGE::Store;
+
+namespace {
+
+// Node index and fraction on one axis of a scaled coordinate s, clamped to
+// the gas bounds: a clamped axis takes the boundary sample, never extrapolates.
+void locate(double s, int lo, int hi, int& n, double& f) {
+    n = static_cast<int>(s);
+    f = s - n;
+    if (n < lo) {
+        n = lo;
+        f = 0.0;
+    }
+    if (n > hi) {
+        n = hi;
+        f = 0.0;
+    }
+}
+
+// Trilinear value of one field component from the eight samples around
+// (i, j, k); sample (i+a, j+b, k+c) weighs wx[a]·wy[b]·wz[c].
+double trilinear(const double* e, int i, int j, int k, double fx, double fy, double fz) {
+    const double wx[2] = {1.0 - fx, fx};
+    const double wy[2] = {1.0 - fy, fy};
+    const double wz[2] = {1.0 - fz, fz};
+    double value = 0.0;
+    for (int c = 0; c < 2; ++c)
+        for (int b = 0; b < 2; ++b)
+            for (int a = 0; a < 2; ++a) value += wx[a] * wy[b] * wz[c] * e[node(i + a, j + b, k + c)];
+    return value;
+}
+
+void species_constants(int species, double& qm, double& tau) {
+    switch (species) {
+        case 1: qm = QM_NE_ION; tau = TAU_NE_ION; return;
+        case 2: qm = QM_XE_ION; tau = TAU_XE_ION; return;
+    }
+    pdp::fatal({"ERROR: ion of unknown species " + std::to_string(species) + " in the ion store",
+                "       (1 is Ne+, 2 is Xe+)"});
+}
+
+// One push along an axis: dv = (q/M)·E·dt, the position with the mean velocity.
+void push(double& position, double& velocity, double qm, double field, double flight) {
+    const double dv = qm * field * flight;
+    position += flight * (velocity + dv / 2);
+    velocity += dv;
+}
+
+// Walls are tested only at the end of a flight; the rib comes first, so an
+// ion past both zhigh and xlow lands on the rib.
+bool hits_wall(const Particle& ion, surface::Wall& wall) {
+    if (ion.z >= zhigh) wall = surface::Wall::rib;
+    else if (ion.x <= xlow) wall = surface::Wall::front;
+    else if (ion.x >= xhigh) wall = surface::Wall::rear;
+    else return false;
+    return true;
+}
+
+// The ion's charge goes to its wall cell, which may then emit an electron.
+void absorb(surface::Wall wall, const Particle& ion, double flight) {
+    using namespace surface;
+    const WallCell cell = wall_cell(wall, ion.x, ion.y, ion.z);
+    deposit(wall, cell, ion.w);
+    switch (wall) {
+        case Wall::front: emit_secondary_front(ion, flight, cell); break;
+        case Wall::rear: emit_secondary_rear(ion, flight, cell); break;
+        case Wall::rib: emit_secondary_rib(ion, flight, cell); break;
+    }
+}
+
+// Free flights of the current ion until it reaches t_end or a wall. A flight
+// ends at t_end or in charge exchange: the fast ion hands its charge to a
+// slow atom, so the ion that flies on starts at rest.
+void fly(Store& store, Particle& ion, double t_end) {
+    double qm = 0.0, tau_mean = 0.0;
+    species_constants(ion.species, qm, tau_mean);
+    for (;;) {
+        const double tau = -std::log(random_numbers::draw_uniform()) * tau_mean;
+        const bool reaches_end = t_end < ion.t + tau;  // ending exactly at t_end is a collision
+        const double flight = reaches_end ? t_end - ion.t : tau;
+
+        double Ex, Ey, Ez;
+        interpolate_ion_field(ion.x, ion.y, ion.z, Ex, Ey, Ez);
+        push(ion.x, ion.vx, qm, Ex, flight);
+        push(ion.y, ion.vy, qm, Ey, flight);
+        push(ion.z, ion.vz, qm, Ez, flight);
+        ion.t += flight;
+
+        mirror_ion_y(ion);
+        mirror_ion_zlow(ion);
+
+        surface::Wall wall;
+        if (hits_wall(ion, wall)) {
+            absorb(wall, ion, flight);
+            PARTICLE_STORAGE::delete_current(store);
+            PARTICLE_STORAGE::advance(store);
+            return;
+        }
+        if (!reaches_end) {
+            ion.vx = ion.vy = ion.vz = 0.0;
+            if (ion.t < t_end) continue;
+        }
+        PARTICLE_STORAGE::set_current(store, ion);
+        PARTICLE_STORAGE::advance(store);
+        return;
+    }
+}
+
+}  // namespace
+
+void advance_ions(double t_end) {
+    Store& store = PARTICLE_STORAGE::ions;
+    PARTICLE_STORAGE::compact(store);
+    PARTICLE_STORAGE::rewind(store);
+    // After the compaction no dead slot lies at or beyond the cursor.
+    Particle ion;
+    while (PARTICLE_STORAGE::get_current(store, ion)) {
+        if (t_end <= ion.t) {
+            PARTICLE_STORAGE::advance(store);
+            continue;
+        }
+        fly(store, ion, t_end);
+    }
+    PARTICLE_STORAGE::compact(store);
+    PARTICLE_STORAGE::rewind(store);
+}
+
+// ex lives on x faces, ey on y faces, ez on z faces: along its own axis a
+// component is located by c/h, across it by the node rule (c - h/2)/h.
+void interpolate_ion_field(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
+    const double face_x = x / dx, node_x = (x - 0.5 * dx) / dx;
+    const double face_y = y / dy, node_y = (y - 0.5 * dy) / dy;
+    const double face_z = z / dz, node_z = (z - 0.5 * dz) / dz;
+    int i, j, k;
+    double fx, fy, fz;
+
+    locate(face_x, ilo, ihi, i, fx);
+    locate(node_y, jlo, jhi, j, fy);
+    locate(node_z, klo, khi, k, fz);
+    Ex = trilinear(ex, i, j, k, fx, fy, fz);
+
+    locate(node_x, ilo, ihi, i, fx);
+    locate(face_y, jlo, jhi, j, fy);
+    locate(node_z, klo, khi, k, fz);
+    Ey = trilinear(ey, i, j, k, fx, fy, fz);
+
+    locate(node_x, ilo, ihi, i, fx);
+    locate(node_y, jlo, jhi, j, fy);
+    locate(face_z, klo, khi, k, fz);
+    Ez = trilinear(ez, i, j, k, fx, fy, fz);
+}
+
+void mirror_ion_y(Particle& ion) {
+    if (ion.y < ylow) {
+        ion.y = 2 * ylow - ion.y;
+    } else if (ion.y > yhigh) {
+        ion.y = 2 * yhigh - ion.y;
+    } else {
+        return;  // on the plane itself is inside
+    }
+    ion.vy = -ion.vy;
+    if (ion.y < ylow || ion.y > yhigh)
+        pdp::fatal({"ion outside of region",
+                    ion.species == 2 ? "Xe ion outside of region" : "Ne ion outside of region"});
+}
+
+void mirror_ion_zlow(Particle& ion) {
+    if (ion.z > zlow) return;
+    ion.z = 2 * zlow - ion.z;
+    ion.vz = -ion.vz;
+    if (ion.z < zlow || ion.z > zhigh) pdp::fatal("electron outside of z region");
 }
 
 }  // namespace ion_mover

@@ -1,8 +1,11 @@
 #include "ions/surface_processes.hpp"
 
+#include "common/fatal_error.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/random_numbers.hpp"
 
 #include <algorithm>
+#include <string>
 
 namespace surface {
 
@@ -26,9 +29,39 @@ void deposit(Wall wall, const WallCell& cell, double w) {
     charge[padded(cell.i, cell.j, cell.k)] += w * inv_cell_volume;
 }
 
-// Filled in by the field-phase work.
-void emit_secondary_front() {}
-void emit_secondary_rear() {}
-void emit_secondary_rib() {}
+namespace {
+
+using PARTICLE_STORAGE::Particle;
+
+double yield(const double (&gamma)[2], int species) {
+    if (species != 1 && species != 2)
+        pdp::fatal("ERROR: secondary emission for an ion of unknown species " + std::to_string(species));
+    return gamma[species - 1];
+}
+
+// The electron leaves the wall at rest; it carries away the negative of the
+// ion's charge, so the wall keeps a second +w.
+void emit(Wall wall, const double (&gamma)[2], const Particle& ion, double flight_time,
+          const WallCell& cell, double x, double y, double z) {
+    const double r = random_numbers::draw_uniform();
+    if (r >= yield(gamma, ion.species)) return;
+    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, -ion.w,
+                                   ion.t - EMISSION_OFFSET * flight_time, x, y, z, 0.0, 0.0, 0.0, 0);
+    deposit(wall, cell, ion.w);
+}
+
+}  // namespace
+
+void emit_secondary_front(const Particle& ion, double flight_time, const WallCell& cell) {
+    emit(Wall::front, GAMMA_FRONT, ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z);
+}
+
+void emit_secondary_rear(const Particle& ion, double flight_time, const WallCell& cell) {
+    emit(Wall::rear, GAMMA_BACK, ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z);
+}
+
+void emit_secondary_rib(const Particle& ion, double flight_time, const WallCell& cell) {
+    emit(Wall::rib, GAMMA_BACK, ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz);
+}
 
 }  // namespace surface

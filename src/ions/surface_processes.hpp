@@ -1,6 +1,8 @@
 #pragma once
 // Absorption at the three material walls of the gas box and the secondary
 // electrons that absorbed ions release there.
+#include "particles/particle_storage.hpp"
+
 namespace surface {
 
 enum class Wall { front, rear, rib };
@@ -15,9 +17,18 @@ WallCell wall_cell(Wall wall, double x, double y, double z);
 // Adds w·inv_cell_volume (C/cm^3) to the cell in the wall's array.
 void deposit(Wall wall, const WallCell& cell, double w);
 
-// Secondary emission for the ion the ion pass has just absorbed.
-void emit_secondary_front();
-void emit_secondary_rear();
-void emit_secondary_rib();
+// Secondary-electron yield per absorbed ion, indexed by species - 1 (Ne+, Xe+).
+constexpr double GAMMA_FRONT[2] = {0.64, 0.001};  // front wall
+constexpr double GAMMA_BACK[2] = {0.32, 0.0};     // rear and rib walls
+// An emitted electron starts this fraction of a cell inside the gas, and this
+// fraction of the ion's last flight before the ion's arrival.
+constexpr double EMISSION_OFFSET = 1e-9;
+
+// Secondary emission for an ion that has just been absorbed at the wall after
+// a flight of flight_time seconds and whose charge went to `cell`: one draw,
+// and on emission an electron at rest plus a second deposit of the ion's w.
+void emit_secondary_front(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell);
+void emit_secondary_rear(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell);
+void emit_secondary_rib(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell);
 
 }  // namespace surface

@@ -1,0 +1,152 @@
+#include "ions/floating_gap_solver.hpp"
+
+#include "common/fatal_error.hpp"
+#include "common/fortran_format.hpp"
+#include "input/cell_geometry.hpp"
+#include "input/electrode_voltages.hpp"
+#include "input/file_units.hpp"
+#include "mesh/mesh_arrays.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+using namespace mesh;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The built-in cell; its set-up needs an "input_file.txt" in the working
+// folder and writes "control_file.txt" there.
+void build_builtin_cell() {
+    const fs::path home = fs::current_path();
+    const fs::path scratch = fs::temp_directory_path() / ("pdpcell_floating_gap_" + std::to_string(getpid()));
+    fs::create_directories(scratch);
+    std::ofstream(scratch / "input_file.txt").close();
+    fs::current_path(scratch);
+    testing::internal::CaptureStdout();
+    geometry::build_geometry();
+    testing::internal::GetCapturedStdout();
+    fs::current_path(home);
+    fs::remove_all(scratch);
+}
+
+// One-dimensional cell: the front (eps 11) and rear (eps 8) dielectrics of
+// the built-in cell, 13 spacings each, gas between them and no rib; each
+// plate is one electrode. The plate values are set as the boundary update
+// sets them.
+void build_plane_cell(double v_front, double v_rear) {
+    for (int k = 0; k < PZ; ++k)
+        for (int j = 0; j < PY; ++j)
+            for (int i = 0; i < PX; ++i) {
+                const bool outside = i <= 1 || i >= 67 || j <= 1 || j >= 137 || k <= 1 || k >= 13;
+                material_map[padded(i, j, k)] = outside ? -1 : (i <= 14 || i >= 54) ? 1 : 0;
+            }
+    std::fill(phi, phi + NODE_COUNT, 0.0);
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                eps_node[n] = i <= 14 ? 11.0 : i >= 54 ? 8.0 : 1.0;
+                electrode_map[n] = i == 1 ? 1 : i == NX ? 3 : 0;
+                if (i == 1) phi[n] = v_front;
+                if (i == NX) phi[n] = v_rear;
+            }
+    electrodes::electrode_voltage[1] = v_front;
+    electrodes::electrode_voltage[3] = v_rear;
+}
+
+std::string solve_quietly() {
+    testing::internal::CaptureStdout();
+    floating_gap::solve_floating_gap();
+    return testing::internal::GetCapturedStdout();
+}
+
+class FloatingGap : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mesh::reset();
+        floating_gap::reset();
+        electrodes::reset();
+        FILE_MANAGER::reset();
+    }
+};
+
+TEST_F(FloatingGap, SolidWeightsSumToOneAndGasFacesTakeTheFullPermittivity) {
+    build_builtin_cell();
+    floating_gap::setup_sustain_coefficients();
+    int solid_nodes = 0;
+    for (int k = 2; k <= 12; ++k)
+        for (int j = 2; j <= 136; ++j)
+            for (int i = 2; i <= 66; ++i) {
+                if (material_map[padded(i, j, k)] == 0) continue;
+                const int n = node(i, j, k);
+                ASSERT_NEAR(sor_xm[n] + sor_xp[n] + sor_ym[n] + sor_yp[n] + sor_zm[n] + sor_zp[n], 1.0, 1e-14)
+                    << i << ' ' << j << ' ' << k;
+                ++solid_nodes;
+            }
+    EXPECT_EQ(solid_nodes, 65 * 135 * 11 - 39 * 135 * 8);
+    // The gas face lies half a spacing from the node, the dielectric face a
+    // whole one between two nodes: twice the coupling for the same eps.
+    EXPECT_NEAR(sor_xp[node(14, 50, 5)] / sor_xm[node(14, 50, 5)], 2.0, 1e-14);
+    // Rib (11) over phosphor (8): the series value 2·11·8/19 against 11.
+    EXPECT_NEAR(sor_zm[node(30, 50, 11)] / sor_zp[node(30, 50, 11)], 16.0 / 19.0, 1e-14);
+    // Under a sustain electrode the first node couples to it, under the gap not.
+    EXPECT_GT(sor_xm[node(2, 30, 5)], 0.0);
+    EXPECT_EQ(sor_xm[node(2, 70, 5)], 0.0);
+    // Gas nodes couple only to dielectric neighbours, by eps/h^2.
+    const int front = node(15, 50, 5), corner = node(53, 50, 9), low = node(30, 50, 2);
+    EXPECT_EQ(sor_xm[front], 11.0 / (dx * dx));
+    EXPECT_EQ(sor_xp[front] + sor_ym[front] + sor_yp[front] + sor_zm[front] + sor_zp[front], 0.0);
+    EXPECT_EQ(sor_xp[corner], 8.0 / (dx * dx));
+    EXPECT_EQ(sor_zp[corner], 8.0 / (dz * dz));
+    EXPECT_EQ(sor_zm[low], 0.0);
+}
+
+// The uncharged floating gas is the middle plate of two capacitors in series:
+// its potential is the divider (C_f·V_f + C_r·V_r)/(C_f + C_r), C = eps/d.
+TEST_F(FloatingGap, GapPotentialIsTheCapacitiveDividerOfTheTwoStacks) {
+    const double d = 13 * dx, c_front = 11.0 / d, c_rear = 8.0 / d;
+    for (const auto& v : {std::pair{180.0, 0.0}, std::pair{-60.0, 150.0}}) {
+        build_plane_cell(v.first, v.second);
+        floating_gap::setup_sustain_coefficients();
+        // The regular solver's centre weights and charge source play no part.
+        std::fill(sor_center, sor_center + NODE_COUNT, 1e30);
+        std::fill(charge_source, charge_source + NODE_COUNT, -7.0);
+        const std::string out = solve_quietly();
+
+        const double divider = (c_front * v.first + c_rear * v.second) / (c_front + c_rear);
+        const double gap = floating_gap::gap_potential;
+        EXPECT_NEAR(gap, divider, 1e-6);
+        EXPECT_EQ(out, " PH_M= " + fortran::free_real(gap) + "\n");
+        for (int k = 2; k <= 12; ++k)
+            for (int j = 2; j <= 136; ++j)
+                for (int i = 15; i <= 53; ++i) ASSERT_EQ(phi[node(i, j, k)], gap);
+        // Linear in each stack, from the electrode plane to the gas surface.
+        for (int i = 2; i <= 14; ++i) {
+            const double front = v.first + (divider - v.first) * ((i + 0.5) * dx - 2 * dx) / d;
+            const double rear = divider + (v.second - divider) * ((i + 52.5) * dx - 54 * dx) / d;
+            EXPECT_NEAR(phi[node(i, 70, 6)], front, 1e-6) << i;
+            EXPECT_NEAR(phi[node(i + 52, 70, 6)], rear, 1e-6) << i + 52;
+        }
+    }
+}
+
+TEST_F(FloatingGap, AGasRegionWithoutDielectricNeighboursIsAFatalError) {
+    build_plane_cell(100.0, 0.0);
+    for (int k = 2; k <= 12; ++k)
+        for (int j = 2; j <= 136; ++j)
+            for (int i = 2; i <= 66; ++i) material_map[padded(i, j, k)] = 0;
+    floating_gap::setup_sustain_coefficients();
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(floating_gap::solve_floating_gap(), pdp::FatalError);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("touches no dielectric"), std::string::npos);
+}
+
+}  // namespace
