@@ -4,7 +4,7 @@
 # into run/example/plots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-STEPS="${1:-3000}"
+STEPS="${1:-4200}"
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPDPCELL_TESTS=OFF >/dev/null
 cmake --build build -j "$(nproc)" --target pdpcell
