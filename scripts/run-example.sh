@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 STEPS="${1:-4200}"
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPDPCELL_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)" --target pdpcell
 rm -rf run/example
 mkdir -p run/example

@@ -5,6 +5,7 @@
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_collisions.hpp"
 #include "ions/surface_processes.hpp"
+#include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
@@ -26,56 +27,6 @@ using PARTICLE_STORAGE::Particle;
 int first_call_done = 0;
 
 constexpr double MINUS_QM = -QM_ELECTRON;
-constexpr double HALF_DX = mesh::dx / 2;
-constexpr double HALF_DY = mesh::dy / 2;
-constexpr double HALF_DZ = mesh::dz / 2;
-
-// Cell number and fraction of a grid coordinate g, held inside [lo, hi]; a
-// clamped index gets no weight towards its neighbour.
-inline void locate(double g, int lo, int hi, int& n, double& f) {
-    n = static_cast<int>(g);
-    f = g - n;
-    if (n < lo) {
-        n = lo;
-        f = 0.0;
-    }
-    if (n > hi) {
-        n = hi;
-        f = 0.0;
-    }
-}
-
-// Trilinear interpolation of a node array from entry (i, j, k) towards
-// (i+1, j+1, k+1).
-inline double trilinear(const double* a, int i, int j, int k, double fx, double fy, double fz) {
-    constexpr int SX = 1, SY = mesh::NX, SZ = mesh::NX * mesh::NY;
-    const int c = mesh::node(i, j, k);
-    const double near_z = (1 - fy) * ((1 - fx) * a[c] + fx * a[c + SX]) +
-                          fy * ((1 - fx) * a[c + SY] + fx * a[c + SY + SX]);
-    const int d = c + SZ;
-    const double far_z = (1 - fy) * ((1 - fx) * a[d] + fx * a[d + SX]) +
-                         fy * ((1 - fx) * a[d + SY] + fx * a[d + SY + SX]);
-    return (1 - fz) * near_z + fz * far_z;
-}
-
-// Each field component lives on the faces normal to its own axis (grid
-// coordinate c/h there) and on the node planes across it ((c - h/2)/h); the
-// six grid coordinates are shared by the three components.
-[[gnu::always_inline]] inline void field_at(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
-    using namespace mesh;
-    int i_face, i_node, j_face, j_node, k_face, k_node;
-    double fx_face, fx_node, fy_face, fy_node, fz_face, fz_node;
-    locate(x / dx, ilo, ihi, i_face, fx_face);
-    locate((x - HALF_DX) / dx, ilo, ihi, i_node, fx_node);
-    locate(y / dy, jlo, jhi, j_face, fy_face);
-    locate((y - HALF_DY) / dy, jlo, jhi, j_node, fy_node);
-    locate(z / dz, klo, khi, k_face, fz_face);
-    locate((z - HALF_DZ) / dz, klo, khi, k_node, fz_node);
-    Ex = trilinear(ex, i_face, j_node, k_node, fx_face, fy_node, fz_node);
-    Ey = trilinear(ey, i_node, j_face, k_node, fx_node, fy_face, fz_node);
-    Ez = trilinear(ez, i_node, j_node, k_face, fx_node, fy_node, fz_face);
-}
-
 // What one pass reads over and over, fetched once: the gas-box planes and the
 // sub-steps per cm of flight along each axis (SUBSTEPS_PER_CELL per cell).
 struct PassConstants {
@@ -109,7 +60,7 @@ void move_electron(Particle& e, double t_end, const PassConstants& p) {
         for (int s = 0; s < n; ++s) {
             ++substep_count;
             double Ex, Ey, Ez;
-            field_at(e.x, e.y, e.z, Ex, Ey, Ez);
+            mesh::interpolate_field(e.x, e.y, e.z, Ex, Ey, Ez);
             // Constant acceleration over the sub-step: the position moves with
             // the mean velocity.
             const double dvx = h * Ex * MINUS_QM;
@@ -154,7 +105,7 @@ void move_electron(Particle& e, double t_end, const PassConstants& p) {
 }  // namespace
 
 void interpolate_electron_field(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
-    field_at(x, y, z, Ex, Ey, Ez);
+    mesh::interpolate_field(x, y, z, Ex, Ey, Ez);
 }
 
 void advance_electrons(double t_end) {

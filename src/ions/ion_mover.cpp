@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "ions/surface_processes.hpp"
+#include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -15,34 +16,6 @@ using PARTICLE_STORAGE::Particle;
 using PARTICLE_STORAGE::Store;
 
 namespace {
-
-// Node index and fraction on one axis of a scaled coordinate s, clamped to
-// the gas bounds: a clamped axis takes the boundary sample, never extrapolates.
-void locate(double s, int lo, int hi, int& n, double& f) {
-    n = static_cast<int>(s);
-    f = s - n;
-    if (n < lo) {
-        n = lo;
-        f = 0.0;
-    }
-    if (n > hi) {
-        n = hi;
-        f = 0.0;
-    }
-}
-
-// Trilinear value of one field component from the eight samples around
-// (i, j, k); sample (i+a, j+b, k+c) weighs wx[a]·wy[b]·wz[c].
-double trilinear(const double* e, int i, int j, int k, double fx, double fy, double fz) {
-    const double wx[2] = {1.0 - fx, fx};
-    const double wy[2] = {1.0 - fy, fy};
-    const double wz[2] = {1.0 - fz, fz};
-    double value = 0.0;
-    for (int c = 0; c < 2; ++c)
-        for (int b = 0; b < 2; ++b)
-            for (int a = 0; a < 2; ++a) value += wx[a] * wy[b] * wz[c] * e[node(i + a, j + b, k + c)];
-    return value;
-}
 
 void species_constants(int species, double& qm, double& tau) {
     switch (species) {
@@ -139,29 +112,9 @@ void advance_ions(double t_end) {
     PARTICLE_STORAGE::rewind(store);
 }
 
-// ex lives on x faces, ey on y faces, ez on z faces: along its own axis a
-// component is located by c/h, across it by the node rule (c - h/2)/h.
+// The same staggered-mesh interpolation as for the electrons.
 void interpolate_ion_field(double x, double y, double z, double& Ex, double& Ey, double& Ez) {
-    const double face_x = x / dx, node_x = (x - 0.5 * dx) / dx;
-    const double face_y = y / dy, node_y = (y - 0.5 * dy) / dy;
-    const double face_z = z / dz, node_z = (z - 0.5 * dz) / dz;
-    int i, j, k;
-    double fx, fy, fz;
-
-    locate(face_x, ilo, ihi, i, fx);
-    locate(node_y, jlo, jhi, j, fy);
-    locate(node_z, klo, khi, k, fz);
-    Ex = trilinear(ex, i, j, k, fx, fy, fz);
-
-    locate(node_x, ilo, ihi, i, fx);
-    locate(face_y, jlo, jhi, j, fy);
-    locate(node_z, klo, khi, k, fz);
-    Ey = trilinear(ey, i, j, k, fx, fy, fz);
-
-    locate(node_x, ilo, ihi, i, fx);
-    locate(node_y, jlo, jhi, j, fy);
-    locate(face_z, klo, khi, k, fz);
-    Ez = trilinear(ez, i, j, k, fx, fy, fz);
+    mesh::interpolate_field(x, y, z, Ex, Ey, Ez);
 }
 
 void mirror_ion_y(Particle& ion) {

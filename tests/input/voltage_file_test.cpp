@@ -75,12 +75,13 @@ TEST_F(VoltageFile, ReadsTheExampleCase) {
     EXPECT_EQ(NDATAVMAX, 85);
     ASSERT_EQ(voltage_time.size(), 85u);
     ASSERT_EQ(voltage_table.size(), 3u * 85u);
-    EXPECT_EQ(smart_start_voltage[1], 180.0);
-    EXPECT_EQ(smart_start_voltage[2], 0.0);
+    EXPECT_EQ(smart_start_voltage[1], 0.0);
+    EXPECT_EQ(smart_start_voltage[2], 180.0);
     EXPECT_EQ(voltage_time[1], 1.0e-7);
-    EXPECT_EQ(table(2, 3), 180.0);
+    EXPECT_EQ(table(1, 3), 180.0);
+    EXPECT_EQ(table(2, 3), 0.0);
     EXPECT_EQ(voltage_time[84], 7.0e-5);
-    EXPECT_EQ(table(1, 85), 180.0);
+    EXPECT_EQ(table(2, 85), 180.0);
     EXPECT_EQ(sin_flag, 0);
     EXPECT_EQ(meander_flag, 0);
 }
