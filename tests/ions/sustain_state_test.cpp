@@ -5,7 +5,9 @@
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
 #include "input/voltage_file.hpp"
+#include "mesh/charge_and_field.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "mesh/potential_solver.hpp"
 
 #include <gtest/gtest.h>
 
@@ -204,3 +206,42 @@ TEST_F(SustainState, FileRecordsHoldTheSetUpInOrder) {
 }
 
 }  // namespace
+
+// The point of the sustain state: with its wall charges and the Smart Start
+// voltages, a regular field solve (no space charge) leaves the gas free of
+// field, whatever the applied voltages alone would drive across the gap.
+TEST_F(SustainState, RegularSolveFromTheSustainStateLeavesTheGapFieldFree) {
+    potential::reset();
+    voltage_file::n_electrodes = 3;
+    voltage_file::smart_start_voltage[1] = 180.0;
+    voltage_file::smart_start_voltage[2] = 0.0;
+    voltage_file::smart_start_voltage[3] = 0.0;
+    testing::internal::CaptureStdout();
+    sustain_state::prepare_sustain_state(1);
+    testing::internal::GetCapturedStdout();
+    potential::setup_sor_coefficients();
+    field::build_charge_source();
+    potential::solve_potential();
+    field::compute_field();
+
+    // Largest field over exactly the faces that bound or lie inside the gas box.
+    double max_ex = 0, max_ey = 0, max_ez = 0, max_dphi = 0;
+    for (int k = klo; k <= khi + 1; ++k)
+        for (int j = jlo; j <= jhi + 1; ++j)
+            for (int i = ilo; i <= ihi + 1; ++i) {
+                if (j <= jhi && k <= khi) max_ex = std::max(max_ex, std::fabs(ex[node(i, j, k)]));
+                if (i <= ihi && k <= khi) max_ey = std::max(max_ey, std::fabs(ey[node(i, j, k)]));
+                if (i <= ihi && j <= jhi) max_ez = std::max(max_ez, std::fabs(ez[node(i, j, k)]));
+                if (i <= ihi && j <= jhi && k <= khi)
+                    max_dphi = std::max(max_dphi, std::fabs(phi[node(i, j, k)] - sustain_state::gap_potential));
+            }
+    const double applied_field = 180.0 / (39 * dx);  // V/cm the voltages alone would drive
+    std::printf("sustain state: gap %.9f V, max |Ex| %.3g, |Ey| %.3g, |Ez| %.3g V/cm, max |phi - gap| %.3g V\n",
+                sustain_state::gap_potential, max_ex, max_ey, max_ez, max_dphi);
+    EXPECT_GT(sustain_state::gap_potential, 0.0);
+    EXPECT_LT(sustain_state::gap_potential, 180.0);
+    EXPECT_LT(max_ex, 1e-6 * applied_field);
+    EXPECT_LT(max_ey, 1e-6 * applied_field);
+    EXPECT_LT(max_ez, 1e-6 * applied_field);
+    EXPECT_LT(max_dphi, 10 * potential::SOR_TOLERANCE);
+}
