@@ -62,7 +62,8 @@ double place_sustain_wall_charges() {
     // gas; the dielectric field is taken over the half spacing between the
     // dielectric node and the interface. Stored per unit cell volume, so
     // divided by the spacing normal to the wall.
-    double magnitude_sum = 0.0;
+    // The x-wall and rib magnitudes are summed apart, then added.
+    double sum_x = 0.0, sum_z = 0.0;
     for (int i = 1; i <= 66; ++i)
         for (int j = 1; j <= NY; ++j)
             for (int k = 1; k <= NZ; ++k) {
@@ -70,10 +71,10 @@ double place_sustain_wall_charges() {
                 double& charge = wall_charge_x[padded(i + 1, j, k)];
                 if (material(i, j, k) == 1 && material(i + 1, j, k) == 0) {  // front wall
                     charge = 2 * eps_node[node(i, j, k)] * (delta / dx) / (dx * INV_EPS0);
-                    magnitude_sum += std::fabs(charge);
+                    sum_x += std::fabs(charge);
                 } else if (material(i, j, k) == 0 && material(i + 1, j, k) == 1) {  // rear wall
                     charge = -2 * eps_node[node(i + 1, j, k)] * (delta / dx) / (dx * INV_EPS0);
-                    magnitude_sum += std::fabs(charge);
+                    sum_x += std::fabs(charge);
                 }
             }
     for (int k = 1; k <= 12; ++k)
@@ -83,9 +84,9 @@ double place_sustain_wall_charges() {
                     double& charge = wall_charge_z[padded(i, j, k + 1)];
                     charge = -2 * eps_node[node(i, j, k + 1)] *
                              ((phi[node(i, j, k + 1)] - phi[node(i, j, k)]) / dz) / (dz * INV_EPS0);
-                    magnitude_sum += std::fabs(charge);
+                    sum_z += std::fabs(charge);
                 }
-    return magnitude_sum * dx * dy * dz;
+    return (sum_x + sum_z) * dx * dy * dz;
 }
 
 void prepare_sustain_state(int /*mode: always 1*/) {

@@ -203,6 +203,22 @@ TEST_F(SustainState, FileRecordsHoldTheSetUpInOrder) {
         for (int j = jlo; j <= jhi; ++j)
             for (int i = ilo; i <= ihi; ++i) ASSERT_EQ(phi[node(i, j, k)], sustain_state::gap_potential);
     EXPECT_DOUBLE_EQ(sustain_state::transferable_density * 42120 * dx * dy * dz, sustain_state::transferable_charge);
+
+    // The transferable charge is the x-wall magnitudes and the rib magnitudes,
+    // each summed on its own in the order the cells are set, then added.
+    double sum_x = 0.0, sum_z = 0.0;
+    for (int i = 1; i <= 66; ++i)
+        for (int j = 1; j <= NY; ++j)
+            for (int k = 1; k <= NZ; ++k)
+                if ((material(i, j, k) == 1 && material(i + 1, j, k) == 0) ||
+                    (material(i, j, k) == 0 && material(i + 1, j, k) == 1))
+                    sum_x = sum_x + std::fabs(wall_charge_x[padded(i + 1, j, k)]);
+    for (int k = 1; k <= 12; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                if (material(i, j, k) == 0 && material(i, j, k + 1) == 1)
+                    sum_z = sum_z + std::fabs(wall_charge_z[padded(i, j, k + 1)]);
+    EXPECT_EQ(sustain_state::transferable_charge, (sum_x + sum_z) * dx * dy * dz);
 }
 
 }  // namespace
