@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
@@ -11,30 +12,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#include <unistd.h>
-
 using namespace mesh;
-namespace fs = std::filesystem;
 
 namespace {
 
 // The built-in cell; its set-up needs an "input_file.txt" in the working
 // folder and writes "control_file.txt" there.
 void build_builtin_cell() {
-    const fs::path home = fs::current_path();
-    const fs::path scratch = fs::temp_directory_path() / ("pdpcell_floating_gap_" + std::to_string(getpid()));
-    fs::create_directories(scratch);
-    std::ofstream(scratch / "input_file.txt").close();
-    fs::current_path(scratch);
+    TempFolder folder;
+    TempFolder::write("input_file.txt", "");
     testing::internal::CaptureStdout();
     geometry::build_geometry();
     testing::internal::GetCapturedStdout();
-    fs::current_path(home);
-    fs::remove_all(scratch);
 }
 
 // One-dimensional cell: the front (eps 11) and rear (eps 8) dielectrics of

@@ -1,6 +1,7 @@
 #include "ions/sustain_state.hpp"
 
 #include "common/fortran_format.hpp"
+#include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
@@ -13,17 +14,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 using namespace mesh;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -35,25 +32,17 @@ int material(int i, int j, int k) { return material_map[padded(i, j, k)]; }
 // with the built-in cell.
 class SustainState : public ::testing::Test {
 protected:
-    fs::path home, scratch;
+    TempFolder folder;
     void SetUp() override {
         mesh::reset();
         sustain_state::reset();
         electrodes::reset();
         voltage_file::reset();
         FILE_MANAGER::reset();
-        home = fs::current_path();
-        scratch = fs::temp_directory_path() / ("pdpcell_sustain_" + std::to_string(getpid()));
-        fs::create_directories(scratch);
-        std::ofstream(scratch / "input_file.txt").close();
-        fs::current_path(scratch);
+        TempFolder::write("input_file.txt", "");
         testing::internal::CaptureStdout();
         geometry::build_geometry();
         testing::internal::GetCapturedStdout();
-    }
-    void TearDown() override {
-        fs::current_path(home);
-        fs::remove_all(scratch);
     }
 };
 
