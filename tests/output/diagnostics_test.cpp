@@ -1,5 +1,6 @@
 #include "output/diagnostics.hpp"
 
+#include "common/temp_folder.hpp"
 #include "driver/main_program.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -10,9 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -26,15 +24,10 @@ namespace {
 // runs in a fresh folder holding an empty one.
 class Diagnostics : public ::testing::Test {
 protected:
-    std::filesystem::path home, folder;
+    TempFolder folder;
 
     void SetUp() override {
-        home = std::filesystem::current_path();
-        char pattern[] = "/tmp/pdpcell-diagnostics-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        std::filesystem::current_path(folder);
-        std::ofstream("input_file.txt").close();
+        TempFolder::write("input_file.txt", "");
         driver::reset_all();
         testing::internal::CaptureStdout();
         geometry::build_geometry();
@@ -45,11 +38,7 @@ protected:
         driver::diag_flag = true;
     }
 
-    void TearDown() override {
-        driver::reset_all();
-        std::filesystem::current_path(home);
-        std::filesystem::remove_all(folder);
-    }
+    void TearDown() override { driver::reset_all(); }
 
     static std::vector<std::string> printed_lines() {
         testing::internal::CaptureStdout();

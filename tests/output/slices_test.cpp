@@ -1,6 +1,7 @@
 #include "output/slices.hpp"
 
 #include "common/fortran_format.hpp"
+#include "common/temp_folder.hpp"
 #include "driver/main_program.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/file_units.hpp"
@@ -8,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -26,26 +25,17 @@ const int ROWS[] = {65, 65, 22, 22, 67};  // data rows per block in each file
 
 class Slices : public ::testing::Test {
 protected:
-    std::filesystem::path home, folder;
+    TempFolder folder;
 
     void SetUp() override {
-        home = std::filesystem::current_path();
-        char pattern[] = "/tmp/pdpcell-slices-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        std::filesystem::current_path(folder);
-        std::ofstream("input_file.txt").close();
+        TempFolder::write("input_file.txt", "");
         driver::reset_all();
         testing::internal::CaptureStdout();
         geometry::build_geometry();
         testing::internal::GetCapturedStdout();
     }
 
-    void TearDown() override {
-        driver::reset_all();  // closes the slice files
-        std::filesystem::current_path(home);
-        std::filesystem::remove_all(folder);
-    }
+    void TearDown() override { driver::reset_all(); }  // closes the slice files before the folder goes
 
     // Returns what the call printed on the console.
     static std::string write(double t) {
