@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/temp_folder.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
@@ -135,23 +136,12 @@ void expect_same_records(const StoreCopy& saved, const Store& s, const char* nam
 
 class CheckpointTest : public ::testing::Test {
 protected:
-    fs::path previous_dir;
-    fs::path dir;
+    TempFolder folder;
 
     void SetUp() override {
-        previous_dir = fs::current_path();
-        char name[] = "/tmp/pdpcell_checkpoint_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        fs::current_path(dir);
         mesh::reset();
         PARTICLE_STORAGE::reset();
         random_numbers::reset();
-    }
-
-    void TearDown() override {
-        fs::current_path(previous_dir);
-        fs::remove_all(dir);
     }
 
     static void save(double t, int nstep, double dt) { checkpoint_restart(0, t, nstep, dt); }
@@ -472,13 +462,8 @@ void set_restart_flag(const fs::path& input_file, int flag) {
 // The first checkpoint comes at the start of step 10001, so that is the
 // shortest run that writes one; the restarted run needs only that step.
 TEST(CheckpointEndToEnd, ARunStoppedAfterTheFirstCheckpointResumesAtTheSavedStep) {
-    char name[] = "/tmp/pdpcell_restart_run_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const fs::path dir = name;
-    struct RemoveAtEnd {
-        fs::path path;
-        ~RemoveAtEnd() { fs::remove_all(path); }
-    } cleanup{dir};
+    TempFolder folder;
+    const fs::path dir = folder.path;
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
     // A quiet case keeps 10001 steps cheap: starting from uncharged walls with
     // the second sustain electrode held at 180 V, the seed electrons above it
