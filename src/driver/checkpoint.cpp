@@ -278,7 +278,14 @@ void read_store(RestartReader& in, Store& store, int count_record, const char* n
             in.fail(std::to_string(species) + (is_ion ? " is not an ion species (1 Ne+, 2 Xe+)"
                                                       : " is not an electron origin code (0, 1, 2)"));
         PARTICLE_STORAGE::add_particle(store, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], species);
+        // A dead slot (w = 0) keeps its place but stays dead: the movers rely
+        // on compaction, not on w, to pass over dead slots.
+        if (f[0] == 0.0) {
+            store.cursor = store.count;
+            PARTICLE_STORAGE::delete_current(store);
+        }
     }
+    PARTICLE_STORAGE::rewind(store);
 }
 
 void read_checkpoint(double& t, int& nstep, double& dt) {

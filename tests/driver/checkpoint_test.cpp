@@ -193,6 +193,34 @@ TEST_F(CheckpointTest, RestoresEveryValueBitForBit) {
     EXPECT_EQ(mesh::electron_energy[3], 4.5);
 }
 
+// The movers do not test w: they rely on compaction to remove dead slots. A
+// dead slot restored as live would fly as a chargeless ghost, draw random
+// numbers and spawn more ghosts, so it must come back dead.
+TEST_F(CheckpointTest, DeadSlotsComeBackDeadSoTheNextCompactionRemovesThem) {
+    fill_awkward_state();
+    save(1e-6, 10001, 1e-10);
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::electrons);
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::ions);
+    const StoreCopy electrons = copy_store(PARTICLE_STORAGE::electrons);
+    const StoreCopy ions = copy_store(PARTICLE_STORAGE::ions);
+    ASSERT_EQ(electrons.records.size(), 9u);
+    ASSERT_EQ(ions.records.size(), 8u);
+
+    PARTICLE_STORAGE::reset();
+    double t = 0.0, dt = 2e-10;
+    int nstep = 1;
+    checkpoint_restart(1, t, nstep, dt);
+    ASSERT_EQ(PARTICLE_STORAGE::electrons.count, 12);  // dead slots still hold their place
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.w[3], 0.0);
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.cursor, 1);
+    EXPECT_EQ(PARTICLE_STORAGE::ions.cursor, 1);
+    // The first compaction of the resumed run leaves what the saved run's would.
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::electrons);
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::ions);
+    expect_same_records(electrons, PARTICLE_STORAGE::electrons, "electrons");
+    expect_same_records(ions, PARTICLE_STORAGE::ions, "ions");
+}
+
 TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
     const std::string long_line(150, 'L');
     write_file("input_file.txt", "pdpcell input\n\n" + long_line + "\n0   restart flag");
