@@ -3,12 +3,14 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/list_reader.hpp"
+#include "driver/main_program.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <charconv>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -299,10 +301,15 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     }
     in.begin(12, "t");
     t = in.real();
+    if (!std::isfinite(t)) in.fail(fortran::free_real(t) + " is not a time");
     in.begin(13, "dt");
     dt = in.real();
     in.begin(14, "nstep");
     nstep = in.integer();
+    // Checkpoints are taken only at steps the loop reaches; a larger count
+    // would also overflow when the loop advances it.
+    if (nstep < 1 || nstep > driver::MAX_STEP)
+        in.fail(std::to_string(nstep) + " is not a step of the run (1 to " + std::to_string(driver::MAX_STEP) + ")");
     in.empty_record(15);
 
     read_store(in, PARTICLE_STORAGE::electrons, 16, "electron store");

@@ -411,6 +411,23 @@ TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
     d = c;
     d.lines[2] = " 10001x";
     EXPECT_NE(restart_message(d).find("record 14 (nstep): '10001x' is not an integer"), std::string::npos);
+
+    // A step the loop never reaches: the last one would overflow the counter.
+    for (const char* step : {" 0", " -10000", " 1000001", " 2147483647"}) {
+        d = c;
+        d.lines[2] = step;
+        m = restart_message(d);
+        EXPECT_NE(m.find(std::string("record 14 (nstep):") + step + " is not a step of the run (1 to 1000000)"),
+                  std::string::npos) << m;
+    }
+    // A time that is not finite would leave the clock meaningless.
+    for (const char* time : {" NaN", " -Infinity"}) {
+        d = c;
+        d.lines[0] = time;
+        m = restart_message(d);
+        EXPECT_NE(m.find("record 12 (t): "), std::string::npos) << m;
+        EXPECT_NE(m.find(" is not a time"), std::string::npos) << m;
+    }
 }
 
 TEST_F(CheckpointTest, DamagedParticleRecordsStopWithTheSlotNamed) {
