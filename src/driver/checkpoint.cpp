@@ -3,12 +3,14 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/list_reader.hpp"
+#include "driver/main_program.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <charconv>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -278,7 +280,14 @@ void read_store(RestartReader& in, Store& store, int count_record, const char* n
             in.fail(std::to_string(species) + (is_ion ? " is not an ion species (1 Ne+, 2 Xe+)"
                                                       : " is not an electron origin code (0, 1, 2)"));
         PARTICLE_STORAGE::add_particle(store, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], species);
+        // A dead slot (w = 0) keeps its place but stays dead: the movers rely
+        // on compaction, not on w, to pass over dead slots.
+        if (f[0] == 0.0) {
+            store.cursor = store.count;
+            PARTICLE_STORAGE::delete_current(store);
+        }
     }
+    PARTICLE_STORAGE::rewind(store);
 }
 
 void read_checkpoint(double& t, int& nstep, double& dt) {
@@ -292,10 +301,15 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     }
     in.begin(12, "t");
     t = in.real();
+    if (!std::isfinite(t)) in.fail(fortran::free_real(t) + " is not a time");
     in.begin(13, "dt");
     dt = in.real();
     in.begin(14, "nstep");
     nstep = in.integer();
+    // Checkpoints are taken only at steps the loop reaches; a larger count
+    // would also overflow when the loop advances it.
+    if (nstep < 1 || nstep > driver::MAX_STEP)
+        in.fail(std::to_string(nstep) + " is not a step of the run (1 to " + std::to_string(driver::MAX_STEP) + ")");
     in.empty_record(15);
 
     read_store(in, PARTICLE_STORAGE::electrons, 16, "electron store");

@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/temp_folder.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
@@ -135,23 +136,12 @@ void expect_same_records(const StoreCopy& saved, const Store& s, const char* nam
 
 class CheckpointTest : public ::testing::Test {
 protected:
-    fs::path previous_dir;
-    fs::path dir;
+    TempFolder folder;
 
     void SetUp() override {
-        previous_dir = fs::current_path();
-        char name[] = "/tmp/pdpcell_checkpoint_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        fs::current_path(dir);
         mesh::reset();
         PARTICLE_STORAGE::reset();
         random_numbers::reset();
-    }
-
-    void TearDown() override {
-        fs::current_path(previous_dir);
-        fs::remove_all(dir);
     }
 
     static void save(double t, int nstep, double dt) { checkpoint_restart(0, t, nstep, dt); }
@@ -201,6 +191,34 @@ TEST_F(CheckpointTest, RestoresEveryValueBitForBit) {
     for (double expected : next_draws) EXPECT_TRUE(same_bits(random_numbers::draw_uniform(), expected));
     EXPECT_EQ(mesh::wall_charge_y[17], 2.5);
     EXPECT_EQ(mesh::electron_energy[3], 4.5);
+}
+
+// The movers do not test w: they rely on compaction to remove dead slots. A
+// dead slot restored as live would fly as a chargeless ghost, draw random
+// numbers and spawn more ghosts, so it must come back dead.
+TEST_F(CheckpointTest, DeadSlotsComeBackDeadSoTheNextCompactionRemovesThem) {
+    fill_awkward_state();
+    save(1e-6, 10001, 1e-10);
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::electrons);
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::ions);
+    const StoreCopy electrons = copy_store(PARTICLE_STORAGE::electrons);
+    const StoreCopy ions = copy_store(PARTICLE_STORAGE::ions);
+    ASSERT_EQ(electrons.records.size(), 9u);
+    ASSERT_EQ(ions.records.size(), 8u);
+
+    PARTICLE_STORAGE::reset();
+    double t = 0.0, dt = 2e-10;
+    int nstep = 1;
+    checkpoint_restart(1, t, nstep, dt);
+    ASSERT_EQ(PARTICLE_STORAGE::electrons.count, 12);  // dead slots still hold their place
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.w[3], 0.0);
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.cursor, 1);
+    EXPECT_EQ(PARTICLE_STORAGE::ions.cursor, 1);
+    // The first compaction of the resumed run leaves what the saved run's would.
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::electrons);
+    PARTICLE_STORAGE::compact(PARTICLE_STORAGE::ions);
+    expect_same_records(electrons, PARTICLE_STORAGE::electrons, "electrons");
+    expect_same_records(ions, PARTICLE_STORAGE::ions, "ions");
 }
 
 TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
@@ -393,6 +411,23 @@ TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
     d = c;
     d.lines[2] = " 10001x";
     EXPECT_NE(restart_message(d).find("record 14 (nstep): '10001x' is not an integer"), std::string::npos);
+
+    // A step the loop never reaches: the last one would overflow the counter.
+    for (const char* step : {" 0", " -10000", " 1000001", " 2147483647"}) {
+        d = c;
+        d.lines[2] = step;
+        m = restart_message(d);
+        EXPECT_NE(m.find(std::string("record 14 (nstep):") + step + " is not a step of the run (1 to 1000000)"),
+                  std::string::npos) << m;
+    }
+    // A time that is not finite would leave the clock meaningless.
+    for (const char* time : {" NaN", " -Infinity"}) {
+        d = c;
+        d.lines[0] = time;
+        m = restart_message(d);
+        EXPECT_NE(m.find("record 12 (t): "), std::string::npos) << m;
+        EXPECT_NE(m.find(" is not a time"), std::string::npos) << m;
+    }
 }
 
 TEST_F(CheckpointTest, DamagedParticleRecordsStopWithTheSlotNamed) {
@@ -472,13 +507,8 @@ void set_restart_flag(const fs::path& input_file, int flag) {
 // The first checkpoint comes at the start of step 10001, so that is the
 // shortest run that writes one; the restarted run needs only that step.
 TEST(CheckpointEndToEnd, ARunStoppedAfterTheFirstCheckpointResumesAtTheSavedStep) {
-    char name[] = "/tmp/pdpcell_restart_run_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const fs::path dir = name;
-    struct RemoveAtEnd {
-        fs::path path;
-        ~RemoveAtEnd() { fs::remove_all(path); }
-    } cleanup{dir};
+    TempFolder folder;
+    const fs::path dir = folder.path;
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
     // A quiet case keeps 10001 steps cheap: starting from uncharged walls with
     // the second sustain electrode held at 180 V, the seed electrons above it

@@ -1,15 +1,14 @@
 #include "input/voltage_file.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/temp_folder.hpp"
 #include "mesh/mesh_arrays.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -32,28 +31,19 @@ const std::string TWO_ROWS =
 // Each test runs in a fresh folder with a geometry of three electrodes.
 class VoltageFile : public ::testing::Test {
 protected:
-    fs::path home, dir;
+    TempFolder folder;
 
     void SetUp() override {
-        home = fs::current_path();
-        std::string pattern = (fs::temp_directory_path() / "vdata_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        fs::current_path(dir);
         set_geometry_electrodes(3);
         reset();
     }
-    void TearDown() override {
-        fs::current_path(home);
-        fs::remove_all(dir);
-        reset();
-    }
+    void TearDown() override { reset(); }
 
     static void set_geometry_electrodes(int n) {
         std::fill(mesh::electrode_map, mesh::electrode_map + mesh::NODE_COUNT, 0);
         mesh::electrode_map[mesh::node(3, 5, 7)] = n;
     }
-    static void write(const std::string& text) { std::ofstream("Vdata.txt", std::ios::binary) << text; }
+    static void write(const std::string& text) { TempFolder::write("Vdata.txt", text); }
 
     // Reads text as "Vdata.txt" and returns what the failure printed.
     static std::string failure_of(const std::string& text) {
