@@ -3,6 +3,7 @@
 // step as the cell simulation; after a relaxation time the tool samples mean
 // energy, drift velocity and ionization rate coefficient.
 #include "common/fatal_error.hpp"
+#include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_mover.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -139,8 +140,9 @@ void isotropic_start(double speed, double t) {
     const double c = 2.0 * random_numbers::draw_uniform() - 1.0;
     const double s = std::sqrt(1.0 - c * c);
     const double phi = 6.283185307179586 * random_numbers::draw_uniform();
-    PARTICLE_STORAGE::add_particle(electrons, -mesh::ELECTRON_CHARGE, t, X0, Y0, Z0, speed * s * std::cos(phi),
-                                   speed * s * std::sin(phi), speed * c, 0);
+    PARTICLE_STORAGE::add_particle(electrons, -mesh::ELECTRON_CHARGE, t, X0, Y0, Z0,
+                                   speed * s * portable_math::cos(phi), speed * s * portable_math::sin(phi),
+                                   speed * c, 0);
 }
 
 // Ions play no part here; they are dropped after every pass.
@@ -233,7 +235,7 @@ int main(int argc, char** argv) {
     // Even at the highest ionization frequency, twice the target population
     // must not outgrow the store within one pass.
     const double longest_interval =
-        std::log((PARTICLE_STORAGE::ELECTRON_CAPACITY - 1) / (2.0 * o.electrons)) / NU_IONIZATION_MAX;
+        portable_math::log((PARTICLE_STORAGE::ELECTRON_CAPACITY - 1) / (2.0 * o.electrons)) / NU_IONIZATION_MAX;
     const double interval = std::min(o.interval_ns * 1e-9, longest_interval);  // s
     const long relax_passes = std::lround(o.relax_ns * 1e-9 / interval);
     const long sample_passes = std::lround(o.sample_ns * 1e-9 / interval);

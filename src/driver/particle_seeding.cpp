@@ -1,5 +1,6 @@
 #include "driver/particle_seeding.hpp"
 
+#include "common/portable_math.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
@@ -27,8 +28,8 @@ void seed_velocity(double u_m, double u_phi, double& vx, double& vy, double& vz)
     const double m = 2.0 * u_m - 1.0;
     const double s = std::sqrt(1.0 - m * m);
     const double angle = TWO_PI * u_phi;
-    vx = s * std::cos(angle) * SEED_SPEED;
-    vy = s * std::sin(angle) * SEED_SPEED;
+    vx = s * portable_math::cos(angle) * SEED_SPEED;
+    vy = s * portable_math::sin(angle) * SEED_SPEED;
     vz = m * SEED_SPEED;
 }
 

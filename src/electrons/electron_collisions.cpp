@@ -1,5 +1,6 @@
 #include "electrons/electron_collisions.hpp"
 
+#include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_mover.hpp"
 #include "particles/random_numbers.hpp"
@@ -33,7 +34,7 @@ Direction isotropic_direction() {
     const double cos_chi = 2.0 * draw_uniform() - 1.0;
     const double sin_chi = std::sqrt(1.0 - cos_chi * cos_chi);
     const double phi = TWO_PI * draw_uniform();
-    return {sin_chi * std::cos(phi), sin_chi * std::sin(phi), cos_chi};
+    return {sin_chi * portable_math::cos(phi), sin_chi * portable_math::sin(phi), cos_chi};
 }
 
 void set_velocity(Particle& e, double speed, const Direction& n) {

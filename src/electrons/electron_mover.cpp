@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_collisions.hpp"
 #include "ions/surface_processes.hpp"
@@ -43,7 +44,7 @@ void absorb(surface::Wall wall, const Particle& e) {
 // end in collision candidates; stores it back, or deletes it at a wall.
 void move_electron(Particle& e, double t_end, const PassConstants& p) {
     while (e.t < t_end) {
-        double tau = -std::log(random_numbers::draw_uniform()) / numax;  // s
+        double tau = -portable_math::log(random_numbers::draw_uniform()) / numax;  // s
         bool collides = true;
         if (e.t + tau > t_end) {
             tau = t_end - e.t;

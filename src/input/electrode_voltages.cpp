@@ -1,6 +1,7 @@
 #include "input/electrode_voltages.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/portable_math.hpp"
 #include "input/voltage_file.hpp"
 
 #include <algorithm>
@@ -60,14 +61,14 @@ void update_electrode_voltages(double t, double) {
         // Outside a window a wave adds nothing; skipping it rather than
         // multiplying by 0 keeps an overflowing exponential from making NaN.
         if (sine_on)
-            electrode_voltage[e] += sin_amplitude[e] * std::exp(-(t - sin_t_start) / sin_tau) *
-                                    std::sin((t - sin_shift[e]) * TWO_PI / sin_period[e]);
+            electrode_voltage[e] += sin_amplitude[e] * portable_math::exp(-(t - sin_t_start) / sin_tau) *
+                                    portable_math::sin((t - sin_shift[e]) * TWO_PI / sin_period[e]);
         if (meander_on) {
             // Phase within the period, with the sign of t; the first
             // dutyfactor of the period, end point included, is at Vlow.
             const double phase = t - std::trunc(t / Ti[e]) * Ti[e];
             const double level = phase <= dutyfactor[e] * Ti[e] ? Vlow[e] : Vhigh[e];
-            electrode_voltage[e] += std::exp(-(t - meander_t_start) / meander_tau) * level;
+            electrode_voltage[e] += portable_math::exp(-(t - meander_t_start) / meander_tau) * level;
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "ions/ion_mover.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/portable_math.hpp"
 #include "ions/surface_processes.hpp"
 #include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -62,7 +63,7 @@ void fly(Store& store, Particle& ion, double t_end) {
     double qm = 0.0, tau_mean = 0.0;
     species_constants(ion.species, qm, tau_mean);
     for (;;) {
-        const double tau = -std::log(random_numbers::draw_uniform()) * tau_mean;
+        const double tau = -portable_math::log(random_numbers::draw_uniform()) * tau_mean;
         const bool reaches_end = t_end < ion.t + tau;  // ending exactly at t_end is a collision
         const double flight = reaches_end ? t_end - ion.t : tau;
 

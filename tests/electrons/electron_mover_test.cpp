@@ -1,6 +1,7 @@
 #include "electrons/electron_mover.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/portable_math.hpp"
 #include "electron_test_support.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_collisions.hpp"
@@ -41,7 +42,7 @@ Particle only_electron() {
 }
 
 // The free time the next draw will give, s.
-double next_free_time() { return -std::log(peek_draw()) / electron_mover::numax; }
+double next_free_time() { return -portable_math::log(peek_draw()) / electron_mover::numax; }
 
 // A linear potential-free test field: value = a + b·x + c·y + d·z at the
 // position of every entry of the three staggered arrays.

@@ -1,6 +1,7 @@
 #include "ions/ion_mover.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/portable_math.hpp"
 #include "ions/surface_processes.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/random_numbers.hpp"
@@ -117,7 +118,7 @@ TEST_F(IonMover, AFlightToTheStepEndIsUniformAccelerationWithOneDraw) {
 
 TEST_F(IonMover, AFreeTimeEndingExactlyAtTheStepEndIsACollision) {
     set_uniform_field(1e4, 0.0, 0.0);
-    const double t_end = -std::log(seek_draw([](double) { return true; })) * ion_mover::TAU_NE_ION;
+    const double t_end = -portable_math::log(seek_draw([](double) { return true; })) * ion_mover::TAU_NE_ION;
     ps::add_particle(ps::ions, E, 0.0, 0.006, 0.03, 0.005, 0.0, 0.0, 0.0, 1);
     ion_mover::advance_ions(t_end);
     const Particle p = stored_ion(1);
