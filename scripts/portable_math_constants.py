@@ -2,7 +2,9 @@
 
 The polynomial coefficients are Chebyshev fits (near-minimax) computed at
 200-bit precision with mpmath and rounded to doubles; the split constants
-(ln 2 and pi/2 in parts) are the exact leading bits of each constant. Run with
+(ln 2 and pi/2 in parts) are the exact leading bits of each constant. The log
+table is checked with exact rational arithmetic (assertions) as it is printed.
+Run with
 a Python that has mpmath: /usr/bin/python3 scripts/portable_math_constants.py
 """
 import math
