@@ -11,6 +11,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -139,4 +140,56 @@ TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {
     r = run_pdpcell("--max-steps 1 </dev/null");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("line 49"), std::string::npos) << r.output;
+}
+
+namespace {
+
+// FNV-1a, 64 bits: a fingerprint of a file's bytes.
+std::uint64_t fingerprint(const std::string& text) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// The run log without its processor-time column, the one thing that may
+// differ from run to run.
+std::string log_without_cpu_time(const std::string& log) {
+    std::string kept;
+    for (const std::string& line : lines_of(log)) kept += line.substr(0, 70) + "\n";
+    return kept;
+}
+
+}  // namespace
+
+// The same inputs give the same files on every machine and in every build
+// (Release and sanitizer builds alike): the arithmetic order, the random
+// sequence and the program's own log/exp/sin/cos fix every bit. These
+// fingerprints were taken from this program's own output; a change in any of
+// them means the physics now computes something else, which must be on
+// purpose (then take the new fingerprints from the failure message).
+TEST(Binary, ExampleRunReproducesItsOutputFilesBitForBit) {
+    TempFolder folder;
+    copy_example_case();
+    // 2001 steps reach the first ionizations after the voltage reversal and
+    // write three slice blocks.
+    const RunResult r = run_pdpcell("--max-steps 2001 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const struct {
+        const char* file;
+        std::uint64_t expected;
+    } pins[] = {
+        {"general.txt", 15346528473207306927ull},
+        {"SUSTAIN_STATE.txt", 4424378012300049545ull},
+        {"OUT_Ion_Density.2Ddata", 548695012887961115ull},
+        {"OUT_Electron_Density_top.2Ddata", 7840419974785810030ull},
+        {"OUT_Potential.2Ddata", 12818772986291699866ull},
+    };
+    for (const auto& pin : pins) {
+        std::string text = TempFolder::read(pin.file);
+        if (std::string(pin.file) == "general.txt") text = log_without_cpu_time(text);
+        EXPECT_EQ(fingerprint(text), pin.expected) << pin.file;
+    }
 }
