@@ -1,6 +1,8 @@
 // The program as a user runs it: the real binary in a scratch folder.
 #include "driver/main_program.hpp"
 
+#include "driver/checkpoint.hpp"
+
 #include "common/fortran_format.hpp"
 #include "common/temp_folder.hpp"
 #include "electrons/electron_mover.hpp"
@@ -112,6 +114,31 @@ TEST(Pause, PromptsAfterEveryLineAndReturnsAtEndOfInput) {
     driver::pause_until_interrupted(input);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               " Press Ctr-C to terminate...\n Press Ctr-C to terminate...\n Press Ctr-C to terminate...\n");
+}
+
+// The natural end of a run, through the real binary: a checkpoint taken just
+// before the end time lets a restarted run reach it in two steps. The loop
+// ends after the step whose end time first exceeds 7e-5 s, the files are
+// closed, and the pause returns at the end of standard input with status 0.
+TEST(Binary, RunEndsAfterTheEndTimeAndThePauseReturnsAtEndOfInput) {
+    TempFolder folder;
+    copy_example_case();
+    driver::reset_all();
+    double t = driver::END_TIME - 1.5e-10;
+    int nstep = 10001;
+    double dt = driver::TIME_STEP;
+    checkpoint::checkpoint_restart(0, t, nstep, dt);
+    std::string input = TempFolder::read("input_file.txt");
+    input.replace(input.rfind("0        restart flag"), 1, "1");
+    TempFolder::write("input_file.txt", input);
+
+    const RunResult r = run_pdpcell("</dev/null");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(" Press Ctr-C to terminate...\n"), std::string::npos) << r.output;
+    const std::vector<std::string> log = lines_of(TempFolder::read("general.txt"));
+    ASSERT_EQ(log.size(), 2u);  // header and step 10001; step 10002 is not a logged step
+    EXPECT_EQ(log[1].substr(0, 20), "   10001     69.9998");  // 69.99985 us
+    driver::reset_all();
 }
 
 TEST(Binary, OptionsAndUsageErrors) {
