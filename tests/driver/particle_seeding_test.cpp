@@ -1,5 +1,6 @@
 #include "driver/particle_seeding.hpp"
 
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/file_units.hpp"
@@ -19,10 +20,7 @@ struct Seeding : ::testing::Test {
         FILE_MANAGER::reset();
         mesh::reset();
         PARTICLE_STORAGE::reset();
-        TempFolder::write("input_file.txt", "");
-        testing::internal::CaptureStdout();
-        geometry::build_geometry();
-        testing::internal::GetCapturedStdout();
+        build_geometry_quietly();
         random_numbers::set_seed(1100, 550);
     }
     void TearDown() override {

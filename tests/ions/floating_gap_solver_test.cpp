@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -22,10 +23,7 @@ namespace {
 // folder and writes "control_file.txt" there.
 void build_builtin_cell() {
     TempFolder folder;
-    TempFolder::write("input_file.txt", "");
-    testing::internal::CaptureStdout();
-    geometry::build_geometry();
-    testing::internal::GetCapturedStdout();
+    build_geometry_quietly();
 }
 
 // One-dimensional cell: the front (eps 11) and rear (eps 8) dielectrics of

@@ -1,6 +1,7 @@
 #include "ions/sustain_state.hpp"
 
 #include "common/fortran_format.hpp"
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -39,10 +40,7 @@ protected:
         electrodes::reset();
         voltage_file::reset();
         FILE_MANAGER::reset();
-        TempFolder::write("input_file.txt", "");
-        testing::internal::CaptureStdout();
-        geometry::build_geometry();
-        testing::internal::GetCapturedStdout();
+        build_geometry_quietly();
     }
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // Cells for the field tests: the built-in cell, and a cell that varies only
 // along x, whose potential can be worked out by hand.
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -18,10 +19,7 @@ inline void build_builtin_cell() {
     potential::reset();
     electrodes::reset();
     TempFolder folder;
-    TempFolder::write("input_file.txt", "");
-    testing::internal::CaptureStdout();
-    geometry::build_geometry();
-    testing::internal::GetCapturedStdout();
+    build_geometry_quietly();
     FILE_MANAGER::reset();
     potential::setup_sor_coefficients();
 }

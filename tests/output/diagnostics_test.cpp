@@ -1,5 +1,6 @@
 #include "output/diagnostics.hpp"
 
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "driver/main_program.hpp"
 #include "input/cell_geometry.hpp"
@@ -27,11 +28,8 @@ protected:
     TempFolder folder;
 
     void SetUp() override {
-        TempFolder::write("input_file.txt", "");
         driver::reset_all();
-        testing::internal::CaptureStdout();
-        geometry::build_geometry();
-        testing::internal::GetCapturedStdout();
+        build_geometry_quietly();
         driver::nstep = 21;
         driver::t = 2e-9;
         driver::dt = 1e-10;

@@ -1,6 +1,7 @@
 #include "output/slices.hpp"
 
 #include "common/fortran_format.hpp"
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "driver/main_program.hpp"
 #include "input/cell_geometry.hpp"
@@ -28,11 +29,8 @@ protected:
     TempFolder folder;
 
     void SetUp() override {
-        TempFolder::write("input_file.txt", "");
         driver::reset_all();
-        testing::internal::CaptureStdout();
-        geometry::build_geometry();
-        testing::internal::GetCapturedStdout();
+        build_geometry_quietly();
     }
 
     void TearDown() override { driver::reset_all(); }  // closes the slice files before the folder goes
