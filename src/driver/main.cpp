@@ -2,70 +2,48 @@
 // Run in a folder that holds "input_file.txt" and "Vdata.txt".
 #include "common/fatal_error.hpp"
 #include "driver/main_program.hpp"
+#include "driver/run_options.hpp"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr int USAGE_EXIT_STATUS = 2;
 
-void print_usage(std::FILE* out) {
-    std::fputs(
-        "Usage: pdpcell [--max-steps N]\n"
-        "Simulates one AC plasma display cell in the current folder, which must hold\n"
-        "\"input_file.txt\" and \"Vdata.txt\".\n"
-        "\n"
-        "  --max-steps N  stop after step N, close the files and exit without the\n"
-        "                 end-of-run pause\n"
-        "  --help         print this text\n"
-        "  --version      print the version\n",
-        out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    int max_steps = 0;
-    for (int a = 1; a < argc; ++a) {
-        const std::string arg = argv[a];
-        if (arg == "--help" || arg == "-h") {
-            print_usage(stdout);
+    run_options::Options options;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const run_options::ParseResult parsed = run_options::parse(args, options);
+    switch (parsed.action) {
+        case run_options::ParseResult::Action::help:
+            std::fputs(run_options::usage_text(), stdout);
             return 0;
-        }
-        if (arg == "--version") {
+        case run_options::ParseResult::Action::version:
             std::printf("pdpcell %s\n", PDPCELL_VERSION);
             return 0;
-        }
-        if (arg == "--max-steps" && a + 1 < argc) {
-            char* end = nullptr;
-            long n = std::strtol(argv[++a], &end, 10);
-            if (*end != '\0' || n < 1 || n > 1000000000) {
-                std::fprintf(stderr, "pdpcell: --max-steps needs a whole number of at least 1\n");
-                print_usage(stderr);
-                return USAGE_EXIT_STATUS;
-            }
-            max_steps = static_cast<int>(n);
-            continue;
-        }
-        std::fprintf(stderr, "pdpcell: unknown option '%s'\n", arg.c_str());
-        print_usage(stderr);
-        return USAGE_EXIT_STATUS;
+        case run_options::ParseResult::Action::usage_error:
+            std::fprintf(stderr, "pdpcell: %s\n", parsed.message.c_str());
+            std::fputs(run_options::usage_text(), stderr);
+            return USAGE_EXIT_STATUS;
+        case run_options::ParseResult::Action::run:
+            break;
     }
 
     try {
-        driver::run_simulation(max_steps);
+        driver::run_simulation(options);
     } catch (const pdp::FatalError&) {
         return pdp::FATAL_EXIT_STATUS;  // the message is already on the console
     } catch (const std::exception& e) {
         std::printf("ERROR: %s\n", e.what());
         return pdp::FATAL_EXIT_STATUS;
     }
-    if (max_steps > 0) return 0;
+    if (options.max_steps > 0) return 0;
     driver::pause_until_interrupted(std::cin);
     return 0;
 }

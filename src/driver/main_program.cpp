@@ -79,8 +79,8 @@ void pause_until_interrupted(std::istream& in) {
     } while (std::getline(in, line));
 }
 
-void run_simulation(int max_steps) {
-    random_numbers::set_seed(1100, 550);
+void run_simulation(const run_options::Options& options) {
+    random_numbers::set_seed(options.seed1, options.seed2);
     std::int32_t s1, s2;
     random_numbers::get_seed(s1, s2);
 
@@ -150,7 +150,7 @@ void run_simulation(int max_steps) {
 
         t = t + dt;
         nstep = nstep + 1;
-        if (max_steps > 0 && nstep > max_steps) break;
+        if (options.max_steps > 0 && nstep > options.max_steps) break;
         std::fflush(stdout);
     } while (t <= END_TIME && nstep <= MAX_STEP);
 

@@ -1,6 +1,8 @@
 #pragma once
 // The simulated clock: start-up in its fixed order, then the time loop with
 // its schedule of periodic tasks and the run log "general.txt".
+#include "driver/run_options.hpp"
+
 #include <cstdio>
 #include <istream>
 
@@ -24,9 +26,10 @@ extern double t11, t22, t33;   // s, processor time of field, ion and electron p
 // Processor seconds used by the process so far.
 double processor_time();
 
-// Start-up, the time loop and the closing of files. max_steps > 0 stops the
-// loop after that step. Returns normally; errors unwind as pdp::FatalError.
-void run_simulation(int max_steps);
+// Start-up, the time loop and the closing of files. options.max_steps > 0
+// stops the loop after that step. Returns normally; errors unwind as
+// pdp::FatalError.
+void run_simulation(const run_options::Options& options);
 
 // After the run: writes the prompt "Press Ctr-C to terminate..." and waits
 // for a line, again after every line, until interrupted. A batch job whose

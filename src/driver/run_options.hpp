@@ -1,0 +1,35 @@
+#pragma once
+// The command line, parsed once into one plain struct that the run reads.
+// Every option is opt-in: with none, the run is exactly the specified program.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace run_options {
+
+struct Options {
+    int max_steps = 0;         // > 0: stop after this step, without the end-of-run pause
+    int max_ions = 0;          // > 0: merge ion records above this many
+    int max_electrons = 0;     // > 0: merge electron records above this many
+    std::int32_t seed1 = 1100; // the generator's two seeds
+    std::int32_t seed2 = 550;
+    int vtk_every = 0;         // > 0: write the 3D state every this many steps
+    bool quiet = false;        // omit the periodic diagnostics blocks on the console
+    double progress_every = 60.0;  // s between plain progress lines when stderr is no terminal; 0: none
+};
+
+// What the parse asks of main: run, or leave at once with an exit status.
+struct ParseResult {
+    enum class Action { run, help, version, usage_error } action = Action::run;
+    std::string message;  // for usage_error: what was wrong, one line
+};
+
+constexpr int MIN_CAP = 1000;  // smallest store cap that merging accepts
+
+// Parses argv[1..]; fills options as it goes.
+ParseResult parse(const std::vector<std::string>& args, Options& options);
+
+// The usage text, ending in a newline.
+const char* usage_text();
+
+}  // namespace run_options

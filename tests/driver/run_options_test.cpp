@@ -1,0 +1,75 @@
+// The command line: every value checked, every mistake a usage error.
+#include "driver/run_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using run_options::Options;
+using run_options::ParseResult;
+using run_options::parse;
+
+bool refused(const std::vector<std::string>& args) {
+    Options options;
+    return parse(args, options).action == ParseResult::Action::usage_error;
+}
+
+}  // namespace
+
+TEST(RunOptions, NoOptionsIsTheSpecifiedRun) {
+    Options options;
+    EXPECT_EQ(parse({}, options).action, ParseResult::Action::run);
+    EXPECT_EQ(options.max_steps, 0);
+    EXPECT_EQ(options.max_ions, 0);
+    EXPECT_EQ(options.max_electrons, 0);
+    EXPECT_EQ(options.seed1, 1100);
+    EXPECT_EQ(options.seed2, 550);
+    EXPECT_EQ(options.vtk_every, 0);
+    EXPECT_FALSE(options.quiet);
+}
+
+TEST(RunOptions, ValuesLandInTheirFields) {
+    Options options;
+    ASSERT_EQ(parse({"--max-steps", "300", "--max-ions", "20000", "--max-electrons", "1000", "--seed",
+                     "2147483562", "1", "--vtk-every", "50", "--quiet", "--progress-every", "2.5"},
+                    options)
+                  .action,
+              ParseResult::Action::run);
+    EXPECT_EQ(options.max_steps, 300);
+    EXPECT_EQ(options.max_ions, 20000);
+    EXPECT_EQ(options.max_electrons, 1000);
+    EXPECT_EQ(options.seed1, 2147483562);
+    EXPECT_EQ(options.seed2, 1);
+    EXPECT_EQ(options.vtk_every, 50);
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.progress_every, 2.5);
+}
+
+TEST(RunOptions, BadValuesAreUsageErrors) {
+    EXPECT_TRUE(refused({"--frobnicate"}));
+    EXPECT_TRUE(refused({"--max-steps"}));
+    EXPECT_TRUE(refused({"--max-steps", "0"}));
+    EXPECT_TRUE(refused({"--max-steps", "12x"}));
+    EXPECT_TRUE(refused({"--max-ions", "999"}));
+    EXPECT_TRUE(refused({"--max-electrons", "many"}));
+    EXPECT_TRUE(refused({"--seed", "5"}));
+    EXPECT_TRUE(refused({"--seed", "0", "5"}));
+    EXPECT_TRUE(refused({"--seed", "5", "2147483399"}));
+    EXPECT_TRUE(refused({"--seed", "2147483563", "5"}));
+    EXPECT_TRUE(refused({"--seed", "-3", "5"}));
+    EXPECT_TRUE(refused({"--vtk-every", "-1"}));
+    EXPECT_TRUE(refused({"--progress-every", "-1"}));
+    EXPECT_TRUE(refused({"--progress-every", "nan"}));
+    Options options;
+    const ParseResult missing = parse({"--max-steps"}, options);
+    EXPECT_NE(missing.message.find("needs a value"), std::string::npos) << missing.message;
+}
+
+TEST(RunOptions, HelpAndVersionStopTheParse) {
+    Options options;
+    EXPECT_EQ(parse({"--help", "--frobnicate"}, options).action, ParseResult::Action::help);
+    EXPECT_EQ(parse({"--version"}, options).action, ParseResult::Action::version);
+}
