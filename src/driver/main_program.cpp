@@ -19,6 +19,7 @@
 #include "output/density_accumulation.hpp"
 #include "output/diagnostics.hpp"
 #include "output/slices.hpp"
+#include "output/vtk_output.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -147,6 +148,9 @@ void run_simulation(const run_options::Options& options) {
             last_slice_time = t;
             slices::write_slices(nstep, t, slice_interval);
         }
+        // The densities are current when the field phase accumulated them.
+        if (options.vtk_every > 0)
+            vtk_output::write_state_if_due(nstep, t, options.vtk_every, n % slice_interval == 0 || n % 100 == 0);
 
         t = t + dt;
         nstep = nstep + 1;
@@ -180,6 +184,7 @@ void reset_all() {
     floating_gap::reset();
     sustain_state::reset();
     slices::reset();
+    vtk_output::reset();
 }
 
 }  // namespace driver
