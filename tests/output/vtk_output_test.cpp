@@ -6,7 +6,9 @@
 #include "common/fatal_error.hpp"
 #include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
+#include "driver/checkpoint.hpp"
 #include "driver/main_program.hpp"
+#include "driver/particle_seeding.hpp"
 #include "electrons/electron_mover.hpp"
 #include "ions/ion_mover.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -352,3 +354,84 @@ TEST_F(VtkOutput, UnwritableFolderStopsTheRunWithAMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+int run_pdpcell_in(const std::string& folder, const std::string& arguments, std::string& console) {
+    const std::string command = "cd " + folder + " && " + PDPCELL_BINARY + " " + arguments + " </dev/null 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) console.append(buf, n);
+    return pclose(pipe);
+}
+
+// The console and the run log without the processor times, which differ
+// from run to run.
+std::string without_processor_times(const std::string& text, bool log) {
+    std::string kept;
+    std::istringstream in(text);
+    bool skip_next = false;
+    for (std::string line; std::getline(in, line);) {
+        if (log) line = line.substr(0, 70);
+        if (skip_next || line.find("Time elapsed=") != std::string::npos) line = "(processor time)";
+        skip_next = line == " t11,t22,t33";
+        kept += line + "\n";
+    }
+    return kept;
+}
+
+// Runs the case in two folders, without and with the option, and compares
+// every file the program writes besides vtk/, and the console.
+void expect_same_run_with_and_without_vtk(const std::string& arguments, int vtk_every) {
+    std::string plain_console, vtk_console;
+    for (const char* name : {"plain", "vtk"}) {
+        std::filesystem::create_directory(name);
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            if (entry.is_regular_file()) std::filesystem::copy_file(entry.path(), std::filesystem::path(name) / entry.path().filename());
+    }
+    ASSERT_EQ(run_pdpcell_in("plain", arguments, plain_console), 0) << plain_console;
+    ASSERT_EQ(run_pdpcell_in("vtk", arguments + " --vtk-every " + std::to_string(vtk_every), vtk_console), 0)
+        << vtk_console;
+    EXPECT_EQ(without_processor_times(vtk_console, false), without_processor_times(plain_console, false));
+    int compared = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("plain")) {
+        const std::string name = entry.path().filename().string();
+        const std::string plain = TempFolder::read("plain/" + name), with_vtk = TempFolder::read("vtk/" + name);
+        if (name == "general.txt") EXPECT_EQ(without_processor_times(with_vtk, true), without_processor_times(plain, true));
+        else EXPECT_TRUE(with_vtk == plain) << name << " differs";
+        ++compared;
+    }
+    EXPECT_GE(compared, 10);  // inputs, log, echo, sustain state, five slice files
+    EXPECT_TRUE(std::filesystem::exists("vtk/vtk/fields.pvd"));
+}
+
+}  // namespace
+
+// Writes at steps that accumulate no densities of their own (250, 750) must
+// not change what the diagnostics print after them, nor anything else.
+TEST(VtkBinary, RunWithTheOptionWritesTheSameFilesAndConsoleAsWithout) {
+    TempFolder folder;
+    const std::filesystem::path example = std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
+    for (const char* name : {"input_file.txt", "Vdata.txt"}) std::filesystem::copy_file(example / name, name);
+    expect_same_run_with_and_without_vtk("--max-steps 1001", 250);
+}
+
+// A write at a step that accumulated nothing leaves the whole saved state
+// (densities, fields, wall charge, stores, generator) as it was: the
+// checkpoint taken after it has the same bytes as one taken before.
+TEST_F(VtkOutput, CheckpointAfterAWriteHasTheSameBytes) {
+    testing::internal::CaptureStdout();
+    seeding::seed_initial_particles();
+    testing::internal::GetCapturedStdout();
+    ion_density[ion_slot(2, 30, 30, 3)] = 1e-9;  // an earlier step's densities
+    electron_density[node(30, 30, 3)] = -1e-9;
+    double t = 5e-8, dt = driver::TIME_STEP;
+    int nstep = 501;
+    checkpoint::checkpoint_restart(0, t, nstep, dt);
+    const std::string before = TempFolder::read("restart");
+    vtk_output::write_state(nstep, t, false);
+    checkpoint::checkpoint_restart(0, t, nstep, dt);
+    EXPECT_TRUE(TempFolder::read("restart") == before);
+    EXPECT_GT(before.size(), 1000000u);
+}
