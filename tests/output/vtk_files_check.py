@@ -5,6 +5,7 @@ with the slice files of the same run and with the program's own relations.
   vtk_files_check.py PDPCELL_BINARY SOURCE_DIR
 """
 
+import os
 import shutil
 import subprocess
 import sys
@@ -174,6 +175,27 @@ class ShortRun(unittest.TestCase):
         front = sigma[wall == 1]
         self.assertLess(front.min(), 0.0)
         self.assertGreater(front.max(), 0.0)
+
+    def test_render_script_draws_a_picture_of_the_last_write(self):
+        command = ["/usr/bin/python3", str(Path(SOURCE) / "scripts" / "render_3d.py"), str(self.folder),
+                   "--out", str(self.folder / "plots")]
+        if not os.environ.get("DISPLAY"):
+            command = ["xvfb-run", "-a"] + command
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, timeout=300)
+        png = vtk.vtkPNGReader()
+        png.SetFileName(str(self.folder / "plots" / "cell3d_0001001.png"))
+        png.Update()
+        image = png.GetOutput()
+        self.assertEqual(image.GetDimensions()[:2], (1400, 800))
+        rgb = vtk_to_numpy(image.GetPointData().GetScalars())[:, :3].astype(int)
+        # Drawn, not blank: the ion cloud in orange and charge of both signs.
+        orange = (rgb[:, 0] > 200) & (rgb[:, 1] > 90) & (rgb[:, 1] < 170) & (rgb[:, 2] < 90)
+        red = (rgb[:, 0] > 150) & (rgb[:, 2] < 120) & ~orange
+        blue = (rgb[:, 2] > 150) & (rgb[:, 0] < 120)
+        self.assertGreater(int(orange.sum()), 20)
+        self.assertGreater(int(red.sum()), 1000)
+        self.assertGreater(int(blue.sum()), 1000)
+        self.assertEqual(list((self.folder / "plots").glob("*.png")), [self.folder / "plots" / "cell3d_0001001.png"])
 
 
 if __name__ == "__main__":
