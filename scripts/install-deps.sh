@@ -11,6 +11,9 @@ command -v make >/dev/null 2>&1 || need+=(make)
 if [ "${PDPCELL_SKIP_PLOT_DEPS:-0}" != 1 ]; then
   /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || need+=(python3-numpy)
   /usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || need+=(python3-matplotlib)
+  /usr/bin/python3 -c 'import vtk' >/dev/null 2>&1 || need+=(python3-vtk9)
+  command -v xvfb-run >/dev/null 2>&1 || need+=(xvfb)
+  command -v xauth >/dev/null 2>&1 || need+=(xauth)
 fi
 
 if [ ${#need[@]} -gt 0 ]; then

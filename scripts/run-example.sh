@@ -12,10 +12,10 @@ rm -rf run/example
 mkdir -p run/example
 cp examples/sustain/input_file.txt examples/sustain/Vdata.txt run/example/
 cd run/example
-../../build/pdpcell --max-steps "$STEPS" </dev/null > console.txt
+../../build/pdpcell --max-steps "$STEPS" --vtk-every 1000 </dev/null > console.txt
 echo "Example run finished after $STEPS steps. Outputs are in run/example/:"
 echo "  console.txt (console output), general.txt (run log), control_file.txt,"
-echo "  SUSTAIN_STATE.txt, OUT_*.2Ddata (slices)"
+echo "  SUSTAIN_STATE.txt, OUT_*.2Ddata (slices), vtk/ (3D state for ParaView, every 1000 steps)"
 tail -n 5 general.txt
 
 # The pictures: the last slice of each file and the run log, as PNG images.
@@ -24,4 +24,13 @@ if /usr/bin/python3 -c 'import numpy, matplotlib' >/dev/null 2>&1; then
   echo "Plots are in run/example/plots/."
 else
   echo "No plots: /usr/bin/python3 lacks numpy or matplotlib (run scripts/install-deps.sh)."
+fi
+
+# The 3D picture of the last write of the 3D state, beside the 2D plots.
+if /usr/bin/python3 -c 'import vtk' >/dev/null 2>&1; then
+  render=(/usr/bin/python3 ../../scripts/render_3d.py . --out plots)
+  [ -z "${DISPLAY:-}" ] && render=(xvfb-run -a "${render[@]}")
+  "${render[@]}"
+else
+  echo "No 3D picture: /usr/bin/python3 lacks vtk (run scripts/install-deps.sh)."
 fi
