@@ -91,12 +91,14 @@ void open_file(const char* name) {
 // stops the run, leaving the earlier files and collections as they were.
 void finish_file() {
     flush_chunk();
-    const int error = std::ferror(out) ? errno : 0;
-    const bool closed = std::fclose(out) == 0;
+    const bool write_failed = std::ferror(out) != 0;
+    const int write_error = errno;
+    const bool close_failed = std::fclose(out) != 0;
+    const int error = write_failed ? write_error : errno;
     out = nullptr;
-    if (error != 0 || !closed) {
+    if (write_failed || close_failed) {
         std::remove(out_temporary);
-        pdp::fatal("ERROR: writing " + std::string(out_path) + " failed: " + std::strerror(error != 0 ? error : errno));
+        pdp::fatal("ERROR: writing " + std::string(out_path) + " failed: " + std::strerror(error));
     }
     if (std::rename(out_temporary, out_path) != 0) {
         const int e = errno;
@@ -141,15 +143,19 @@ void end_document() {
 
 // ---- Fields on the mesh ----
 
-const char* const FIELD_NAMES[] = {"Ne+ density (cm^-3)", "Xe+ density (cm^-3)", "electron density (cm^-3)",
-                                   "electron mean energy (eV)", "potential (V)"};
+// The scalar node arrays, in file order.
+enum NodeScalar { NE_DENSITY, XE_DENSITY, ELECTRON_DENSITY, ELECTRON_ENERGY, POTENTIAL, NODE_SCALARS };
+const char* const NODE_SCALAR_NAME[NODE_SCALARS] = {"Ne+ density (cm^-3)", "Xe+ density (cm^-3)",
+                                                    "electron density (cm^-3)", "electron mean energy (eV)",
+                                                    "potential (V)"};
 
-double node_value(int q, int n) {
+// Number densities from the charge densities (C/cm^3); n is the node offset.
+double node_scalar(int q, int n) {
     switch (q) {
-        case 0: return ion_density[2 * n] / ELECTRON_CHARGE;
-        case 1: return ion_density[2 * n + 1] / ELECTRON_CHARGE;
-        case 2: return (0.0 - electron_density[n]) / ELECTRON_CHARGE;  // no -0 where empty
-        case 3: return electron_energy[n];
+        case NE_DENSITY: return ion_density[2 * n] / ELECTRON_CHARGE;
+        case XE_DENSITY: return ion_density[2 * n + 1] / ELECTRON_CHARGE;
+        case ELECTRON_DENSITY: return (0.0 - electron_density[n]) / ELECTRON_CHARGE;  // no -0 where empty
+        case ELECTRON_ENERGY: return electron_energy[n];
         default: return phi[n];
     }
 }
@@ -167,7 +173,7 @@ void write_fields(int step, double t, const char* name) {
     std::fprintf(out, "    <Piece Extent=\"1 %d 1 %d 1 %d\">\n"
                       "      <PointData Scalars=\"potential (V)\" Vectors=\"E (V/cm)\">\n", NX, NY, NZ);
     std::uint64_t offset = 0;
-    for (const char* q : FIELD_NAMES) declare("Float64", q, 1, NODE_COUNT, 8, offset);
+    for (const char* q : NODE_SCALAR_NAME) declare("Float64", q, 1, NODE_COUNT, 8, offset);
     declare("Float64", "E (V/cm)", 3, NODE_COUNT, 8, offset);
     declare("UInt8", "gas", 1, NODE_COUNT, 1, offset);
     declare("Float64", "relative permittivity", 1, NODE_COUNT, 8, offset);
@@ -175,9 +181,9 @@ void write_fields(int step, double t, const char* name) {
     begin_appended_data();
 
     // Point order of ImageData is x fastest, then y, then z: the node order.
-    for (int q = 0; q < 5; ++q) {
+    for (int q = 0; q < NODE_SCALARS; ++q) {
         put_block_length(8ull * NODE_COUNT);
-        for (int n = 0; n < NODE_COUNT; ++n) put_f64(node_value(q, n));
+        for (int n = 0; n < NODE_COUNT; ++n) put_f64(node_scalar(q, n));
     }
     put_block_length(3 * 8ull * NODE_COUNT);
     for (int k = 1; k <= NZ; ++k)
