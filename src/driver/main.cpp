@@ -14,6 +14,14 @@ namespace {
 
 constexpr int USAGE_EXIT_STATUS = 2;
 
+// A message of several lines as one, the lines joined by " / ".
+std::string one_line(std::string message) {
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    for (std::size_t at = message.find('\n'); at != std::string::npos; at = message.find('\n', at))
+        message.replace(at, 1, " / ");
+    return message;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,10 +45,13 @@ int main(int argc, char** argv) {
 
     try {
         driver::run_simulation(options);
-    } catch (const pdp::FatalError&) {
-        return pdp::FATAL_EXIT_STATUS;  // the message is already on the console
+    } catch (const pdp::FatalError& e) {
+        // The message is already on the console; the summary names it again.
+        driver::write_run_summary("error: " + one_line(e.what()));
+        return pdp::FATAL_EXIT_STATUS;
     } catch (const std::exception& e) {
         std::printf("ERROR: %s\n", e.what());
+        driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     }
     if (options.max_steps > 0) return 0;
