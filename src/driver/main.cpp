@@ -14,12 +14,20 @@ namespace {
 
 constexpr int USAGE_EXIT_STATUS = 2;
 
-// A message of several lines as one, the lines joined by " / ".
-std::string one_line(std::string message) {
-    while (!message.empty() && message.back() == '\n') message.pop_back();
-    for (std::size_t at = message.find('\n'); at != std::string::npos; at = message.find('\n', at))
-        message.replace(at, 1, " / ");
-    return message;
+// A message of several lines as one, the lines joined by " / " without
+// their indentation.
+std::string one_line(const std::string& message) {
+    std::string joined;
+    std::size_t from = 0;
+    while (from < message.size()) {
+        std::size_t end = message.find('\n', from);
+        if (end == std::string::npos) end = message.size();
+        std::size_t first = message.find_first_not_of(' ', from);
+        if (first > end) first = end;
+        if (first < end) joined += (joined.empty() ? "" : " / ") + message.substr(first, end - first);
+        from = end + 1;
+    }
+    return joined;
 }
 
 }  // namespace
