@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     } catch (const std::exception& e) {
+        if (pdp::before_message != nullptr) pdp::before_message();
         std::printf("ERROR: %s\n", e.what());
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;

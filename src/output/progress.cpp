@@ -1,5 +1,6 @@
 #include "output/progress.hpp"
 
+#include "common/fatal_error.hpp"
 #include "mesh/mesh_arrays.hpp"
 
 #include <chrono>
@@ -168,6 +169,7 @@ void start(const RunPlan& plan) {
     if (run.shares_terminal) {
         std::fflush(stdout);
         std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+        pdp::before_message = erase_live_line;
     }
     run.next_line = run.live ? 0.0 : plan.every;
 }
@@ -235,6 +237,7 @@ void write_summary(const std::string& exit_reason, const PhaseTimes& cpu) {
 
 void reset() {
     if (run.shown) erase_live_line();
+    if (pdp::before_message == erase_live_line) pdp::before_message = nullptr;
     run = Run{};
 }
 

@@ -265,7 +265,7 @@ TEST(ProgressBinary, SummaryNamesTheCheckpointWrittenAndAnErrorInTheLoop) {
     double dt = driver::TIME_STEP;
     checkpoint::checkpoint_restart(0, t, nstep, dt);
     driver::reset_all();
-    for (const char* name : {"written", "refused"}) {
+    for (const char* name : {"written", "refused", "terminal"}) {
         make_case(name);
         std::filesystem::copy_file(checkpoint::RESTART_FILE, std::filesystem::path(name) / checkpoint::RESTART_FILE);
         const std::string input_file = std::string(name) + "/input_file.txt";
@@ -292,4 +292,15 @@ TEST(ProgressBinary, SummaryNamesTheCheckpointWrittenAndAnErrorInTheLoop) {
                          "restart.tmp: Is a directory / the previous checkpoint, if any, is kept\n"),
               std::string::npos)
         << r.err;
+
+    // On a terminal (util-linux script gives the program one) the live line
+    // is cleared before the error message, which then starts its own line.
+    std::filesystem::create_directory(std::string("terminal/") + checkpoint::TEMPORARY_FILE);
+    const std::string command = std::string("cd terminal && script -qfc '") + PDPCELL_BINARY +
+                                " --max-steps 10005 </dev/null' /dev/null </dev/null >../terminal.tty";
+    ASSERT_NE(std::system(command.c_str()), -1);
+    const std::string tty = TempFolder::read("terminal.tty");
+    EXPECT_NE(tty.find("\rstep 9991 of 10005 "), std::string::npos) << tty;
+    EXPECT_NE(tty.find("\r\033[KERROR: writing the checkpoint file restart failed"), std::string::npos) << tty;
+    EXPECT_NE(tty.find("exit             error: ERROR: writing"), std::string::npos) << tty;
 }
