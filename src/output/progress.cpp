@@ -25,6 +25,7 @@ struct Run {
     bool live = false;            // stderr is a terminal: one line rewritten in place
     bool shares_terminal = false; // stdout goes to a terminal too
     bool shown = false;           // the live line is on the screen now
+    std::string text;             // the live line last drawn
     std::chrono::steady_clock::time_point start_time;
     double next_line = 0.0;       // s since start when a line is next due
     double next_sample = 0.0;     // s since start when the rate is next sampled
@@ -86,6 +87,12 @@ std::string count_text(int records, double real) {
     return text;
 }
 
+void draw_live_line() {
+    std::fprintf(stderr, "\r%s\033[K", run.text.c_str());
+    std::fflush(stderr);
+    run.shown = true;
+}
+
 void print_line(const StepState& state, double now) {
     const bool merging = run.plan.merging;
     const double real_ions = merging ? real_number(PARTICLE_STORAGE::ions) : -1.0;
@@ -96,12 +103,12 @@ void print_line(const StepState& state, double now) {
     if (run.live) {
         const std::size_t width = static_cast<std::size_t>(terminal_width() - 1);
         if (line.size() > width) line.resize(width);  // a wrapped line could not be rewritten
-        std::fprintf(stderr, "\r%s\033[K", line.c_str());
-        run.shown = true;
+        run.text = line;
+        draw_live_line();
     } else {
         std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
     }
-    std::fflush(stderr);
 }
 
 }  // namespace
@@ -185,7 +192,7 @@ void after_step(const StepState& state) {
         run.peak_electrons = state.electrons;
         run.peak_electrons_step = state.step;
     }
-    if (!run.live && !(run.plan.every > 0.0)) return;
+    if (!run.started || (!run.live && !(run.plan.every > 0.0))) return;
 
     if (run.shown) let_stdout_through();
     const double now = wall_seconds();
@@ -193,9 +200,11 @@ void after_step(const StepState& state) {
         add_sample(run.window, now, state.step);
         run.next_sample = now + SAMPLE_SPACING;
     }
-    if (now >= run.next_line || (run.live && !run.shown)) {
+    if (now >= run.next_line) {
         print_line(state, now);
         run.next_line = now + (run.live ? REDRAW_INTERVAL : run.plan.every);
+    } else if (run.live && !run.shown) {
+        draw_live_line();  // again, below the console lines that cleared it
     }
 }
 
