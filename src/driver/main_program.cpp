@@ -70,7 +70,11 @@ progress::RunPlan progress_plan(const run_options::Options& options) {
 std::string exit_reason(const run_options::Options& options) {
     if (options.max_steps > 0 && nstep > options.max_steps)
         return "--max-steps " + std::to_string(options.max_steps) + " reached";
-    if (t > END_TIME) return "end time reached (t > 70 us)";
+    if (t > END_TIME) {
+        char end_us[32];
+        std::snprintf(end_us, sizeof end_us, "%g", END_TIME * 1e6);
+        return std::string("end time reached (t > ") + end_us + " us)";
+    }
     return "step limit reached (" + std::to_string(MAX_STEP) + " steps)";
 }
 

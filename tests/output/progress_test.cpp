@@ -304,3 +304,31 @@ TEST(ProgressBinary, SummaryNamesTheCheckpointWrittenAndAnErrorInTheLoop) {
     EXPECT_NE(tty.find("\r\033[KERROR: writing the checkpoint file restart failed"), std::string::npos) << tty;
     EXPECT_NE(tty.find("exit             error: ERROR: writing"), std::string::npos) << tty;
 }
+
+// The natural end: from a checkpoint half a step before the last full step,
+// two steps pass the end time; the summary comes before the end-of-run prompt.
+TEST(ProgressBinary, SummaryAtTheEndTimeComesBeforeThePrompt) {
+    TempFolder folder;
+    driver::reset_all();
+    double t = driver::END_TIME - 1.5e-10;
+    int nstep = 700000;
+    double dt = driver::TIME_STEP;
+    checkpoint::checkpoint_restart(0, t, nstep, dt);
+    driver::reset_all();
+    make_case("end");
+    std::filesystem::copy_file(checkpoint::RESTART_FILE, std::filesystem::path("end") / checkpoint::RESTART_FILE);
+    std::string input = TempFolder::read("end/input_file.txt");
+    input.replace(input.rfind("0        restart flag"), 1, "1");
+    TempFolder::write("end/input_file.txt", input);
+
+    const std::string command = std::string("cd end && ") + PDPCELL_BINARY + " </dev/null >../end.out 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string console = TempFolder::read("end.out");
+    const std::size_t summary = console.find("pdpcell: run summary\n");
+    ASSERT_NE(summary, std::string::npos) << console;
+    EXPECT_LT(summary, console.find(" Press Ctr-C to terminate...\n")) << console;
+    EXPECT_NE(console.find("steps run        2 (steps 700000 to 700001), simulated time reached 70.0000 us\n"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("exit             end time reached (t > 70 us)\n"), std::string::npos) << console;
+}
