@@ -33,10 +33,13 @@ struct PhaseTimes {
 };
 
 // Starts the wall clock and decides between the live line (stderr is a
-// terminal) and plain lines. Call before the start-up work.
+// terminal) and plain lines. When stdout goes to a terminal too, its lines are
+// held until the end of each step so that the live line can make way for
+// them. Call before the start-up work, before anything is printed.
 void start(const RunPlan& plan);
 
-// Once per step. Keeps the peaks; reads the clock only when a line may be due.
+// Once per step. Keeps the peaks; when lines are on, one read of a monotonic
+// clock decides whether a line is due.
 void after_step(const StepState& state);
 
 // The checkpoint file now holds this step and time.
