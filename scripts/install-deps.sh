@@ -6,6 +6,7 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
+command -v script >/dev/null 2>&1 || need+=(bsdutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 if [ "${PDPCELL_SKIP_PLOT_DEPS:-0}" != 1 ]; then

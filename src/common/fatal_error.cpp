@@ -4,7 +4,10 @@
 
 namespace pdp {
 
+void (*before_message)() = nullptr;
+
 [[noreturn]] void fatal(std::initializer_list<std::string> lines) {
+    if (before_message != nullptr) before_message();
     std::string all;
     for (const std::string& line : lines) {
         std::fputs(line.c_str(), stdout);

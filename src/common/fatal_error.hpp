@@ -12,6 +12,10 @@ struct FatalError : std::runtime_error {
     explicit FatalError(const std::string& lines) : std::runtime_error(lines) {}
 };
 
+// Called, when set, just before a message is printed: a progress line kept
+// on the same terminal is cleared first, so that the message starts a line.
+extern void (*before_message)();
+
 // Prints each line on its own console line, then throws.
 [[noreturn]] void fatal(std::initializer_list<std::string> lines);
 [[noreturn]] void fatal(const std::string& line);

@@ -14,6 +14,22 @@ namespace {
 
 constexpr int USAGE_EXIT_STATUS = 2;
 
+// A message of several lines as one, the lines joined by " / " without
+// their indentation.
+std::string one_line(const std::string& message) {
+    std::string joined;
+    std::size_t from = 0;
+    while (from < message.size()) {
+        std::size_t end = message.find('\n', from);
+        if (end == std::string::npos) end = message.size();
+        std::size_t first = message.find_first_not_of(' ', from);
+        if (first > end) first = end;
+        if (first < end) joined += (joined.empty() ? "" : " / ") + message.substr(first, end - first);
+        from = end + 1;
+    }
+    return joined;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,10 +53,14 @@ int main(int argc, char** argv) {
 
     try {
         driver::run_simulation(options);
-    } catch (const pdp::FatalError&) {
-        return pdp::FATAL_EXIT_STATUS;  // the message is already on the console
+    } catch (const pdp::FatalError& e) {
+        // The message is already on the console; the summary names it again.
+        driver::write_run_summary("error: " + one_line(e.what()));
+        return pdp::FATAL_EXIT_STATUS;
     } catch (const std::exception& e) {
+        if (pdp::before_message != nullptr) pdp::before_message();
         std::printf("ERROR: %s\n", e.what());
+        driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     }
     if (options.max_steps > 0) return 0;

@@ -18,11 +18,13 @@
 #include "mesh/potential_solver.hpp"
 #include "output/density_accumulation.hpp"
 #include "output/diagnostics.hpp"
+#include "output/progress.hpp"
 #include "output/slices.hpp"
 #include "output/vtk_output.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -54,6 +56,29 @@ int read_restart_flag() {
     return flag;
 }
 
+// The run ends at the end time, at the step limit or after --max-steps,
+// whichever comes first.
+progress::RunPlan progress_plan(const run_options::Options& options) {
+    progress::RunPlan plan;
+    plan.every = options.progress_every;
+    plan.merging = options.max_ions > 0 || options.max_electrons > 0;
+    plan.end_time = END_TIME;
+    plan.last_step = options.max_steps > 0 ? std::min(MAX_STEP, options.max_steps) : MAX_STEP;
+    plan.time_step = TIME_STEP;
+    return plan;
+}
+
+std::string exit_reason(const run_options::Options& options) {
+    if (options.max_steps > 0 && nstep > options.max_steps)
+        return "--max-steps " + std::to_string(options.max_steps) + " reached";
+    if (t > END_TIME) {
+        char end_us[32];
+        std::snprintf(end_us, sizeof end_us, "%g", END_TIME * 1e6);
+        return std::string("end time reached (t > ") + end_us + " us)";
+    }
+    return "step limit reached (" + std::to_string(MAX_STEP) + " steps)";
+}
+
 }  // namespace
 
 double processor_time() {
@@ -80,7 +105,12 @@ void pause_until_interrupted(std::istream& in) {
     } while (std::getline(in, line));
 }
 
+void write_run_summary(const std::string& exit_reason) {
+    progress::write_summary(exit_reason, {processor_time(), t11, t22, t33});
+}
+
 void run_simulation(const run_options::Options& options) {
+    progress::start(progress_plan(options));
     random_numbers::set_seed(options.seed1, options.seed2);
     std::int32_t s1, s2;
     random_numbers::get_seed(s1, s2);
@@ -110,7 +140,10 @@ void run_simulation(const run_options::Options& options) {
 
     do {
         int n = nstep - 1;
-        if (nstep > 1 && n % 10000 == 0) checkpoint::checkpoint_restart(0, t, nstep, dt);
+        if (nstep > 1 && n % 10000 == 0) {
+            checkpoint::checkpoint_restart(0, t, nstep, dt);
+            progress::checkpoint_written(nstep, t);
+        }
         if (nstep == 1 && restart_flag == 1) {
             int mode = 1;
             checkpoint::checkpoint_restart(mode, t, nstep, dt);
@@ -133,7 +166,7 @@ void run_simulation(const run_options::Options& options) {
         dt = TIME_STEP;
 
         diag_flag = n % 20 == 0;
-        diagnostics::print_diagnostics();
+        diagnostics::print_diagnostics(options.quiet);
         if (diag_flag || nstep == 1) write_log_line(log);
 
         const double ion_start = processor_time();
@@ -154,6 +187,7 @@ void run_simulation(const run_options::Options& options) {
 
         t = t + dt;
         nstep = nstep + 1;
+        progress::after_step({nstep - 1, t, PARTICLE_STORAGE::ions.count, PARTICLE_STORAGE::electrons.count});
         if (options.max_steps > 0 && nstep > options.max_steps) break;
         std::fflush(stdout);
     } while (t <= END_TIME && nstep <= MAX_STEP);
@@ -161,6 +195,7 @@ void run_simulation(const run_options::Options& options) {
     FILE_MANAGER::CLOSEALL();
     std::fflush(log);  // the run log stays open until the program ends
     std::fflush(stdout);
+    write_run_summary(exit_reason(options));
 }
 
 void reset_all() {
@@ -185,6 +220,7 @@ void reset_all() {
     sustain_state::reset();
     slices::reset();
     vtk_output::reset();
+    progress::reset();
 }
 
 }  // namespace driver

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <istream>
+#include <string>
 
 namespace driver {
 
@@ -30,6 +31,9 @@ double processor_time();
 // stops the loop after that step. Returns normally; errors unwind as
 // pdp::FatalError.
 void run_simulation(const run_options::Options& options);
+
+// The end-of-run summary on standard error, with the phase times so far.
+void write_run_summary(const std::string& exit_reason);
 
 // After the run: writes the prompt "Press Ctr-C to terminate..." and waits
 // for a line, again after every line, until interrupted. A batch job whose

@@ -6,7 +6,8 @@ namespace diagnostics {
 constexpr double INV_ELECTRON_CHARGE = 6.241460122187816e+18;
 
 // Prints the block when driver::diag_flag is set or at step 1, and then also
-// reads the processor time into driver::current_cpu for the run log.
-void print_diagnostics();
+// reads the processor time into driver::current_cpu for the run log. quiet
+// leaves the block out but still reads the processor time.
+void print_diagnostics(bool quiet = false);
 
 }  // namespace diagnostics

@@ -1,0 +1,88 @@
+#pragma once
+// How far the run has got, on standard error: on a terminal one line kept up
+// to date in place, otherwise a plain line every few seconds; and a summary
+// when the run ends, normally or on an error. Standard output and the files
+// never see any of it.
+#include "particles/particle_storage.hpp"
+
+#include <string>
+
+namespace progress {
+
+// What the run is, fixed before the first step.
+struct RunPlan {
+    double every = 60.0;     // s between plain lines when stderr is no terminal; 0: none
+    bool merging = false;    // records carry several charges: also show the real numbers
+    double end_time = 0.0;   // s, the run ends after the step that passes it
+    int last_step = 0;       // the run ends after this step at the latest
+    double time_step = 0.0;  // s per step
+};
+
+// The run after one step.
+struct StepState {
+    int step;       // the step just computed
+    double t;       // s, time at its end
+    int ions;       // ion slots in use
+    int electrons;  // electron slots in use
+};
+
+// Processor seconds: the whole process, and each phase of the step summed
+// over the run.
+struct PhaseTimes {
+    double total, field, ions, electrons;
+};
+
+// Starts the wall clock and decides between the live line (stderr is a
+// terminal) and plain lines. When stdout goes to a terminal too, its lines are
+// held until the end of each step so that the live line can make way for
+// them. Call before the start-up work, before anything is printed.
+void start(const RunPlan& plan);
+
+// Once per step. Keeps the peaks; when lines are on, one read of a monotonic
+// clock decides whether a line is due.
+void after_step(const StepState& state);
+
+// The checkpoint file now holds this step and time.
+void checkpoint_written(int step, double t);
+
+// Clears the live line and writes the summary; exit_reason says why the run ended.
+void write_summary(const std::string& exit_reason, const PhaseTimes& cpu);
+
+// Forgets the run, as at program start.
+void reset();
+
+// --- pieces of the line, for tests
+
+// Recent steps per wall second. A discharge changes the cost of a step by
+// orders of magnitude, so the rate comes from samples a few seconds apart
+// reaching back about a minute, not from the whole run.
+struct RateWindow {
+    static constexpr int SIZE = 16;
+    double wall[SIZE];  // s
+    int step[SIZE];
+    int count = 0;      // samples held
+    int next = 0;       // slot the next sample overwrites
+};
+
+void add_sample(RateWindow& window, double wall, int step);
+
+// Steps per second from the oldest sample held to (wall, step); 0 when unknown.
+double step_rate(const RateWindow& window, double wall, int step);
+
+// Whole steps left: until the step that passes end_time or until last_step,
+// whichever comes first.
+int steps_left(const RunPlan& plan, const StepState& state);
+
+// The progress line for this state, wall seconds so far and a step rate
+// (steps/s, 0: unknown); real_ions/real_electrons < 0 leave the real numbers out.
+std::string format_line(const RunPlan& plan, const StepState& state, double wall, double rate,
+                        double real_ions, double real_electrons);
+
+// Real particles in a store: the charge of its live records in units of e.
+// Worth a look only when merging makes records carry several charges.
+double real_number(const PARTICLE_STORAGE::Store& store);
+
+// Wall seconds as h:mm:ss.
+std::string clock_text(double seconds);
+
+}  // namespace progress

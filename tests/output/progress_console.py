@@ -1,0 +1,213 @@
+"""The progress output of the real binary: plain lines at the set interval when
+standard error is a pipe, and one line rewritten in place on a pseudo-terminal.
+Run by CTest with PDPCELL_BINARY and PDPCELL_SOURCE_DIR set."""
+
+import fcntl
+import os
+import pty
+import selectors
+import shutil
+import struct
+import subprocess
+import tempfile
+import termios
+import time
+import unittest
+from pathlib import Path
+
+BINARY = os.environ.get("PDPCELL_BINARY", "")
+EXAMPLE = Path(os.environ.get("PDPCELL_SOURCE_DIR", ".")) / "examples" / "sustain"
+STEPS = ["--max-steps", "400"]  # about a second of time loop after the start-up
+INTERVAL = 0.25  # s
+SUMMARY = "pdpcell: run summary"
+
+
+def make_case(folder):
+    folder.mkdir()
+    for name in ("input_file.txt", "Vdata.txt"):
+        shutil.copy(EXAMPLE / name, folder / name)
+    return folder
+
+
+def run_piped(folder, args):
+    """Status, stdout text, and the stderr lines each with the time it arrived."""
+    start = time.monotonic()
+    process = subprocess.Popen([BINARY] + args, cwd=folder, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out = b""
+    err_lines = []
+    partial = b""
+    with selectors.DefaultSelector() as selector:
+        selector.register(process.stdout, selectors.EVENT_READ)
+        selector.register(process.stderr, selectors.EVENT_READ)
+        open_streams = 2
+        while open_streams:
+            for key, _ in selector.select():
+                chunk = os.read(key.fileobj.fileno(), 65536)
+                if not chunk:
+                    selector.unregister(key.fileobj)
+                    open_streams -= 1
+                elif key.fileobj is process.stdout:
+                    out += chunk
+                else:
+                    partial += chunk
+                    *whole, partial = partial.split(b"\n")
+                    now = time.monotonic() - start
+                    err_lines += [(now, line.decode()) for line in whole]
+    return process.wait(), out.decode(), err_lines
+
+
+def run_on_terminal(folder, args, columns):
+    """Status and every byte the program wrote, stdout and stderr both on one
+    pseudo-terminal of the given width."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, columns, 0, 0))
+    process = subprocess.Popen([BINARY] + args, cwd=folder, stdin=subprocess.DEVNULL,
+                               stdout=slave, stderr=slave)
+    os.close(slave)
+    transcript = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the terminal closed with the program
+            break
+        if not chunk:
+            break
+        transcript += chunk
+    os.close(master)
+    return process.wait(), transcript.decode()
+
+
+def render(transcript):
+    """The screen lines a terminal shows: carriage return, line feed and
+    erase-to-end-of-line obeyed, everything else written over what is there."""
+    lines = [[]]
+    column = 0
+    at = 0
+    while at < len(transcript):
+        if transcript.startswith("\x1b[K", at):
+            del lines[-1][column:]
+            at += 3
+            continue
+        c = transcript[at]
+        if c == "\r":
+            column = 0
+        elif c == "\n":
+            lines.append([])
+            column = 0
+        else:
+            line = lines[-1]
+            line.extend(" " * (column - len(line)))
+            if column < len(line):
+                line[column] = c
+            else:
+                line.append(c)
+            column += 1
+        at += 1
+    return ["".join(line) for line in lines]
+
+
+def without_processor_times(lines):
+    """Console lines with the processor-time figures, which differ from run to
+    run, blanked."""
+    kept = []
+    after_t11 = False
+    for line in lines:
+        kept.append("<cpu>" if after_t11 or "Time elapsed=" in line else line)
+        after_t11 = line.strip() == "t11,t22,t33"
+    return kept
+
+
+def files_of(folder):
+    """Every file the run wrote; the run log without its processor-time column."""
+    contents = {}
+    for path in sorted(folder.iterdir()):
+        text = path.read_bytes()
+        if path.name == "general.txt":
+            text = b"".join(line[:70] + b"\n" for line in text.splitlines())
+        contents[path.name] = text
+    return contents
+
+
+@unittest.skipUnless(BINARY, "PDPCELL_BINARY is not set")
+class ProgressConsole(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = Path(tempfile.mkdtemp(prefix="pdpcell-progress-"))
+        # The reference: the same run with no progress lines at all.
+        cls.reference = make_case(cls.scratch / "reference")
+        cls.reference_status, cls.reference_out, cls.reference_err = run_piped(
+            cls.reference, STEPS + ["--progress-every", "0"])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def test_plain_lines_come_at_the_interval_and_change_nothing_else(self):
+        self.assertEqual(self.reference_status, 0, self.reference_out)
+        self.assertEqual([line for _, line in self.reference_err if line.startswith("step ")], [])
+
+        folder = make_case(self.scratch / "plain")
+        started = time.monotonic()
+        status, out, err = run_piped(folder, STEPS + ["--progress-every", str(INTERVAL)])
+        wall = time.monotonic() - started
+        self.assertEqual(status, 0, out)
+        progress = [(when, line) for when, line in err if line.startswith("step ")]
+        self.assertGreaterEqual(len(progress), 3, err)
+        self.assertLessEqual(len(progress), wall / INTERVAL + 1, err)
+        # Arrival times carry the reader's own delays (a busy machine can hand
+        # over two lines at once), so the typical gap is what is checked.
+        gaps = sorted(after - before for (before, _), (after, _) in zip(progress, progress[1:]))
+        self.assertGreater(gaps[len(gaps) // 2], 0.8 * INTERVAL, progress)
+        steps = [int(line.split()[1]) for _, line in progress]
+        self.assertEqual(steps, sorted(steps))
+        self.assertTrue(all(line.startswith("step " + str(n) + " of 400 (") for n, (_, line)
+                            in zip(steps, progress)), progress)
+        # The summary comes after the last progress line.
+        names = [line for _, line in err]
+        self.assertGreater(names.index(SUMMARY), names.index(progress[-1][1]))
+
+        # Standard output and the files: the same as without the lines.
+        self.assertEqual(without_processor_times(out.split("\n")),
+                         without_processor_times(self.reference_out.split("\n")))
+        self.assertEqual(files_of(folder), files_of(self.reference))
+
+    def test_live_line_is_rewritten_in_place(self):
+        quiet_folder = make_case(self.scratch / "quiet-piped")
+        status, quiet_out, _ = run_piped(quiet_folder, STEPS + ["--quiet"])
+        self.assertEqual(status, 0, quiet_out)
+
+        folder = make_case(self.scratch / "quiet-terminal")
+        status, transcript = run_on_terminal(folder, STEPS + ["--quiet"], columns=200)
+        self.assertEqual(status, 0, transcript)
+        draws = transcript.count("\rstep ")
+        self.assertGreaterEqual(draws, 2, transcript)
+        # From the first draw to the summary no line ends: one line rewritten.
+        live = transcript[transcript.index("\rstep "):transcript.index(SUMMARY)]
+        self.assertNotIn("\n", live)
+        self.assertTrue(live.endswith("\r\x1b[K"), live[-120:])  # cleared before the summary
+        # The screen: the console lines, then the summary; no progress line left.
+        screen = render(transcript)
+        self.assertEqual(screen[:screen.index(SUMMARY)], quiet_out.split("\n")[:-1])
+        self.assertIn("  exit             --max-steps 400 reached", screen)
+        self.assertEqual(files_of(folder), files_of(quiet_folder))
+
+    def test_live_line_stays_below_the_diagnostics_blocks(self):
+        folder = make_case(self.scratch / "loud-terminal")
+        columns = 60
+        status, transcript = run_on_terminal(folder, STEPS, columns=columns)
+        self.assertEqual(status, 0, transcript)
+        segments = transcript.split("\rstep ")[1:]
+        self.assertGreaterEqual(len(segments), 2, transcript)
+        for segment in segments:
+            drawn = "step " + segment[:segment.index("\x1b[K")]
+            self.assertLess(len(drawn), columns, drawn)  # a wrapped line could not be rewritten
+        # The blocks scroll past exactly as on a pipe, none of them broken
+        # by the line, which is cleared before each and drawn again below it.
+        screen = render(transcript)
+        self.assertEqual(without_processor_times(screen[:screen.index(SUMMARY)]),
+                         without_processor_times(self.reference_out.split("\n")[:-1]))
+
+
+if __name__ == "__main__":
+    unittest.main()
