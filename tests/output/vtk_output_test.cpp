@@ -358,7 +358,7 @@ TEST_F(VtkOutput, UnwritableFolderStopsTheRunWithAMessage) {
 namespace {
 
 int run_pdpcell_in(const std::string& folder, const std::string& arguments, std::string& console) {
-    const std::string command = "cd " + folder + " && " + PDPCELL_BINARY + " " + arguments + " </dev/null 2>&1";
+    const std::string command = "cd " + folder + " && " + PDPCELL_BINARY + " " + arguments + " </dev/null 2>/dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     char buf[4096];
     std::size_t n;
