@@ -98,8 +98,9 @@ long slice_file_length(const std::string& name, const std::vector<std::string>& 
         block += in.bytes;
         if (!in.next_is(name_line)) break;
         block += in.bytes;
+        // A block short of rows would take the next block's first line.
         int row = 0;
-        for (; row < rows && in.next(); ++row) block += in.bytes;
+        for (; row < rows && in.next() && in.line != "  TIME"; ++row) block += in.bytes;
         if (row < rows) break;
         kept += block;
     }
