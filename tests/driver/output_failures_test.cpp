@@ -1,7 +1,9 @@
 // Output that cannot be written, through the real binary: a full disk, a
 // console on /dev/full, closed standard descriptors. The run must never
 // report success while losing output, and must say which file failed.
+#include "common/fatal_error.hpp"
 #include "common/temp_folder.hpp"
+#include "driver/main_program.hpp"
 
 #include <gtest/gtest.h>
 
@@ -166,4 +168,31 @@ TEST(ClosedConsole, AConsoleThatCannotBeWrittenGivesStatusOneAndAMessageOnStanda
     EXPECT_EQ(run_in(folder.path, "--max-steps 3 > console.txt 2> errors.txt < /dev/null"), 0);
     EXPECT_EQ(read_file(folder.path / "errors.txt"), "");
     EXPECT_EQ(run_in(folder.path, "--version > /dev/full 2> errors.txt"), 1);
+}
+
+// Each run-log line is on disk as soon as it is written, so a killed run
+// keeps whole lines and a running case can be watched; read here by name
+// while the log is still open. A line that cannot be written stops the run.
+TEST(RunLogLines, EachLineIsOnDiskAtOnceAndALostLineStopsTheRun) {
+    TempFolder folder;
+    driver::reset_all();
+    std::FILE* log = std::fopen("general.txt", "w");
+    ASSERT_NE(log, nullptr);
+    driver::nstep = 21;
+    driver::write_log_line(log);
+    driver::nstep = 41;
+    driver::write_log_line(log);
+    const std::vector<std::string> lines = lines_of(read_file(folder.path / "general.txt"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(0, 8), "      41");
+    std::fclose(log);
+
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(driver::write_log_line(full), pdp::FatalError);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: writing file general.txt failed: No space left on device\n");
+    std::fclose(full);
+    driver::reset_all();
 }
