@@ -26,6 +26,11 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <csignal>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -613,4 +618,79 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     EXPECT_EQ(run_program(resumed, "--max-steps 10400", "missing.txt"), 1);
     EXPECT_NE(read_file(resumed / "missing.txt").find("ERROR: Can't open file: restart"), std::string::npos);
     EXPECT_TRUE(history_of(resumed) == before);
+}
+
+namespace {
+
+// Starts the program in `folder` without waiting for it; its console goes
+// to /dev/null.
+pid_t start_program(const fs::path& folder, const std::string& max_steps) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(PDPCELL_BINARY, PDPCELL_BINARY, "--max-steps", max_steps.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits until `file` appears (the checkpoint write has begun) or the
+// program ends; true when it appeared.
+bool wait_for_file(const fs::path& file, pid_t pid) {
+    for (;;) {
+        if (fs::exists(file)) return true;
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+}  // namespace
+
+// A run killed while it writes a checkpoint leaves a "restart" from which the
+// run can go on: the previous checkpoint, byte for byte, or the new one as an
+// uninterrupted run completes it (restarts from such files are tested
+// above). The run resumes at step 20000 and writes its checkpoint at the
+// start of step 20001; it is killed at spread moments of that write.
+TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoint) {
+    TempFolder folder;
+    const fs::path dir = folder.path;
+    fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
+    set_restart_flag(dir / "input_file.txt", 1);
+    driver::reset_all();
+    double t = 2e-6, dt = 1e-10;
+    int nstep = 20000;
+    checkpoint_restart(0, t, nstep, dt);
+    const std::string previous = read_file(dir / "restart");
+    const fs::path temporary = dir / checkpoint::TEMPORARY_FILE;
+
+    // The uninterrupted write gives the new checkpoint and its duration.
+    const pid_t whole = start_program(dir, "20001");
+    ASSERT_TRUE(wait_for_file(temporary, whole));
+    const auto write_start = std::chrono::steady_clock::now();
+    int status = 0;
+    waitpid(whole, &status, 0);
+    const double write_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - write_start).count();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string next = read_file(dir / "restart");
+    ASSERT_NE(next, previous);
+
+    int killed_mid_write = 0;
+    for (const double fraction : {0.0, 0.45, 0.9}) {
+        write_file(dir / "restart", previous);
+        fs::remove(temporary);
+        const pid_t run = start_program(dir, "20001");
+        if (!wait_for_file(temporary, run)) continue;  // finished first: nothing to test
+        std::this_thread::sleep_for(std::chrono::duration<double>(fraction * write_seconds));
+        kill(run, SIGKILL);
+        waitpid(run, &status, 0);
+        if (fs::exists(temporary)) ++killed_mid_write;
+        const std::string left = read_file(dir / "restart");
+        EXPECT_TRUE(left == previous || left == next)
+            << "killed " << fraction << " of the way into the write: restart holds " << left.size() << " bytes";
+    }
+    EXPECT_GE(killed_mid_write, 2);  // the kills did land inside the write
 }
