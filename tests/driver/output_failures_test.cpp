@@ -143,12 +143,12 @@ TEST(FullDisk, ADiskThatFillsDuringTheRunStopsItAtTheFailedWrite) {
 TEST(ClosedConsole, ClosedStandardDescriptorsLeaveTheRunLogClean) {
     TempFolder folder;
     copy_example_case(folder.path);
-    EXPECT_EQ(run_in(folder.path, "--max-steps 45 >&-"), 0);
-    expect_clean_run_log(read_file(folder.path / "general.txt"), 3);  // steps 1, 21, 41
+    EXPECT_EQ(run_in(folder.path, "--max-steps 21 >&-"), 0);
+    expect_clean_run_log(read_file(folder.path / "general.txt"), 2);  // steps 1 and 21
 
     fs::remove(folder.path / "general.txt");
-    EXPECT_EQ(run_in(folder.path, "--max-steps 45 <&- >&- 2>&-"), 0);
-    expect_clean_run_log(read_file(folder.path / "general.txt"), 3);
+    EXPECT_EQ(run_in(folder.path, "--max-steps 21 <&- >&- 2>&-"), 0);
+    expect_clean_run_log(read_file(folder.path / "general.txt"), 2);
 }
 
 // A console that cannot be written loses nothing silently: a fatal message
@@ -157,16 +157,23 @@ TEST(ClosedConsole, ClosedStandardDescriptorsLeaveTheRunLogClean) {
 TEST(ClosedConsole, AConsoleThatCannotBeWrittenGivesStatusOneAndAMessageOnStandardError) {
     TempFolder folder;
     EXPECT_EQ(run_in(folder.path, "> /dev/full 2> errors.txt < /dev/null"), 1);
-    EXPECT_EQ(read_file(folder.path / "errors.txt"), "ERROR: Can't open file: input_file.txt\n");
+    EXPECT_NE(read_file(folder.path / "errors.txt").find("ERROR: Can't open file: input_file.txt\n"),
+              std::string::npos);
 
     copy_example_case(folder.path);
     EXPECT_EQ(run_in(folder.path, "--max-steps 3 > /dev/full 2> errors.txt < /dev/null"), 1);
-    EXPECT_EQ(read_file(folder.path / "errors.txt"),
-              "ERROR: writing standard output failed: No space left on device\n");
+    EXPECT_NE(read_file(folder.path / "errors.txt")
+                  .find("ERROR: writing standard output failed: No space left on device\n"),
+              std::string::npos);
 
-    // A console that works keeps standard error quiet.
+    // A console that works gets the messages; standard error gets none.
     EXPECT_EQ(run_in(folder.path, "--max-steps 3 > console.txt 2> errors.txt < /dev/null"), 0);
-    EXPECT_EQ(read_file(folder.path / "errors.txt"), "");
+    EXPECT_EQ(read_file(folder.path / "errors.txt").find("ERROR"), std::string::npos);
+    fs::remove(folder.path / "Vdata.txt");
+    EXPECT_EQ(run_in(folder.path, "--max-steps 3 > console.txt 2> errors.txt < /dev/null"), 1);
+    EXPECT_NE(read_file(folder.path / "console.txt").find("ERROR: Can't open file: Vdata.txt"), std::string::npos);
+    EXPECT_EQ(read_file(folder.path / "errors.txt").find("ERROR"), std::string::npos);
+
     EXPECT_EQ(run_in(folder.path, "--version > /dev/full 2> errors.txt"), 1);
 }
 
