@@ -618,6 +618,11 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     EXPECT_EQ(run_program(resumed, "--max-steps 10400", "missing.txt"), 1);
     EXPECT_NE(read_file(resumed / "missing.txt").find("ERROR: Can't open file: restart"), std::string::npos);
     EXPECT_TRUE(history_of(resumed) == before);
+    // So does a fresh start that fails during its start-up.
+    set_restart_flag(resumed / "input_file.txt", 0);
+    write_file(resumed / "Vdata.txt", "3\n");
+    EXPECT_EQ(run_program(resumed, "--max-steps 10400", "fresh.txt"), 1);
+    EXPECT_TRUE(history_of(resumed) == before);
 }
 
 namespace {
