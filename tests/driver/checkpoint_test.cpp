@@ -591,8 +591,10 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     const std::string log = read_file(resumed / "general.txt");
     write_file(resumed / "general.txt", log.substr(0, log.size() - 30));
     fs::resize_file(resumed / "OUT_Potential.2Ddata", fs::file_size(resumed / "OUT_Potential.2Ddata") - 5000);
+    const auto saved_checkpoint = fs::last_write_time(resumed / "restart");
 
     ASSERT_EQ(run_program(resumed, "--max-steps 10400", "console.txt"), 0) << read_file(resumed / "console.txt");
+    EXPECT_EQ(fs::last_write_time(resumed / "restart"), saved_checkpoint);  // step 10001 writes none after a restart
     const std::vector<std::string> lines = split_lines(read_file(resumed / "general.txt"));
     ASSERT_EQ(lines.size(), 1u + (10400 - 8001) / 20 + 1);  // header, steps 8001, 8021, ..., 10381
     EXPECT_EQ(lines[1].substr(0, 8), "    8001");
