@@ -1,7 +1,8 @@
 #pragma once
 // The one way the program stops on an error: the message lines go to standard
-// output exactly as given, then a FatalError unwinds to main, which exits with
-// a non-zero status. Tests catch the exception instead of losing the process.
+// output exactly as given (and to standard error too when standard output
+// cannot be written), then a FatalError unwinds to main, which exits with a
+// non-zero status. Tests catch the exception instead of losing the process.
 #include <stdexcept>
 #include <string>
 #include <initializer_list>
@@ -16,7 +17,10 @@ struct FatalError : std::runtime_error {
 // on the same terminal is cleared first, so that the message starts a line.
 extern void (*before_message)();
 
-// Prints each line on its own console line, then throws.
+// Prints each line on its own console line; when the console fails, on
+// standard error as well.
+void report(std::initializer_list<std::string> lines);
+// Reports the lines, then throws.
 [[noreturn]] void fatal(std::initializer_list<std::string> lines);
 [[noreturn]] void fatal(const std::string& line);
 

@@ -5,6 +5,7 @@
 #include "common/list_reader.hpp"
 #include "driver/main_program.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "mesh/potential_solver.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -322,6 +323,11 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     if (s1 < 0 || s2 < 0)
         in.fail("(" + std::to_string(s1) + ", " + std::to_string(s2) + ") is not a generator state");
     random_numbers::set_seed(s1, s2);
+
+    // A checkpoint is taken after the run's first solve, so phi_old holds the
+    // solve before it: the next solve extrapolates from the two, as the saved
+    // run's own next solve does.
+    potential::first_solve = false;
 }
 
 }  // namespace

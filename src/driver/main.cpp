@@ -1,6 +1,7 @@
 // pdpcell: one discharge cell of an AC plasma display panel, particle-in-cell.
 // Run in a folder that holds "input_file.txt" and "Vdata.txt".
 #include "common/fatal_error.hpp"
+#include "common/output_streams.hpp"
 #include "driver/main_program.hpp"
 #include "driver/run_options.hpp"
 
@@ -30,19 +31,32 @@ std::string one_line(const std::string& message) {
     return joined;
 }
 
+// Output that did not reach the console makes the exit status 1.
+int console_status(int status) {
+    try {
+        output_streams::flush_console_or_stop();
+    } catch (const pdp::FatalError&) {
+        return pdp::FATAL_EXIT_STATUS;
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed descriptor would be taken by the next file opened, and the
+    // console would then be written into it.
+    if (!output_streams::open_standard_descriptors()) return pdp::FATAL_EXIT_STATUS;
     run_options::Options options;
     const std::vector<std::string> args(argv + 1, argv + argc);
     const run_options::ParseResult parsed = run_options::parse(args, options);
     switch (parsed.action) {
         case run_options::ParseResult::Action::help:
             std::fputs(run_options::usage_text(), stdout);
-            return 0;
+            return console_status(0);
         case run_options::ParseResult::Action::version:
             std::printf("pdpcell %s\n", PDPCELL_VERSION);
-            return 0;
+            return console_status(0);
         case run_options::ParseResult::Action::usage_error:
             std::fprintf(stderr, "pdpcell: %s\n", parsed.message.c_str());
             std::fputs(run_options::usage_text(), stderr);
@@ -58,12 +72,11 @@ int main(int argc, char** argv) {
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     } catch (const std::exception& e) {
-        if (pdp::before_message != nullptr) pdp::before_message();
-        std::printf("ERROR: %s\n", e.what());
+        pdp::report({std::string("ERROR: ") + e.what()});
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     }
-    if (options.max_steps > 0) return 0;
+    if (options.max_steps > 0) return console_status(0);
     driver::pause_until_interrupted(std::cin);
-    return 0;
+    return console_status(0);
 }

@@ -3,6 +3,7 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/list_reader.hpp"
+#include "common/output_streams.hpp"
 #include "driver/checkpoint.hpp"
 #include "driver/particle_seeding.hpp"
 #include "electrons/electron_mover.hpp"
@@ -19,6 +20,7 @@
 #include "output/density_accumulation.hpp"
 #include "output/diagnostics.hpp"
 #include "output/progress.hpp"
+#include "output/output_history.hpp"
 #include "output/slices.hpp"
 #include "output/vtk_output.hpp"
 #include "particles/particle_storage.hpp"
@@ -45,6 +47,32 @@ namespace {
 
 const char* const LOG_HEADER =
     " nstep     Time_mks        Vs1        Vs2       Vaddr     Ions     Elecs     cpu_time";
+const char* const LOG_FILE = "general.txt";
+
+// A new run log, replacing any earlier one.
+std::FILE* start_run_log() {
+    std::FILE* log = std::fopen(LOG_FILE, "w");
+    if (log == nullptr) pdp::fatal(std::string("ERROR: Can't open file: ") + LOG_FILE);
+    fortran::write_line(log, LOG_HEADER);
+    output_streams::flush_or_stop(log, LOG_FILE);
+    return log;
+}
+
+// A restarted run keeps what its earlier run logged and sliced before the
+// saved step, and appends from there; until the checkpoint has been read,
+// nothing of it is touched.
+std::FILE* continue_run_log_and_slices() {
+    const long kept = output_history::run_log_length(LOG_FILE, LOG_HEADER, nstep);
+    output_history::cut_file(LOG_FILE, kept);
+    std::FILE* log = std::fopen(LOG_FILE, "a");
+    if (log == nullptr) pdp::fatal(std::string("ERROR: Can't open file: ") + LOG_FILE);
+    if (kept == 0) fortran::write_line(log, LOG_HEADER);
+    output_streams::flush_or_stop(log, LOG_FILE);
+    // The block of the saved step itself, printed with 13 digits, lies
+    // within half a step of t; the blocks before it a whole step or more.
+    slices::continue_files(t - 0.5 * TIME_STEP);
+    return log;
+}
 
 // Line 49 of "input_file.txt" holds the restart flag as its first value.
 int read_restart_flag() {
@@ -94,7 +122,7 @@ void write_log_line(std::FILE* log) {
                        F(v[3], 10, 2) + I(PARTICLE_STORAGE::ions.count, 10) +
                        I(PARTICLE_STORAGE::electrons.count, 10) + F(current_cpu - start_cpu, 12, 4);
     write_line(log, line);
-    std::fflush(log);  // a killed run keeps whole lines
+    output_streams::flush_or_stop(log, LOG_FILE);  // a killed run keeps whole lines
 }
 
 void pause_until_interrupted(std::istream& in) {
@@ -125,11 +153,8 @@ void run_simulation(const run_options::Options& options) {
     potential::setup_sor_coefficients();
     FILE_MANAGER::CLOSEFILE("input_file.txt");
 
-    std::FILE* log = std::fopen("general.txt", "w");
-    if (log == nullptr) pdp::fatal("ERROR: Can't open file: general.txt");
-    fortran::write_line(log, LOG_HEADER);
-    std::fflush(log);
-    std::fflush(stdout);
+    std::FILE* log = restart_flag == 1 ? nullptr : start_run_log();
+    output_streams::flush_console_or_stop();
 
     start_cpu = processor_time();
     nstep = 1;
@@ -148,6 +173,7 @@ void run_simulation(const run_options::Options& options) {
             int mode = 1;
             checkpoint::checkpoint_restart(mode, t, nstep, dt);
             n = nstep - 1;
+            log = continue_run_log_and_slices();
         }
         if (n % 200 == 0) seeding::seed_particles(t);
         electrodes::update_electrode_voltages(t, dt);
@@ -189,12 +215,12 @@ void run_simulation(const run_options::Options& options) {
         nstep = nstep + 1;
         progress::after_step({nstep - 1, t, PARTICLE_STORAGE::ions.count, PARTICLE_STORAGE::electrons.count});
         if (options.max_steps > 0 && nstep > options.max_steps) break;
-        std::fflush(stdout);
+        output_streams::flush_console_or_stop();
     } while (t <= END_TIME && nstep <= MAX_STEP);
 
     FILE_MANAGER::CLOSEALL();
-    std::fflush(log);  // the run log stays open until the program ends
-    std::fflush(stdout);
+    output_streams::flush_or_stop(log, LOG_FILE);  // the run log stays open until the program ends
+    output_streams::flush_console_or_stop();
     write_run_summary(exit_reason(options));
 }
 

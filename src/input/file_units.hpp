@@ -13,8 +13,14 @@ constexpr int LAST_UNIT = 60;
 // Opens `name` for "WRITE" (replaced) or "READ" (must exist); returns the unit.
 // The same name with the same access word returns the open unit untouched.
 int OPENFILE(const std::string& name, const std::string& access);
+// Opens `name` for writing at its end (created if absent) and records it as a
+// "WRITE" file, so that later OPENFILE(name, "WRITE") calls go on writing it
+// instead of replacing it.
+int OPENFILE_AT_END(const std::string& name);
 // Unit of an open file; stops the run when the file is not open.
 int GETUNIT(const std::string& name);
+// Closing a "WRITE" file checks that everything written reached it; a
+// failure stops the run with "ERROR: writing file <name> failed: <reason>".
 void CLOSEFILE(const std::string& name);
 void CLOSEALL();
 

@@ -1,6 +1,7 @@
 #include "ions/sustain_state.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/output_streams.hpp"
 #include "common/fortran_format.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -51,8 +52,7 @@ void write_sustain_file(double gap) {
     write_label(out, "S3=");
     fortran::write_free_record(out, wall_charge_z, PADDED_COUNT);
     std::fill(wall_charge_y, wall_charge_y + PADDED_COUNT, 0.0);
-    const bool failed = std::ferror(out) != 0;
-    if (std::fclose(out) != 0 || failed) pdp::fatal(std::string("ERROR: writing file ") + SUSTAIN_FILE);
+    output_streams::close_or_stop(out, SUSTAIN_FILE);
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "output/slices.hpp"
 
 #include "common/fortran_format.hpp"
+#include "common/output_streams.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "output/output_history.hpp"
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace slices {
 
@@ -21,8 +24,12 @@ const char* const QUANTITY_NAME[QUANTITY_COUNT] = {"Electron_Density", "Ion_Dens
                                                    "Electron_Density_top", "Potential"};
 
 bool first_call = true;
+// A file continued after a restart that already holds its header.
+bool has_header[QUANTITY_COUNT] = {};
 // Output box: the nodes that are not outside the cell (the interior nodes).
 int i0, i1, j0, j1, k0, k1;
+
+std::string file_name(int q) { return std::string("OUT_") + QUANTITY_NAME[q] + ".2Ddata"; }
 
 void find_output_box() {
     i0 = PX, j0 = PY, k0 = PZ;
@@ -44,24 +51,29 @@ bool is_top_view(int q) { return q == ION_DENSITY_TOP || q == ELECTRON_DENSITY_T
 
 // The first grid direction is always y; the second is x for a section and z
 // for a top view, which stacks the z profile twice (mirrored, then direct).
-void write_header(std::FILE* out, int q) {
+std::vector<std::string> header_lines(int q) {
     using namespace fortran;
     const int ni = i1 - i0 + 1;
     const int nj = j1 - j0 + 1;
     const int nz = 2 * (k1 - k0) + 2;
-    write_line(out, "scalar = 1 or vector = 2:");
-    write_line(out, I(1, 2));
-    if (is_top_view(q)) {
-        write_line(out, "Grid size, x,z: (cm)");
-        write_line(out, F((nj - 1) * dy, 11, 8) + X(2) + F((nz - 1) * dz, 11, 8));
-        write_line(out, "Array dimensions:  (nx, nz)");
-        write_line(out, I(nj, 4) + X(2) + I(nz, 4));
-    } else {
-        write_line(out, "Grid size, x,y: (cm)");
-        write_line(out, F((nj - 1) * dy, 11, 8) + X(2) + F((ni - 1) * dx, 11, 8));
-        write_line(out, "Array dimensions:  (nx, ny)");
-        write_line(out, I(nj, 4) + X(2) + I(ni, 4));
-    }
+    if (is_top_view(q))
+        return {"scalar = 1 or vector = 2:", I(1, 2), "Grid size, x,z: (cm)",
+                F((nj - 1) * dy, 11, 8) + X(2) + F((nz - 1) * dz, 11, 8), "Array dimensions:  (nx, nz)",
+                I(nj, 4) + X(2) + I(nz, 4)};
+    return {"scalar = 1 or vector = 2:", I(1, 2), "Grid size, x,y: (cm)",
+            F((nj - 1) * dy, 11, 8) + X(2) + F((ni - 1) * dx, 11, 8), "Array dimensions:  (nx, ny)",
+            I(nj, 4) + X(2) + I(ni, 4)};
+}
+
+std::string name_line(int q) {
+    std::string field = QUANTITY_NAME[q];
+    field.resize(NAME_FIELD, ' ');
+    return fortran::X(1) + field;
+}
+
+int rows_per_block(int q) {
+    if (is_top_view(q)) return 2 * (k1 - k0 + 1);
+    return q == POTENTIAL ? i1 - i0 + 3 : i1 - i0 + 1;
 }
 
 // One row of values along y, each as ES12.4 followed by two blanks.
@@ -117,24 +129,37 @@ void write_slices(int, double t, int) {
     write_line(stdout, "");
 
     for (int q = 0; q < QUANTITY_COUNT; ++q) {
-        const std::string name = QUANTITY_NAME[q];
-        const int unit = FILE_MANAGER::OPENFILE("OUT_" + name + ".2Ddata", "WRITE");
+        const std::string name = file_name(q);
+        const int unit = FILE_MANAGER::OPENFILE(name, "WRITE");
         std::FILE* out = FILE_MANAGER::stream(unit);
-        if (first_call) write_header(out, q);
+        if (first_call && !has_header[q])
+            for (const std::string& line : header_lines(q)) write_line(out, line);
 
         write_line(out, X(2) + "TIME");
         write_line(out, X(2) + ES(t, 20, 12));
-        std::string field = name;
-        field.resize(NAME_FIELD, ' ');
-        write_line(out, X(1) + field);
+        write_line(out, name_line(q));
 
         if (is_top_view(q)) write_top_view(out, q);
         else write_section(out, q);
-        std::fflush(out);  // a reader sees whole blocks while the run goes on
+        output_streams::flush_or_stop(out, name);  // a reader sees whole blocks while the run goes on
     }
     first_call = false;
 }
 
-void reset() { first_call = true; }
+void continue_files(double time) {
+    find_output_box();
+    for (int q = 0; q < QUANTITY_COUNT; ++q) {
+        const std::string name = file_name(q);
+        const long kept = output_history::slice_file_length(name, header_lines(q), name_line(q), rows_per_block(q), time);
+        output_history::cut_file(name, kept);
+        FILE_MANAGER::OPENFILE_AT_END(name);
+        has_header[q] = kept > 0;
+    }
+}
+
+void reset() {
+    first_call = true;
+    for (bool& kept : has_header) kept = false;
+}
 
 }  // namespace slices

@@ -3,6 +3,12 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/temp_folder.hpp"
+#include "driver/main_program.hpp"
+#include "driver/particle_seeding.hpp"
+#include "input/cell_geometry.hpp"
+#include "input/voltage_file.hpp"
+#include "ions/sustain_state.hpp"
+#include "mesh/potential_solver.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
@@ -20,6 +26,11 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <csignal>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -504,38 +515,189 @@ void set_restart_flag(const fs::path& input_file, int flag) {
 
 }  // namespace
 
-// The first checkpoint comes at the start of step 10001, so that is the
-// shortest run that writes one; the restarted run needs only that step.
-TEST(CheckpointEndToEnd, ARunStoppedAfterTheFirstCheckpointResumesAtTheSavedStep) {
+namespace {
+
+// The example case with the start-up state of a fresh run saved as a
+// checkpoint at `nstep` (and t = 0), so that a restart from it replays the
+// example run shifted by nstep - 1 steps: a live run that crosses the
+// checkpoint step 10001 soon after it starts.
+void prepare_example_restart(const fs::path& dir, int nstep) {
+    fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    driver::reset_all();
+    random_numbers::set_seed(1100, 550);
+    testing::internal::CaptureStdout();
+    geometry::build_geometry();
+    potential::setup_sor_coefficients();
+    seeding::seed_initial_particles();
+    voltage_file::read_voltage_file();
+    sustain_state::prepare_sustain_state(1);
+    potential::setup_sor_coefficients();
+    testing::internal::GetCapturedStdout();
+    double t = 0.0, dt = 2e-10;
+    checkpoint_restart(0, t, nstep, dt);
+    driver::reset_all();
+    for (const char* name : {"SUSTAIN_STATE.txt", "control_file.txt"}) fs::remove(name);
+    fs::current_path(previous);
+    set_restart_flag(dir / "input_file.txt", 1);
+}
+
+// The run log without its processor-time column.
+std::string log_without_cpu_time(const fs::path& log) {
+    std::string kept;
+    for (const std::string& line : split_lines(read_file(log))) kept += line.substr(0, 70) + "\n";
+    return kept;
+}
+
+const char* const SLICE_FILES[] = {"OUT_Electron_Density.2Ddata", "OUT_Ion_Density.2Ddata",
+                                   "OUT_Ion_Density_top.2Ddata", "OUT_Electron_Density_top.2Ddata",
+                                   "OUT_Potential.2Ddata"};
+
+// "" for equal texts, else the first line where they differ (whole slice
+// files are too long for a failure message).
+std::string first_difference(const std::string& a, const std::string& b) {
+    const std::vector<std::string> la = split_lines(a), lb = split_lines(b);
+    for (std::size_t n = 0; n < std::max(la.size(), lb.size()); ++n)
+        if (n >= la.size() || n >= lb.size() || la[n] != lb[n]) return "line " + std::to_string(n + 1) + " differs";
+    return a == b ? "" : "the line endings differ";
+}
+
+// The history files of a run folder, as they are now.
+std::vector<std::string> history_of(const fs::path& dir) {
+    std::vector<std::string> files{read_file(dir / "general.txt")};
+    for (const char* name : SLICE_FILES) files.push_back(read_file(dir / name));
+    return files;
+}
+
+}  // namespace
+
+// A run interrupted after its checkpoint and restarted in the same folder
+// leaves the files of a run that was never interrupted. The uninterrupted
+// run goes from step 8001 through the checkpoint at step 10001 to step 10400,
+// with a few hundred ions and the first ionizations; the interrupted one is
+// its folder as it was when the run stopped, past the checkpoint, its last
+// log line and last slice block cut short as a kill mid-write would leave
+// them, then restarted.
+TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
+    TempFolder folder;
+    const fs::path whole = folder.path / "whole";
+    const fs::path resumed = folder.path / "resumed";
+    prepare_example_restart(whole, 8001);
+
+    ASSERT_EQ(run_program(whole, "--max-steps 10400", "console.txt"), 0) << read_file(whole / "console.txt");
+    EXPECT_FALSE(fs::exists(whole / checkpoint::TEMPORARY_FILE));
+    fs::copy(whole, resumed, fs::copy_options::recursive);
+    const std::string log = read_file(resumed / "general.txt");
+    write_file(resumed / "general.txt", log.substr(0, log.size() - 30));
+    fs::resize_file(resumed / "OUT_Potential.2Ddata", fs::file_size(resumed / "OUT_Potential.2Ddata") - 5000);
+    const auto saved_checkpoint = fs::last_write_time(resumed / "restart");
+
+    ASSERT_EQ(run_program(resumed, "--max-steps 10400", "console.txt"), 0) << read_file(resumed / "console.txt");
+    EXPECT_EQ(fs::last_write_time(resumed / "restart"), saved_checkpoint);  // step 10001 writes none after a restart
+    const std::vector<std::string> lines = split_lines(read_file(resumed / "general.txt"));
+    ASSERT_EQ(lines.size(), 1u + (10400 - 8001) / 20 + 1);  // header, steps 8001, 8021, ..., 10381
+    EXPECT_EQ(lines[1].substr(0, 8), "    8001");
+    EXPECT_EQ(log_without_cpu_time(resumed / "general.txt"), log_without_cpu_time(whole / "general.txt"));
+    for (const char* name : SLICE_FILES) {
+        // Blocks of steps 8001, 9001 and 10001, bit for bit.
+        EXPECT_EQ(first_difference(read_file(resumed / name), read_file(whole / name)), "") << name;
+    }
+    // The log goes on past the checkpoint: the run was live there.
+    const std::string at_checkpoint = log_line_of_step(whole / "general.txt", 10001);
+    const std::string at_end = log_line_of_step(whole / "general.txt", 10381);
+    EXPECT_NE(at_checkpoint.substr(50, 10), at_end.substr(50, 10));  // the ion count moved
+
+    // A restart that fails before its first step leaves the files as they were.
+    const std::vector<std::string> before = history_of(resumed);
+    fs::resize_file(resumed / "restart", 5000);
+    EXPECT_EQ(run_program(resumed, "--max-steps 10400", "damaged.txt"), 1);
+    EXPECT_NE(read_file(resumed / "damaged.txt").find("ERROR: reading file restart, record 1 (charge_source"),
+              std::string::npos)
+        << read_file(resumed / "damaged.txt");
+    EXPECT_TRUE(history_of(resumed) == before);
+    fs::remove(resumed / "restart");
+    EXPECT_EQ(run_program(resumed, "--max-steps 10400", "missing.txt"), 1);
+    EXPECT_NE(read_file(resumed / "missing.txt").find("ERROR: Can't open file: restart"), std::string::npos);
+    EXPECT_TRUE(history_of(resumed) == before);
+    // So does a fresh start that fails during its start-up.
+    set_restart_flag(resumed / "input_file.txt", 0);
+    write_file(resumed / "Vdata.txt", "3\n");
+    EXPECT_EQ(run_program(resumed, "--max-steps 10400", "fresh.txt"), 1);
+    EXPECT_TRUE(history_of(resumed) == before);
+}
+
+namespace {
+
+// Starts the program in `folder` without waiting for it; its console goes
+// to /dev/null.
+pid_t start_program(const fs::path& folder, const std::string& max_steps) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(PDPCELL_BINARY, PDPCELL_BINARY, "--max-steps", max_steps.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits until `file` appears (the checkpoint write has begun) or the
+// program ends; true when it appeared.
+bool wait_for_file(const fs::path& file, pid_t pid) {
+    for (;;) {
+        if (fs::exists(file)) return true;
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+}  // namespace
+
+// A run killed while it writes a checkpoint leaves a "restart" from which the
+// run can go on: the previous checkpoint, byte for byte, or the new one as an
+// uninterrupted run completes it (restarts from such files are tested
+// above). The run resumes at step 20000 and writes its checkpoint at the
+// start of step 20001; it is killed at spread moments of that write.
+TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoint) {
     TempFolder folder;
     const fs::path dir = folder.path;
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
-    // A quiet case keeps 10001 steps cheap: starting from uncharged walls with
-    // the second sustain electrode held at 180 V, the seed electrons above it
-    // are absorbed at once and nothing breaks down.
-    write_file(dir / "Vdata.txt",
-               "3\n\n\n\n\n\n0 0.0 0.0 0.0 0.0\n\n"
-               "1 0.0 0.0 180.0 0.0\n2 1.0D-03 0.0 180.0 0.0\n");
-
-    ASSERT_EQ(run_program(dir, "--max-steps 10001", "first_run.txt"), 0) << read_file(dir / "first_run.txt");
-    ASSERT_TRUE(fs::exists(dir / "restart"));
-    EXPECT_FALSE(fs::exists(dir / checkpoint::TEMPORARY_FILE));
-    const std::string saved_step = log_line_of_step(dir / "general.txt", 10001);
-    const std::string first_step = log_line_of_step(dir / "general.txt", 1);
-    const auto saved_checkpoint = fs::last_write_time(dir / "restart");
-
     set_restart_flag(dir / "input_file.txt", 1);
-    ASSERT_EQ(run_program(dir, "--max-steps 10001", "second_run.txt"), 0) << read_file(dir / "second_run.txt");
-    const std::vector<std::string> log = split_lines(read_file(dir / "general.txt"));
-    ASSERT_EQ(log.size(), 2u);  // header and step 10001: the run went on from the saved step
-    EXPECT_EQ(log[1].substr(0, 70), saved_step);  // same clock, voltages and particle counts
-    EXPECT_NE(saved_step.substr(20), first_step.substr(20));  // not the start-up particles
-    EXPECT_EQ(fs::last_write_time(dir / "restart"), saved_checkpoint);  // step 10001 writes none
+    driver::reset_all();
+    double t = 2e-6, dt = 1e-10;
+    int nstep = 20000;
+    checkpoint_restart(0, t, nstep, dt);
+    const std::string previous = read_file(dir / "restart");
+    const fs::path temporary = dir / checkpoint::TEMPORARY_FILE;
 
-    // A damaged checkpoint stops the program with a message and a failure status.
-    fs::resize_file(dir / "restart", 5000);
-    EXPECT_NE(run_program(dir, "--max-steps 10001", "third_run.txt"), 0);
-    EXPECT_NE(read_file(dir / "third_run.txt").find("ERROR: reading file restart, record 1 (charge_source"),
-              std::string::npos)
-        << read_file(dir / "third_run.txt");
+    // The uninterrupted write gives the new checkpoint and its duration.
+    const pid_t whole = start_program(dir, "20001");
+    ASSERT_TRUE(wait_for_file(temporary, whole));
+    const auto write_start = std::chrono::steady_clock::now();
+    int status = 0;
+    waitpid(whole, &status, 0);
+    const double write_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - write_start).count();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string next = read_file(dir / "restart");
+    ASSERT_NE(next, previous);
+
+    int killed_mid_write = 0;
+    for (const double fraction : {0.0, 0.45, 0.9}) {
+        write_file(dir / "restart", previous);
+        fs::remove(temporary);
+        const pid_t run = start_program(dir, "20001");
+        if (!wait_for_file(temporary, run)) continue;  // finished first: nothing to test
+        std::this_thread::sleep_for(std::chrono::duration<double>(fraction * write_seconds));
+        kill(run, SIGKILL);
+        waitpid(run, &status, 0);
+        if (fs::exists(temporary)) ++killed_mid_write;
+        const std::string left = read_file(dir / "restart");
+        EXPECT_TRUE(left == previous || left == next)
+            << "killed " << fraction << " of the way into the write: restart holds " << left.size() << " bytes";
+    }
+    EXPECT_GE(killed_mid_write, 1);  // a kill did land inside the write
 }

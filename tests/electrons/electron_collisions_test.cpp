@@ -234,3 +234,23 @@ TEST_F(ElectronCollisions, ElasticScatteringIsIsotropicWithRecoilLoss) {
     EXPECT_LE(largest_loss, 2.0 + 1e-6);
     EXPECT_GT(largest_loss, 1.99);
 }
+
+// The new direction takes cos(chi) from the first of its two draws and the
+// azimuth from the second. Both are uniform, so only the order tells a
+// swapped pair apart: the run's random sequence depends on it.
+TEST_F(ElectronCollisions, ScatteringTakesTheCosineFromTheFirstDrawAndTheAzimuthFromTheSecond) {
+    for (const Process process : {Process{Kind::elastic_xe, 0}, Process{Kind::elastic_ne, 0}, Process{Kind::excite_xe, 1}}) {
+        random_numbers::set_seed(123456, 654321);
+        const double u1 = random_numbers::draw_uniform();
+        const double u2 = random_numbers::draw_uniform();
+        ASSERT_GT(std::fabs(u1 - u2), 0.2);
+        random_numbers::set_seed(123456, 654321);
+        Particle e = electron_moving_along_x(speed_of(10.0));
+        perform(process, e, speed(e));
+        const double v = speed(e);
+        EXPECT_NEAR(e.vz / v, 2.0 * u1 - 1.0, 1e-12) << code_of(process);
+        double azimuth = std::atan2(e.vy, e.vx);
+        if (azimuth < 0.0) azimuth += 2.0 * M_PI;
+        EXPECT_NEAR(azimuth, 2.0 * M_PI * u2, 1e-9) << code_of(process);
+    }
+}

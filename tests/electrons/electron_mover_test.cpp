@@ -341,3 +341,38 @@ TEST_F(ElectronMover, EnergyRelaxesAtTheElasticRate) {
     EXPECT_LT(standard_error, 0.02 * (e0 - predicted));  // ... measured precisely
     EXPECT_NEAR(mean, predicted, 4 * standard_error);
 }
+
+// A slot that died before the pass (absorbed at a wall in the pass before)
+// must not fly: the pass squeezes dead slots out first. A pass over a store
+// with a dead slot therefore draws exactly what a pass over the live
+// electrons alone draws, and leaves the same electrons.
+TEST_F(ElectronMover, ADeadSlotNeitherFliesNorDrawsInThePass) {
+    pass_first_call();
+    fill_uniform_field(-2e4, 0.0, 0.0);
+    std::int32_t s1, s2;
+    random_numbers::get_seed(s1, s2);
+    const auto pass = [&](bool with_dead_slot) {
+        PARTICLE_STORAGE::reset();
+        random_numbers::set_seed(s1, s2);
+        add_electron(0.005, 0.03, 0.005, 2e8, 0, 0);
+        if (with_dead_slot) {
+            add_electron(0.006, 0.03, 0.005, 0, 3e8, 0);
+            electrons.cursor = 2;
+            PARTICLE_STORAGE::delete_current(electrons);
+        }
+        add_electron(0.007, 0.03, 0.005, 0, 0, 1e8);
+        electron_mover::advance_electrons(5e-12);  // a few dozen flights each
+        return draws_since(s1, s2);
+    };
+    const int draws_live_only = pass(false);
+    ASSERT_GT(draws_live_only, 10);
+    ASSERT_LT(draws_live_only, 1000);  // what draws_since can count
+    const std::vector<Particle> live_only = all_electrons();
+    EXPECT_EQ(pass(true), draws_live_only);
+    const std::vector<Particle> with_dead = all_electrons();
+    ASSERT_EQ(with_dead.size(), live_only.size());
+    for (std::size_t n = 0; n < live_only.size(); ++n) {
+        EXPECT_EQ(with_dead[n].x, live_only[n].x) << n;
+        EXPECT_EQ(with_dead[n].vz, live_only[n].vz) << n;
+    }
+}

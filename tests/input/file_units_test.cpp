@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace FILE_MANAGER;
 
 namespace {
@@ -89,4 +91,33 @@ TEST_F(FileUnits, CloseAllClosesEveryManagedFileAndClearsTheTable) {
     EXPECT_FALSE(is_connected(b));
     EXPECT_EQ(recorded_name(a), "");
     EXPECT_EQ(OPENFILE("c.txt", "WRITE"), a);
+}
+
+// A file continued after a restart: opened at its end, and then found by the
+// usual OPENFILE(name, "WRITE") of its writer instead of being replaced.
+TEST_F(FileUnits, AFileOpenedAtItsEndIsContinuedByItsWriter) {
+    TempFolder::write("out.txt", "kept\n");
+    const int u = OPENFILE_AT_END("out.txt");
+    EXPECT_EQ(OPENFILE("out.txt", "WRITE"), u);
+    std::fputs("more\n", stream(OPENFILE("out.txt", "WRITE")));
+    CLOSEALL();
+    EXPECT_EQ(TempFolder::read("out.txt"), "kept\nmore\n");
+    OPENFILE_AT_END("new.txt");  // created when absent
+    CLOSEFILE("new.txt");
+    EXPECT_EQ(TempFolder::read("new.txt"), "");
+}
+
+// What a written file lost is found when it is closed, by name or all at once.
+TEST_F(FileUnits, ClosingAWrittenFileThatLostOutputStopsTheRun) {
+    std::filesystem::create_symlink("/dev/full", "full.txt");
+    for (const bool all : {false, true}) {
+        std::fputs("lost\n", stream(OPENFILE("full.txt", "WRITE")));
+        // (The capture of the console flushes every stream first, which takes
+        // the reason with it; the program gives "No space left on device".)
+        EXPECT_EQ(fatal_output([all] { all ? CLOSEALL() : CLOSEFILE("full.txt"); }).rfind(
+                      "ERROR: writing file full.txt failed: ", 0),
+                  0u);
+        EXPECT_FALSE(is_connected(FIRST_UNIT));
+        reset();
+    }
 }

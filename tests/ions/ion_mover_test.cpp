@@ -127,6 +127,38 @@ TEST_F(IonMover, AFreeTimeEndingExactlyAtTheStepEndIsACollision) {
     EXPECT_GT(p.x, 0.006);
 }
 
+// Charge exchange hands the charge to a slow atom: the ion that flies on
+// starts at rest in all three components. In a field-free gas an ion then
+// stays where its first, free flight ended.
+TEST_F(IonMover, ChargeExchangeLeavesTheIonAtRestInEveryComponent) {
+    set_uniform_field(0.0, 0.0, 0.0);
+    const double t_end = 1e-10;
+    for (int species = 1; species <= 2; ++species) {
+        // A first free time well inside the step, a second one beyond its end.
+        double tau1 = 0.0;
+        for (;;) {
+            std::int32_t s1, s2;
+            random_numbers::get_seed(s1, s2);
+            tau1 = -portable_math::log(random_numbers::draw_uniform()) * TAU[species];
+            const double tau2 = -portable_math::log(random_numbers::draw_uniform()) * TAU[species];
+            random_numbers::set_seed(s1, s2);
+            if (tau1 < 0.5 * t_end && tau2 > t_end) break;
+            random_numbers::draw_uniform();
+        }
+        ps::reset();
+        const double v0[3] = {3e4, -2e4, 5e4};
+        ps::add_particle(ps::ions, E, 0.0, 0.006, 0.03, 0.005, v0[0], v0[1], v0[2], species);
+        ion_mover::advance_ions(t_end);
+        const Particle p = stored_ion(1);
+        EXPECT_EQ(p.vx, 0.0) << species;
+        EXPECT_EQ(p.vy, 0.0) << species;
+        EXPECT_EQ(p.vz, 0.0) << species;
+        EXPECT_NEAR(p.x, 0.006 + v0[0] * tau1, 1e-15) << species;
+        EXPECT_NEAR(p.z, 0.005 + v0[2] * tau1, 1e-15) << species;
+        EXPECT_EQ(p.t, t_end);
+    }
+}
+
 TEST_F(IonMover, DriftVelocityIsTheMobilityTimesTheField) {
     // An ion that stops at every charge exchange drifts on average at
     // (e/M)·E·tau once it has forgotten its start from rest:

@@ -147,3 +147,44 @@ TEST_F(Slices, TopViewsStackTheMirroredThenTheDirectColumnSums) {
     for (int r = 0; r < 22; ++r)
         EXPECT_EQ(column(electrons[9 + r], 40), r == 10 || r == 11 ? " -3.0000E+00" : "  0.0000E+00") << "row " << r;
 }
+
+// A reader of a running case (the plotting script) sees each block whole as
+// soon as it is written. Written without capturing the console, whose capture
+// would flush every stream and hide a block left in the writer's buffer.
+TEST_F(Slices, EachBlockIsOnDiskWhileTheFilesStayOpen) {
+    slices::write_slices(1, 0.0, 1000);
+    slices::write_slices(1001, 1e-7, 1000);
+    for (int f = 0; f < 5; ++f) {
+        const std::vector<std::string> lines = lines_of(FILES[f]);
+        ASSERT_EQ(lines.size(), 6u + 2u * (3u + ROWS[f])) << FILES[f];
+        EXPECT_EQ(lines.back().size(), 1u + 135u * 14u) << FILES[f];
+    }
+}
+
+// A restarted run cuts each file after the blocks written before its restart
+// time and appends to it, without a second header; a file that is not a
+// slice file of this cell is started afresh.
+TEST_F(Slices, ARestartContinuesEachFileAfterTheBlocksBeforeItsTime) {
+    for (double t : {0.0, 1e-7, 2e-7, 3e-7}) write(t);
+    const std::vector<std::string> before = lines_of(FILES[0]);
+    FILE_MANAGER::reset();  // the run ends; a new one restarts at t = 2e-7
+    slices::reset();
+    TempFolder::write(FILES[2], "not a slice file\n");
+
+    slices::continue_files(2e-7 - 0.5e-10);
+    for (int f = 0; f < 5; ++f) {
+        const std::size_t expected = f == 2 ? 0u : 6u + 2u * (3u + ROWS[f]);  // blocks of 0 and 1e-7
+        EXPECT_EQ(lines_of(FILES[f]).size(), expected) << FILES[f];
+    }
+    write(2e-7);
+    for (int f = 0; f < 5; ++f) {
+        const std::vector<std::string> lines = lines_of(FILES[f]);
+        const std::size_t blocks = f == 2 ? 1u : 3u;
+        ASSERT_EQ(lines.size(), 6u + blocks * (3u + ROWS[f])) << FILES[f];
+        EXPECT_EQ(lines[0], "scalar = 1 or vector = 2:") << FILES[f];
+        EXPECT_EQ(lines[lines.size() - 2 - ROWS[f]], "    2.000000000000E-07") << FILES[f];
+    }
+    // Blocks before the restart are kept as they were.
+    const std::vector<std::string> after = lines_of(FILES[0]);
+    EXPECT_TRUE(std::equal(after.begin(), after.end(), before.begin()));
+}

@@ -50,3 +50,35 @@ TEST(RandomNumbers, SavedStateContinuesTheSameSequence) {
     set_seed(s1, s2);
     EXPECT_EQ(draw_uniform(), next);
 }
+
+namespace {
+
+// a^-1 modulo the prime m (Fermat: a^(m-2)).
+long long inverse_mod(long long a, long long m) {
+    long long result = 1, base = a % m;
+    for (long long e = m - 2; e > 0; e >>= 1) {
+        if (e & 1) result = result * base % m;
+        base = base * base % m;
+    }
+    return result;
+}
+
+}  // namespace
+
+// When the two components meet (s1 = s2 after the draw), z = 0 wraps to the
+// top of the range: the draw is just below 1, never 0. Such a state is built
+// backwards from the meeting value through the inverse multipliers.
+TEST(RandomNumbers, WhereTheTwoComponentsMeetTheDrawWrapsToTheTopValue) {
+    for (const long long meet : {1LL, 123456789LL, 2147483398LL}) {
+        const auto s1 = static_cast<std::int32_t>(meet * inverse_mod(40014, 2147483563) % 2147483563);
+        const auto s2 = static_cast<std::int32_t>(meet * inverse_mod(40692, 2147483399) % 2147483399);
+        set_seed(s1, s2);
+        const double u = draw_uniform();
+        std::int32_t a, b;
+        get_seed(a, b);
+        ASSERT_EQ(a, meet);
+        ASSERT_EQ(b, meet);
+        EXPECT_EQ(u, 2147483562 * 4.65661305739176e-10) << meet;
+        EXPECT_LT(u, 1.0);
+    }
+}
