@@ -65,8 +65,9 @@ constexpr unsigned CHILD_INDEX_LIMIT = 1u << 30;
 // children of one event.
 std::uint64_t child_identity(std::uint64_t parent, std::uint64_t parent_counter, unsigned which);
 
-// Identity of particle `index` (from 0) of the seeding done at `step`
-// (0 for the seeding before the first step).
+// Identity of particle `index` (from 0) of the seeding done in step `step`
+// (counted from 1; 0 for the start-up seeding, which comes before step 1 and
+// is followed by another seeding in step 1 itself).
 std::uint64_t seed_identity(std::uint64_t step, std::uint64_t index);
 
 // The raw generator, for its known-answer test: Philox4x32 with 10 rounds.
