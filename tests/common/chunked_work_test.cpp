@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace chunked_work;
@@ -139,5 +141,22 @@ TEST(ChunkedWork, TheLowestFailingChunksErrorIsTheOneReported) {
             EXPECT_EQ(std::string(e.what()), "chunk 37 failed\n") << threads << " threads";
         }
         EXPECT_GE(failing.ran.load(), 38);
+    }
+    // A lower chunk that fails later in time still wins over a higher one
+    // that failed first.
+    auto slow_low = [](void*, int c) {
+        if (c == 5) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pdp::fatal("slow chunk 5 failed");
+        }
+        if (c == 6) pdp::fatal("fast chunk 6 failed");
+    };
+    for (int threads : THREAD_COUNTS) {
+        try {
+            run_chunks(8, threads, slow_low, nullptr);
+            ADD_FAILURE() << "no error with " << threads << " threads";
+        } catch (const pdp::FatalError& e) {
+            EXPECT_EQ(std::string(e.what()), "slow chunk 5 failed\n") << threads << " threads";
+        }
     }
 }
