@@ -9,6 +9,7 @@ command -v make >/dev/null 2>&1 || need+=(make)
 command -v script >/dev/null 2>&1 || need+=(bsdutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
 if [ "${PDPCELL_SKIP_PLOT_DEPS:-0}" != 1 ]; then
   /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || need+=(python3-numpy)
   /usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || need+=(python3-matplotlib)

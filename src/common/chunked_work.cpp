@@ -1,0 +1,54 @@
+#include "common/chunked_work.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <thread>
+
+namespace chunked_work {
+
+int chunk_count(int records, int chunk_size) {
+    if (records <= 0) return 0;
+    return (records + chunk_size - 1) / chunk_size;
+}
+
+Range chunk_range(int chunk, int records, int chunk_size) {
+    const int begin = chunk * chunk_size;
+    return {begin, std::min(records, begin + chunk_size)};
+}
+
+void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
+    if (threads <= 1) {
+        for (int c = 0; c < chunks; ++c) body(context, c);
+        return;
+    }
+    // An exception must not leave a parallel region; each chunk's is caught
+    // and the lowest chunk's kept. Chunks after a failed one are skipped, as a
+    // serial pass would never reach them.
+    int failed_chunk = chunks;
+    std::exception_ptr failure;
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+    for (int c = 0; c < chunks; ++c) {
+        int first_failure;
+#pragma omp atomic read
+        first_failure = failed_chunk;
+        if (c > first_failure) continue;
+        try {
+            body(context, c);
+        } catch (...) {
+#pragma omp critical(chunked_work_failure)
+            if (c < failed_chunk) {
+#pragma omp atomic write
+                failed_chunk = c;
+                failure = std::current_exception();
+            }
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+int default_thread_count() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+}  // namespace chunked_work
