@@ -24,6 +24,9 @@ struct Store {
     // Per-slot fields, indexed 1..capacity-1 (index 0 unused).
     double *w, *t, *x, *y, *z, *vx, *vy, *vz;
     int *species, *alive;
+    // Called by add_particle when no slot is left; it must free slots or
+    // add some. Null: the run stops because the store is full.
+    void (*make_room)(Store&) = nullptr;
 };
 
 extern Store ions;
@@ -37,8 +40,18 @@ bool get_current(const Store& s, Particle& p);
 void set_current(Store& s, const Particle& p);
 void delete_current(Store& s);
 void compact(Store& s);
+// Squeezes out dead slots keeping the order of the live records; the cursor
+// stays on its record (or on the next live one), so a walk through the store
+// carries on where it was.
+void compact_in_order(Store& s);
+// Live records (dead slots not counted).
+int live_count(const Store& s);
+// At least this many slots from now on, records kept. Only the two stores
+// above can grow.
+void reserve(Store& s, int capacity);
 
-// Empties both stores, as at program start.
+// Empties both stores and gives them back their built-in capacities and no
+// make_room, as at program start.
 void reset();
 
 }  // namespace PARTICLE_STORAGE
