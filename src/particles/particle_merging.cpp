@@ -136,12 +136,14 @@ int three_quarters(int cap) { return cap - cap / 4; }
 // over too many cells), the store grows by half.
 void make_room(Store& s) {
     merge_down(s, three_quarters(cap_of(s)), s.cursor);
-    if (s.count + 1 >= s.capacity - s.capacity / 8) PARTICLE_STORAGE::reserve(s, s.capacity + s.capacity / 2);
+    if (s.count + 1 >= s.capacity - s.capacity / 8) PARTICLE_STORAGE::set_capacity(s, s.capacity + s.capacity / 2);
 }
 
 void prepare(Store& s, int cap) {
     if (cap <= 0) return;
-    PARTICLE_STORAGE::reserve(s, 2 * cap + 1);  // slot 0 is never used
+    // Twice the cap, not more: the guard then also keeps a pass in which the
+    // population multiplies from costing more than twice the cap.
+    PARTICLE_STORAGE::set_capacity(s, 2 * cap + 1);  // slot 0 is never used
     s.make_room = make_room;
 }
 

@@ -15,9 +15,9 @@
 namespace particle_merging {
 
 // Caps on live records; 0 leaves that store alone (and as it is built). A
-// capped store gets room for at least twice its cap and, from then on, frees
-// or adds slots instead of stopping the run when it is full. Call once at
-// start-up, before any record is read from a checkpoint.
+// capped store gets room for twice its cap and, from then on, merges (or
+// grows, if merging frees too little) instead of stopping the run when it is
+// full. Call once at start-up, before any record is added or read back.
 void configure(int max_ions, int max_electrons, std::int32_t seed1, std::int32_t seed2);
 bool enabled();
 

@@ -143,10 +143,16 @@ int live_count(const Store& s) {
     return n;
 }
 
-void reserve(Store& s, int capacity) {
-    if (capacity <= s.capacity) return;
-    if (&s != &ions && &s != &electrons) pdp::fatal("ERROR: only the ion and electron stores can grow");
-    GrownFields& g = &s == &ions ? grown_ions : grown_electrons;
+void set_capacity(Store& s, int capacity) {
+    if (capacity <= s.count) pdp::fatal("ERROR: a particle store cannot shrink below the records it holds");
+    if (&s != &ions && &s != &electrons) pdp::fatal("ERROR: only the ion and electron stores can change size");
+    const bool is_ion = &s == &ions;
+    GrownFields& g = is_ion ? grown_ions : grown_electrons;
+    const int room = g.w.empty() ? (is_ion ? ION_CAPACITY : ELECTRON_CAPACITY) : static_cast<int>(g.w.size());
+    if (capacity <= room) {
+        s.capacity = capacity;
+        return;
+    }
     const std::size_t n = static_cast<std::size_t>(capacity);
     const std::size_t used = static_cast<std::size_t>(s.count) + 1;  // slot 0 too
     // Copies the live part into a fresh array and points the store at it.

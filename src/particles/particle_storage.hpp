@@ -46,9 +46,10 @@ void compact(Store& s);
 void compact_in_order(Store& s);
 // Live records (dead slots not counted).
 int live_count(const Store& s);
-// At least this many slots from now on, records kept. Only the two stores
-// above can grow.
-void reserve(Store& s, int capacity);
+// This many slots from now on (more than the records held), records kept;
+// beyond the built-in room the fields move to larger arrays. Only the two
+// stores above can change size.
+void set_capacity(Store& s, int capacity);
 
 // Empties both stores and gives them back their built-in capacities and no
 // make_room, as at program start.

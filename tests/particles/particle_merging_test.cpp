@@ -224,12 +224,12 @@ TEST_F(Merging, DependsOnlyOnTheSeedsAndWhatACheckpointRestores) {
 
 TEST_F(Merging, AFullStoreMakesRoomDuringAWalkWithoutDisturbingIt) {
     particle_merging::configure(0, 1000, 1100, 550);
-    ASSERT_EQ(electrons.capacity, ELECTRON_CAPACITY);  // already more than twice the cap
+    ASSERT_EQ(electrons.capacity, 2001);  // twice the cap, and slot 0
     // Full, in a few cells; the walk is in the middle.
     std::mt19937_64 rng(3);
     std::uniform_real_distribution<double> u(0.1, 0.9);
-    const int cursor = 40000;
-    for (int slot = 1; slot < ELECTRON_CAPACITY; ++slot) {  // every slot but the last, never used
+    const int cursor = 800;
+    for (int slot = 1; slot <= 2000; ++slot) {
         const CellPoint p = in_cell(15 + slot % 4, 30 + slot % 3, 1, u(rng), u(rng), u(rng));
         add_particle(electrons, -E * (1 + slot % 2), 1e-9, p.x, p.y, p.z, 1e6 * u(rng), 0, 0, slot % 3);
     }
@@ -245,7 +245,7 @@ TEST_F(Merging, AFullStoreMakesRoomDuringAWalkWithoutDisturbingIt) {
     const double walked_x = electrons.x[cursor];
     add_particle(electrons, -2 * E, 5e-10, 0.001, 0.02, 0.003, 0, 0, 0, 0);  // a birth: no stop
 
-    ASSERT_LE(electrons.count, 1000);
+    ASSERT_LE(electrons.count, 752);  // three quarters of the cap, the kept record and the birth
     EXPECT_EQ(electrons.x[electrons.cursor], walked_x);  // the walk goes on with its record
     EXPECT_EQ(electrons.w[electrons.count], -2 * E);     // the birth is appended last
     double visited, coming;
@@ -262,19 +262,16 @@ TEST_F(Merging, AStoreThatCannotMergeGrowsAndACapAboveTheBuiltInRoomEnlargesIt) 
     EXPECT_EQ(ions.count, 500000);
 
     // Every electron alone in its cell: merging frees nothing.
-    int slot = 0;
+    ASSERT_EQ(electrons.capacity, 2001);
     double last_z = 0.0;
-    for (int k = 0; k < mesh::PZ && slot < ELECTRON_CAPACITY - 1; ++k)
-        for (int j = 0; j < mesh::PY && slot < ELECTRON_CAPACITY - 1; ++j)
-            for (int i = 0; i < mesh::PX && slot < ELECTRON_CAPACITY - 1; ++i, ++slot) {
-                const CellPoint p = in_cell(i, j, k);
-                add_particle(electrons, -E, 0.0, p.x, p.y, p.z, 0, 0, 0, 0);
-                last_z = p.z;
-            }
-    ASSERT_EQ(electrons.count, ELECTRON_CAPACITY - 1);
+    for (int n = 0; n < 2000; ++n) {
+        const CellPoint p = in_cell(n % mesh::PX, n / mesh::PX, 3);
+        add_particle(electrons, -E, 0.0, p.x, p.y, p.z, 0, 0, 0, 0);
+        last_z = p.z;
+    }
     add_particle(electrons, -E, 0.0, 0.001, 0.001, 0.001, 0, 0, 0, 0);
-    EXPECT_EQ(electrons.count, ELECTRON_CAPACITY);
-    EXPECT_GT(electrons.capacity, ELECTRON_CAPACITY);
+    EXPECT_EQ(electrons.count, 2001);
+    EXPECT_EQ(electrons.capacity, 3001);
     EXPECT_EQ(electrons.x[1], 0.5 * mesh::dx);  // records kept through the move
-    EXPECT_EQ(electrons.z[ELECTRON_CAPACITY - 1], last_z);
+    EXPECT_EQ(electrons.z[2000], last_z);
 }

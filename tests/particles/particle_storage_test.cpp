@@ -152,11 +152,18 @@ TEST_F(Storage, InOrderCompactionKeepsTheOrderAndTheCursorOnItsRecord) {
     EXPECT_EQ(ions.count, 3);
 }
 
-TEST_F(Storage, ReserveMovesTheRecordsIntoLargerRoomAndResetGivesTheBuiltInRoomBack) {
+TEST_F(Storage, CapacityShrinksInPlaceGrowsIntoLargerRoomAndResetGivesTheBuiltInRoomBack) {
     for (int n = 1; n <= 3; ++n) add_tagged(electrons, n);
-    reserve(electrons, ELECTRON_CAPACITY / 2);  // smaller: nothing happens
-    EXPECT_EQ(electrons.capacity, ELECTRON_CAPACITY);
-    reserve(electrons, 3 * ELECTRON_CAPACITY);
+    const double* built_in = electrons.x;
+    set_capacity(electrons, 4);  // room for three records, in the same arrays
+    EXPECT_EQ(electrons.capacity, 4);
+    EXPECT_EQ(electrons.x, built_in);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(add_tagged(electrons, 4.0), pdp::FatalError);
+    EXPECT_THROW(set_capacity(electrons, 3), pdp::FatalError);  // would drop a record
+    testing::internal::GetCapturedStdout();
+
+    set_capacity(electrons, 3 * ELECTRON_CAPACITY);
     EXPECT_EQ(electrons.capacity, 3 * ELECTRON_CAPACITY);
     EXPECT_EQ(electrons.count, 3);
     EXPECT_EQ(electrons.y[2], 2.3);
@@ -166,6 +173,7 @@ TEST_F(Storage, ReserveMovesTheRecordsIntoLargerRoomAndResetGivesTheBuiltInRoomB
     EXPECT_EQ(electrons.x[2 * ELECTRON_CAPACITY + 1], 4.2);
     reset();
     EXPECT_EQ(electrons.capacity, ELECTRON_CAPACITY);
+    EXPECT_EQ(electrons.x, built_in);
     EXPECT_EQ(electrons.make_room, nullptr);
     EXPECT_EQ(electrons.count, 0);
 }
