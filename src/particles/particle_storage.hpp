@@ -3,6 +3,8 @@
 // fixed-capacity table of slots (numbered from 1) held as one array per field,
 // with a cursor that the record operations address. New records are appended
 // at the end; dead slots (w = 0) stay until a compaction squeezes them out.
+// Only merging changes a capacity: at start-up, or when a full store cannot
+// merge enough.
 namespace PARTICLE_STORAGE {
 
 constexpr int ION_CAPACITY = 450000;       // slots; holds 449,999 records

@@ -258,8 +258,8 @@ TEST_F(Merging, AFullStoreMakesRoomDuringAWalkWithoutDisturbingIt) {
 TEST_F(Merging, AStoreThatCannotMergeGrowsAndACapAboveTheBuiltInRoomEnlargesIt) {
     particle_merging::configure(300000, 1000, 1100, 550);
     EXPECT_GE(ions.capacity, 600001);
-    for (int n = 0; n < 500000; ++n) add_particle(ions, E, 0.0, 0.004, 0.03, 0.004, 0, 0, 0, 1);
-    EXPECT_EQ(ions.count, 500000);
+    for (int n = 0; n < 460000; ++n) add_particle(ions, E, 0.0, 0.004, 0.03, 0.004, 0, 0, 0, 1);
+    EXPECT_EQ(ions.count, 460000);
 
     // Every electron alone in its cell: merging frees nothing.
     ASSERT_EQ(electrons.capacity, 2001);
