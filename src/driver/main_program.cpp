@@ -23,6 +23,7 @@
 #include "output/output_history.hpp"
 #include "output/slices.hpp"
 #include "output/vtk_output.hpp"
+#include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -142,6 +143,7 @@ void run_simulation(const run_options::Options& options) {
     random_numbers::set_seed(options.seed1, options.seed2);
     std::int32_t s1, s2;
     random_numbers::get_seed(s1, s2);
+    particle_merging::configure(options.max_ions, options.max_electrons, options.seed1, options.seed2);
 
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());
@@ -203,6 +205,8 @@ void run_simulation(const run_options::Options& options) {
         electron_mover::advance_electrons(t + dt);
         t33 += processor_time() - electron_start;
 
+        particle_merging::merge_crowded_stores();
+
         if (t > last_slice_time && n % slice_interval == 0) {
             last_slice_time = t;
             slices::write_slices(nstep, t, slice_interval);
@@ -237,6 +241,7 @@ void reset_all() {
     FILE_MANAGER::reset();
     mesh::reset();
     PARTICLE_STORAGE::reset();
+    particle_merging::reset();
     random_numbers::reset();
     voltage_file::reset();
     electrodes::reset();

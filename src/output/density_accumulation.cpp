@@ -97,9 +97,10 @@ void accumulate_densities() {
         if (p.w == 0.0) continue;
         if (const char axis = outside_axis(p)) stop_for_electron(axis);
         deposit(electron_density, 1, 0, p.w * inv_cell_volume, p.x, p.y, p.z);
-        // Energy density in eV/cm^3: counts electrons, not charge.
+        // Energy density in eV/cm^3: counts the electrons a record stands
+        // for, |w|/e of them (exactly 1 for a record of one electron).
         const double energy = (p.vz * p.vz + p.vy * p.vy + p.vx * p.vx) * inv_cell_volume * ENERGY_PER_SPEED2;
-        deposit(electron_energy, 1, 0, energy, p.x, p.y, p.z);
+        deposit(electron_energy, 1, 0, energy * (std::fabs(p.w) / ELECTRON_CHARGE), p.x, p.y, p.z);
     }
 
     // Energy density over number density: the mean energy of the electrons

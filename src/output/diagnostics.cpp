@@ -4,6 +4,7 @@
 #include "driver/main_program.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
 
 #include <cstdio>
@@ -105,6 +106,10 @@ void print_diagnostics(bool quiet) {
     put(position("ELE-DENS max=   ", peak_electron_density()));
     put(FreeLine().item("NUMBER OF IONS =").item(PARTICLE_STORAGE::ions.count).str());
     put(FreeLine().item("NUMBER OF ELES =").item(PARTICLE_STORAGE::electrons.count).str());
+    // Merged records stand for many particles: the real numbers as well.
+    if (particle_merging::enabled())
+        put(FreeLine().item("REAL IONS, ELES =").item(particle_merging::real_count(PARTICLE_STORAGE::ions))
+                .item(particle_merging::real_count(PARTICLE_STORAGE::electrons)).str());
 
     // Each component lives on the faces normal to its axis, one more face
     // than gas nodes along that axis.

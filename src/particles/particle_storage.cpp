@@ -2,6 +2,9 @@
 
 #include "common/fatal_error.hpp"
 
+#include <algorithm>
+#include <vector>
+
 namespace PARTICLE_STORAGE {
 
 namespace {
@@ -15,6 +18,13 @@ double ele_w[ELECTRON_CAPACITY], ele_t[ELECTRON_CAPACITY], ele_x[ELECTRON_CAPACI
     ele_y[ELECTRON_CAPACITY], ele_z[ELECTRON_CAPACITY], ele_vx[ELECTRON_CAPACITY],
     ele_vy[ELECTRON_CAPACITY], ele_vz[ELECTRON_CAPACITY];
 int ele_species[ELECTRON_CAPACITY], ele_alive[ELECTRON_CAPACITY];
+
+// Slots beyond the built-in capacity, on the heap.
+struct GrownFields {
+    std::vector<double> w, t, x, y, z, vx, vy, vz;
+    std::vector<int> species, alive;
+};
+GrownFields grown_ions, grown_electrons;
 
 void copy_slot(Store& s, int from, int to) {
     s.w[to] = s.w[from];
@@ -37,7 +47,11 @@ Store electrons{ELECTRON_CAPACITY, 0, 1, ele_w, ele_t, ele_x, ele_y, ele_z, ele_
 
 void add_particle(Store& s, double w, double t, double x, double y, double z,
                   double vx, double vy, double vz, int species) {
-    const int n = s.count + 1;
+    int n = s.count + 1;
+    if (n >= s.capacity && s.make_room != nullptr) {
+        s.make_room(s);
+        n = s.count + 1;
+    }
     if (n >= s.capacity) pdp::fatal("ERROR: There is not enough space in PARTICLE_STORAGE. Terminating");
     s.w[n] = w;
     s.t[n] = t;
@@ -103,7 +117,77 @@ void compact(Store& s) {
     s.count = top;
 }
 
+void compact_in_order(Store& s) {
+    const int old_count = s.count;
+    // A cursor past the end keeps its distance from the end.
+    int cursor = s.cursor > old_count ? -1 : s.cursor;
+    int to = 0;
+    for (int from = 1; from <= old_count; ++from) {
+        // The cursor's record, or the next live one, lands in slot to + 1.
+        if (from == s.cursor) cursor = to + 1;
+        if (s.alive[from] == 0) continue;
+        ++to;
+        if (to == from) continue;
+        copy_slot(s, from, to);
+        s.alive[to] = 1;
+        s.alive[from] = 0;
+        s.w[from] = 0.0;
+    }
+    s.count = to;
+    s.cursor = cursor > 0 ? cursor : to + (s.cursor - old_count);
+}
+
+int live_count(const Store& s) {
+    int n = 0;
+    for (int slot = 1; slot <= s.count; ++slot) n += s.alive[slot];
+    return n;
+}
+
+void set_capacity(Store& s, int capacity) {
+    if (capacity <= s.count) pdp::fatal("ERROR: a particle store cannot shrink below the records it holds");
+    if (&s != &ions && &s != &electrons) pdp::fatal("ERROR: only the ion and electron stores can change size");
+    const bool is_ion = &s == &ions;
+    GrownFields& g = is_ion ? grown_ions : grown_electrons;
+    const int room = g.w.empty() ? (is_ion ? ION_CAPACITY : ELECTRON_CAPACITY) : static_cast<int>(g.w.size());
+    if (capacity <= room) {
+        s.capacity = capacity;
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(capacity);
+    const std::size_t used = static_cast<std::size_t>(s.count) + 1;  // slot 0 too
+    // Copies the live part into a fresh array and points the store at it.
+    auto move_field = [&](std::vector<double>& v, double*& field) {
+        std::vector<double> bigger(n, 0.0);
+        std::copy(field, field + used, bigger.begin());
+        v.swap(bigger);
+        field = v.data();
+    };
+    auto move_int_field = [&](std::vector<int>& v, int*& field) {
+        std::vector<int> bigger(n, 0);
+        std::copy(field, field + used, bigger.begin());
+        v.swap(bigger);
+        field = v.data();
+    };
+    move_field(g.w, s.w);
+    move_field(g.t, s.t);
+    move_field(g.x, s.x);
+    move_field(g.y, s.y);
+    move_field(g.z, s.z);
+    move_field(g.vx, s.vx);
+    move_field(g.vy, s.vy);
+    move_field(g.vz, s.vz);
+    move_int_field(g.species, s.species);
+    move_int_field(g.alive, s.alive);
+    s.capacity = capacity;
+}
+
 void reset() {
+    ions = Store{ION_CAPACITY, 0, 1, ion_w, ion_t, ion_x, ion_y, ion_z, ion_vx, ion_vy, ion_vz,
+                 ion_species, ion_alive};
+    electrons = Store{ELECTRON_CAPACITY, 0, 1, ele_w, ele_t, ele_x, ele_y, ele_z, ele_vx, ele_vy, ele_vz,
+                      ele_species, ele_alive};
+    grown_ions = GrownFields{};
+    grown_electrons = GrownFields{};
     for (Store* s : {&ions, &electrons}) {
         for (int n = 0; n < s->capacity; ++n) {
             s->w[n] = s->t[n] = s->x[n] = s->y[n] = s->z[n] = 0.0;

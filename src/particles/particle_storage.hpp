@@ -3,6 +3,8 @@
 // fixed-capacity table of slots (numbered from 1) held as one array per field,
 // with a cursor that the record operations address. New records are appended
 // at the end; dead slots (w = 0) stay until a compaction squeezes them out.
+// Only merging changes a capacity: at start-up, or when a full store cannot
+// merge enough.
 namespace PARTICLE_STORAGE {
 
 constexpr int ION_CAPACITY = 450000;       // slots; holds 449,999 records
@@ -24,6 +26,9 @@ struct Store {
     // Per-slot fields, indexed 1..capacity-1 (index 0 unused).
     double *w, *t, *x, *y, *z, *vx, *vy, *vz;
     int *species, *alive;
+    // Called by add_particle when no slot is left; it must free slots or
+    // add some. Null: the run stops because the store is full.
+    void (*make_room)(Store&) = nullptr;
 };
 
 extern Store ions;
@@ -37,8 +42,19 @@ bool get_current(const Store& s, Particle& p);
 void set_current(Store& s, const Particle& p);
 void delete_current(Store& s);
 void compact(Store& s);
+// Squeezes out dead slots keeping the order of the live records; the cursor
+// stays on its record (or on the next live one), so a walk through the store
+// carries on where it was.
+void compact_in_order(Store& s);
+// Live records (dead slots not counted).
+int live_count(const Store& s);
+// This many slots from now on (more than the records held), records kept;
+// beyond the built-in room the fields move to larger arrays. Only the two
+// stores above can change size.
+void set_capacity(Store& s, int capacity);
 
-// Empties both stores, as at program start.
+// Empties both stores and gives them back their built-in capacities and no
+// make_room, as at program start.
 void reset();
 
 }  // namespace PARTICLE_STORAGE

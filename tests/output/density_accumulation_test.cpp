@@ -104,6 +104,19 @@ TEST_F(Densities, MeanElectronEnergyPerNode) {
     EXPECT_EQ(electron_energy[node(40, 20, 3)], 0.0);
 }
 
+TEST_F(Densities, AMergedRecordCountsAsTheElectronsItStandsFor) {
+    // A record of three electrons at 1 eV and one electron at 5 eV: the mean
+    // is 2 eV, not the 3 eV of two records.
+    add_particle(electrons, -3 * ELECTRON_CHARGE, 0.0, at(30, 0.0, dx), at(70, 0.0, dy), at(6, 0.0, dz),
+                 speed_for(1.0), 0.0, 0.0, 1);
+    add_electron(at(30, 0.0, dx), at(70, 0.0, dy), at(6, 0.0, dz), speed_for(5.0));
+    add_particle(ions, 4 * ELECTRON_CHARGE, 0.0, at(30, 0.0, dx), at(70, 0.0, dy), at(6, 0.0, dz), 0, 0, 0, 2);
+    densities::accumulate_densities();
+    EXPECT_NEAR(electron_energy[node(30, 70, 6)], 2.0, 1e-12);
+    EXPECT_NEAR(electron_density[node(30, 70, 6)], -4 * Q_ION, 1e-9 * Q_ION);
+    EXPECT_NEAR(ion_density[ion_slot(2, 30, 70, 6)], 4 * Q_ION, 1e-9 * Q_ION);
+}
+
 TEST_F(Densities, AParticleOutsideTheGasBoxStopsTheRunWithItsAxis) {
     add_ion(at(30, 0.0, dx), ylow, at(5, 0.0, dz));  // both y ends belong to the box
     add_ion(at(30, 0.0, dx), yhigh, at(5, 0.0, dz));

@@ -121,3 +121,59 @@ TEST_F(Storage, CompactionKeepsExactlyTheLiveRecords) {
     }
     for (int n = 1; n <= 12; ++n) EXPECT_EQ(seen[n], pattern[n - 1]);
 }
+
+TEST_F(Storage, InOrderCompactionKeepsTheOrderAndTheCursorOnItsRecord) {
+    for (int n = 1; n <= 8; ++n) add_tagged(ions, n);
+    delete_slot(ions, 2);
+    delete_slot(ions, 3);
+    delete_slot(ions, 7);
+    ions.cursor = 5;
+    compact_in_order(ions);
+    ASSERT_EQ(ions.count, 5);
+    const double order[] = {1, 4, 5, 6, 8};
+    for (int slot = 1; slot <= 5; ++slot) {
+        EXPECT_EQ(ions.w[slot], order[slot - 1]);
+        EXPECT_EQ(ions.vz[slot], order[slot - 1] + 0.7);
+        EXPECT_EQ(ions.alive[slot], 1);
+    }
+    EXPECT_EQ(ions.cursor, 3);  // record 5 moved from slot 5 to slot 3
+    EXPECT_EQ(live_count(ions), 5);
+
+    // A dead cursor slot hands the cursor to the next live record; a cursor
+    // past the end stays past the end.
+    delete_slot(ions, 2);
+    ions.cursor = 2;
+    compact_in_order(ions);
+    EXPECT_EQ(ions.w[ions.cursor], 5.0);
+    delete_slot(ions, 1);
+    ions.cursor = ions.count + 1;
+    compact_in_order(ions);
+    EXPECT_EQ(ions.cursor, ions.count + 1);
+    EXPECT_EQ(ions.count, 3);
+}
+
+TEST_F(Storage, CapacityShrinksInPlaceGrowsIntoLargerRoomAndResetGivesTheBuiltInRoomBack) {
+    for (int n = 1; n <= 3; ++n) add_tagged(electrons, n);
+    const double* built_in = electrons.x;
+    set_capacity(electrons, 4);  // room for three records, in the same arrays
+    EXPECT_EQ(electrons.capacity, 4);
+    EXPECT_EQ(electrons.x, built_in);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(add_tagged(electrons, 4.0), pdp::FatalError);
+    EXPECT_THROW(set_capacity(electrons, 3), pdp::FatalError);  // would drop a record
+    testing::internal::GetCapturedStdout();
+
+    set_capacity(electrons, 3 * ELECTRON_CAPACITY);
+    EXPECT_EQ(electrons.capacity, 3 * ELECTRON_CAPACITY);
+    EXPECT_EQ(electrons.count, 3);
+    EXPECT_EQ(electrons.y[2], 2.3);
+    EXPECT_EQ(electrons.species[3], 3);
+    electrons.count = 2 * ELECTRON_CAPACITY;
+    add_tagged(electrons, 4.0);  // far beyond the built-in room
+    EXPECT_EQ(electrons.x[2 * ELECTRON_CAPACITY + 1], 4.2);
+    reset();
+    EXPECT_EQ(electrons.capacity, ELECTRON_CAPACITY);
+    EXPECT_EQ(electrons.x, built_in);
+    EXPECT_EQ(electrons.make_room, nullptr);
+    EXPECT_EQ(electrons.count, 0);
+}
