@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/particle_merging.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -95,8 +96,8 @@ void draw_live_line() {
 
 void print_line(const StepState& state, double now) {
     const bool merging = run.plan.merging;
-    const double real_ions = merging ? real_number(PARTICLE_STORAGE::ions) : -1.0;
-    const double real_electrons = merging ? real_number(PARTICLE_STORAGE::electrons) : -1.0;
+    const double real_ions = merging ? particle_merging::real_count(PARTICLE_STORAGE::ions) : -1.0;
+    const double real_electrons = merging ? particle_merging::real_count(PARTICLE_STORAGE::electrons) : -1.0;
     std::string line = format_line(run.plan, state, now, step_rate(run.window, now, state.step), real_ions,
                                    real_electrons);
     let_stdout_through();
@@ -136,12 +137,6 @@ int steps_left(const RunPlan& plan, const StepState& state) {
     const double by_step = static_cast<double>(plan.last_step) - state.step;
     const double left = std::fmin(by_time, by_step);
     return left > 0.0 ? static_cast<int>(left) : 0;
-}
-
-double real_number(const PARTICLE_STORAGE::Store& store) {
-    double charge = 0.0;  // C
-    for (int n = 1; n <= store.count; ++n) charge += std::fabs(store.w[n]);  // dead slots hold 0
-    return charge / mesh::ELECTRON_CHARGE;
 }
 
 std::string clock_text(double seconds) {

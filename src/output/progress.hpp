@@ -78,9 +78,6 @@ int steps_left(const RunPlan& plan, const StepState& state);
 std::string format_line(const RunPlan& plan, const StepState& state, double wall, double rate,
                         double real_ions, double real_electrons);
 
-// Real particles in a store: the charge of its live records in units of e.
-// Worth a look only when merging makes records carry several charges.
-double real_number(const PARTICLE_STORAGE::Store& store);
 
 // Wall seconds as h:mm:ss.
 std::string clock_text(double seconds);

@@ -320,15 +320,9 @@ void put_column(Column c) {
     }
 }
 
-std::uint64_t live_count(const Store& st) {
-    std::uint64_t live = 0;
-    for (int n = 1; n <= st.count; ++n)
-        if (st.w[n] != 0.0) ++live;
-    return live;
-}
-
 void write_particles(int step, double t, const char* name) {
-    const std::uint64_t points = live_count(PARTICLE_STORAGE::ions) + live_count(PARTICLE_STORAGE::electrons);
+    const std::uint64_t points = static_cast<std::uint64_t>(PARTICLE_STORAGE::live_count(PARTICLE_STORAGE::ions)) +
+                                 static_cast<std::uint64_t>(PARTICLE_STORAGE::live_count(PARTICLE_STORAGE::electrons));
     const std::uint64_t verts = points > 0 ? 1 : 0;  // one poly-vertex holds them all
     open_file(name);
     begin_document("PolyData");

@@ -7,6 +7,7 @@
 #include "driver/checkpoint.hpp"
 #include "driver/main_program.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
 
 #include <gtest/gtest.h>
@@ -96,7 +97,7 @@ TEST(Progress, LineShowsStepTimeShareEstimateAndCounts) {
     EXPECT_EQ(progress::clock_text(36000.0 + 59.9), "10:00:59");
 }
 
-TEST(Progress, RealNumberSumsTheChargeOfLiveRecords) {
+TEST(Progress, RealNumbersSumTheChargeOfLiveRecordsNotTheirSlots) {
     PARTICLE_STORAGE::reset();
     const double e = mesh::ELECTRON_CHARGE;
     using PARTICLE_STORAGE::electrons;
@@ -106,8 +107,8 @@ TEST(Progress, RealNumberSumsTheChargeOfLiveRecords) {
     PARTICLE_STORAGE::rewind(electrons);
     PARTICLE_STORAGE::advance(electrons);
     PARTICLE_STORAGE::delete_current(electrons);  // the 1000 e record dies; its slot stays
-    EXPECT_NEAR(progress::real_number(electrons), 5.0, 1e-9);
-    EXPECT_EQ(progress::real_number(PARTICLE_STORAGE::ions), 0.0);
+    EXPECT_NEAR(particle_merging::real_count(electrons), 5.0, 1e-9);
+    EXPECT_EQ(particle_merging::real_count(PARTICLE_STORAGE::ions), 0.0);
     PARTICLE_STORAGE::reset();
 }
 
