@@ -6,6 +6,8 @@ namespace potential {
 constexpr double OMEGA_SOR = 1.9;
 constexpr double SOR_TOLERANCE = 1.008849557522124e-05;  // V, largest change of the last sweep
 constexpr double RATIO_TOLERANCE = 5e-06;
+// Sweeps after which a solve that has not converged stops the run.
+constexpr int MAX_SWEEPS = 5000;
 
 extern bool first_solve;
 // Relaxation sweeps made by the latest solve_potential().

@@ -1,5 +1,6 @@
 #include "mesh/potential_solver.hpp"
 
+#include "common/fatal_error.hpp"
 #include "mesh/cell_setup.hpp"
 #include "mesh/charge_and_field.hpp"
 
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 using namespace mesh;
@@ -213,6 +215,26 @@ TEST_F(BuiltinCell, NoChargeAndNoVoltageStopsAfterOneSweepAtZero) {
     potential::solve_potential();
     EXPECT_EQ(potential::sweeps_in_last_solve, 1);
     EXPECT_TRUE(std::all_of(phi, phi + NODE_COUNT, [](double v) { return v == 0.0; }));
+}
+
+// At 5e9 V the rounding of phi alone exceeds the absolute tolerance, so the
+// solve would never end; it stops at the sweep limit with a message that
+// names the solve, the sweeps and the last change. A sane voltage converges
+// far below the limit.
+TEST_F(BuiltinCell, ASolveThatCannotConvergeStopsAtTheSweepLimit) {
+    electrodes::electrode_voltage[1] = 180.0;
+    potential::solve_potential();
+    EXPECT_LT(potential::sweeps_in_last_solve, potential::MAX_SWEEPS / 5);
+
+    potential::reset();
+    std::fill(phi, phi + NODE_COUNT, 0.0);
+    electrodes::electrode_voltage[1] = 5e9;
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(potential::solve_potential(), pdp::FatalError);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(potential::sweeps_in_last_solve, potential::MAX_SWEEPS);
+    EXPECT_EQ(out.rfind("ERROR: the potential solve did not converge in 5000 sweeps:\n", 0), 0u) << out;
+    EXPECT_NE(out.find("changed phi by up to "), std::string::npos) << out;
 }
 
 TEST_F(BuiltinCell, AfterASolveTheBoundaryLayersHoldTheirValues) {
