@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace electron_mover {
 
@@ -35,6 +36,28 @@ struct PassConstants {
     double substeps_per_x, substeps_per_y, substeps_per_z;  // 1/cm
 };
 
+// No sane flight asks for more sub-steps than this: an electron at the speed
+// of light takes about 3e5 over a whole time step.
+constexpr double MAX_SUBSTEPS = 1e7;
+
+[[noreturn, gnu::cold, gnu::noinline]] void stop_on_bad_electron(const Particle& e, bool finite, double substeps) {
+    using fortran::FreeLine;
+    pdp::fatal({"ERROR: an electron cannot be moved: " +
+                    std::string(!finite ? "a coordinate or velocity is not finite"
+                                                        : "its flight asks for " + fortran::free_real(substeps) + " sub-steps"),
+                FreeLine().item("       x, y, z (cm) =").item(e.x).item(e.y).item(e.z).str(),
+                FreeLine().item("       vx, vy, vz (cm/s) =").item(e.vx).item(e.vy).item(e.vz).str(),
+                FreeLine().item("       t (s) =").item(e.t).str()});
+}
+
+// Once per flight: a position or velocity that is not finite would make the
+// sub-step count meaningless and the electron's clock stand still.
+void check_flight(const Particle& e, double substeps) {
+    const bool finite = std::isfinite(e.x) && std::isfinite(e.y) && std::isfinite(e.z) &&
+                        std::isfinite(e.vx) && std::isfinite(e.vy) && std::isfinite(e.vz);
+    if (!finite || !(substeps < MAX_SUBSTEPS)) stop_on_bad_electron(e, finite, substeps);
+}
+
 void absorb(surface::Wall wall, const Particle& e) {
     surface::deposit(wall, surface::wall_cell(wall, e.x, e.y, e.z), e.w);
     PARTICLE_STORAGE::delete_current(PARTICLE_STORAGE::electrons);
@@ -55,7 +78,9 @@ void move_electron(Particle& e, double t_end, const PassConstants& p) {
         const double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
         const double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
         const double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
-        const int n = 1 + static_cast<int>(std::max({along_x, along_y, along_z}));
+        const double most = std::max({along_x, along_y, along_z});
+        check_flight(e, most);
+        const int n = 1 + static_cast<int>(most);
         const double h = tau / n;
 
         for (int s = 0; s < n; ++s) {
