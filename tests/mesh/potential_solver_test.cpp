@@ -25,7 +25,7 @@ double& phi_at(int i, int j, int k) { return phi[node(i, j, k)]; }
 constexpr double AX = dy * dz / dx, AY = dx * dz / dy, AZ = dx * dy / dz;
 
 // The solve written out in the plain k, j, i order, summing the changes as it
-// goes: the reference for the tiled sweep. Returns the number of sweeps and
+// goes: the reference for the skewed-row sweep. Returns the number of sweeps and
 // counts the geometric-tail steps taken.
 int plain_order_solve(int& tail_steps) {
     potential::extrapolate_potential();
@@ -175,7 +175,7 @@ TEST_F(BuiltinCell, FirstExtrapolationKeepsPhiLaterOnesExtendTheTrend) {
     }
 }
 
-TEST_F(BuiltinCell, TiledSweepGivesThePlainOrderPotentialBitForBit) {
+TEST_F(BuiltinCell, SkewedRowSweepGivesThePlainOrderPotentialBitForBit) {
     // Space charge of uneven sign and size on every gas node, and charged
     // walls, so no symmetry hides a wrong visiting order.
     for (int k = klo; k <= khi; ++k)
@@ -199,15 +199,15 @@ TEST_F(BuiltinCell, TiledSweepGivesThePlainOrderPotentialBitForBit) {
         field::build_charge_source();
         const SolverState before = SolverState::take();
         potential::solve_potential();
-        const std::vector<double> tiled(phi, phi + NODE_COUNT);
-        const int tiled_sweeps = potential::sweeps_in_last_solve;
+        const std::vector<double> skewed(phi, phi + NODE_COUNT);
+        const int skewed_sweeps = potential::sweeps_in_last_solve;
 
         before.restore();
         int tail_steps = 0;
         const int plain_sweeps = plain_order_solve(tail_steps);
-        EXPECT_EQ(tiled_sweeps, plain_sweeps) << "solve " << solve;
+        EXPECT_EQ(skewed_sweeps, plain_sweeps) << "solve " << solve;
         EXPECT_GT(tail_steps, 0) << "the geometric tail, which needs the plain-order sum, was not exercised";
-        EXPECT_TRUE(same_bits(phi, tiled.data())) << "solve " << solve;
+        EXPECT_TRUE(same_bits(phi, skewed.data())) << "solve " << solve;
     }
 }
 
