@@ -6,9 +6,12 @@ namespace floating_gap {
 constexpr double OMEGA_SUSTAIN = 1.66;
 constexpr double SUSTAIN_TOLERANCE = 1.8981373203947365e-08;  // V
 constexpr double SUSTAIN_RATIO_TOLERANCE = 1e-06;
+// Sweeps after which a solve that has not converged stops the run.
+constexpr int MAX_SUSTAIN_SWEEPS = 5000;
 
 extern double gap_potential;     // V
 extern double gap_coupling_sum;  // sum of the gas-node weights, 1/cm^2
+extern int sweeps_in_last_solve;
 
 void setup_sustain_coefficients();
 void solve_floating_gap();

@@ -1,6 +1,7 @@
 #include "ions/ion_mover.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/fortran_format.hpp"
 #include "common/portable_math.hpp"
 #include "ions/surface_processes.hpp"
 #include "mesh/field_interpolation.hpp"
@@ -25,6 +26,19 @@ void species_constants(int species, double& qm, double& tau) {
     }
     pdp::fatal({"ERROR: ion of unknown species " + std::to_string(species) + " in the ion store",
                 "       (1 is Ne+, 2 is Xe+)"});
+}
+
+// Once per ion move: a position or velocity that is not finite would carry
+// NaN into the field lookup and the wall tests.
+void check_ion(const Particle& ion) {
+    if (std::isfinite(ion.x) && std::isfinite(ion.y) && std::isfinite(ion.z) && std::isfinite(ion.vx) &&
+        std::isfinite(ion.vy) && std::isfinite(ion.vz) && std::isfinite(ion.t))
+        return;
+    using fortran::FreeLine;
+    pdp::fatal({"ERROR: an ion cannot be moved: a coordinate or velocity is not finite",
+                FreeLine().item("       x, y, z (cm) =").item(ion.x).item(ion.y).item(ion.z).str(),
+                FreeLine().item("       vx, vy, vz (cm/s) =").item(ion.vx).item(ion.vy).item(ion.vz).str(),
+                FreeLine().item("       t (s) =").item(ion.t).item(", species").item(ion.species).str()});
 }
 
 // One push along an axis: dv = (q/M)·E·dt, the position with the mean velocity.
@@ -60,6 +74,7 @@ void absorb(surface::Wall wall, const Particle& ion, double flight) {
 // ends at t_end or in charge exchange: the fast ion hands its charge to a
 // slow atom, so the ion that flies on starts at rest.
 void fly(Store& store, Particle& ion, double t_end) {
+    check_ion(ion);
     double qm = 0.0, tau_mean = 0.0;
     species_constants(ion.species, qm, tau_mean);
     for (;;) {

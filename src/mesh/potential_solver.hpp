@@ -6,16 +6,15 @@ namespace potential {
 constexpr double OMEGA_SOR = 1.9;
 constexpr double SOR_TOLERANCE = 1.008849557522124e-05;  // V, largest change of the last sweep
 constexpr double RATIO_TOLERANCE = 5e-06;
-
-// Cache tiles of the sweep: at most this many nodes per axis.
-constexpr int TILE = 64;
+// Sweeps after which a solve that has not converged stops the run.
+constexpr int MAX_SWEEPS = 5000;
 
 extern bool first_solve;
 // Relaxation sweeps made by the latest solve_potential().
 extern int sweeps_in_last_solve;
 
 // Relaxation coefficients of the interior nodes from the face couplings and
-// the electrode map.
+// the electrode map, and the sweep's table of their distinct sets.
 void setup_sor_coefficients();
 // Mirrors the y and z boundary layers and sets the plate nodes to their
 // electrode voltage (or mirrors them where the plate has no electrode).

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,37 @@ TEST_F(ElectronMover, StopsWhenOneMirrorCannotBringTheElectronBack) {
         EXPECT_THROW(electron_mover::advance_electrons(1e-12), pdp::FatalError);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
     }
+}
+
+// A non-finite coordinate or velocity once made the sub-step count
+// 1 + int(NaN) and left the electron's clock standing; an absurd speed asked
+// for billions of sub-steps. Both stop the run, naming the electron's values.
+TEST_F(ElectronMover, NonFiniteOrAbsurdElectronsStopTheRunWithTheirValues) {
+    pass_first_call();
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double x, vx, vy, vz;
+        const char* reason;
+        const char* shown;
+    } cases[] = {{nan, 1e7, 0, 0, "a coordinate or velocity is not finite", "NAN"},
+                 {0.005, 1e7, inf, 0, "a coordinate or velocity is not finite", "INF"},
+                 {0.005, 0, 0, -nan, "a coordinate or velocity is not finite", "NAN"},
+                 {0.005, 3e17, 0, 0, "sub-steps", " 3.0000000000000000E+17"}};
+    for (const auto& c : cases) {
+        PARTICLE_STORAGE::reset();
+        add_electron(c.x, 0.03, 0.005, c.vx, c.vy, c.vz);
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(electron_mover::advance_electrons(1e-10), pdp::FatalError) << c.shown;
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.rfind("ERROR: an electron cannot be moved: ", 0), 0u) << out;
+        EXPECT_NE(out.find(c.reason), std::string::npos) << out;
+        EXPECT_NE(out.find(c.shown), std::string::npos) << out;
+        EXPECT_NE(out.find("x, y, z (cm) ="), std::string::npos) << out;
+    }
+    // The fastest sane electron, 1 keV, passes the check.
+    PARTICLE_STORAGE::reset();
+    add_electron(0.005, 0.03, 0.005, speed_of(1000.0), 0, 0);
+    EXPECT_NO_THROW(electron_mover::advance_electrons(1e-12));
 }
 
 // Electrons born in the pass are fetched behind the cursor and moved from

@@ -127,6 +127,26 @@ TEST_F(FloatingGap, GapPotentialIsTheCapacitiveDividerOfTheTwoStacks) {
     }
 }
 
+// Smart Start voltages of 5e7 V: the rounding of phi alone exceeds the
+// absolute tolerance, so the solve stops at its sweep limit with a message
+// naming it, where it once never ended. 180 V converges far below the limit.
+TEST_F(FloatingGap, ASolveThatCannotConvergeStopsAtTheSweepLimit) {
+    build_plane_cell(180.0, 0.0);
+    floating_gap::setup_sustain_coefficients();
+    solve_quietly();
+    EXPECT_LT(floating_gap::sweeps_in_last_solve, floating_gap::MAX_SUSTAIN_SWEEPS / 5);
+
+    build_plane_cell(5e7, -5e7);
+    floating_gap::setup_sustain_coefficients();
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(floating_gap::solve_floating_gap(), pdp::FatalError);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(floating_gap::sweeps_in_last_solve, floating_gap::MAX_SUSTAIN_SWEEPS);
+    EXPECT_EQ(out.rfind("ERROR: the floating-gap solve of the sustain state did not converge in 5000 sweeps:\n", 0), 0u)
+        << out;
+    EXPECT_NE(out.find("changed phi by up to "), std::string::npos) << out;
+}
+
 TEST_F(FloatingGap, AGasRegionWithoutDielectricNeighboursIsAFatalError) {
     build_plane_cell(100.0, 0.0);
     for (int k = 2; k <= 12; ++k)

@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numeric>
 #include <string>
 
@@ -249,6 +250,23 @@ TEST_F(IonMover, AnIonOfUnknownSpeciesIsAFatalError) {
     testing::internal::CaptureStdout();
     EXPECT_THROW(ion_mover::advance_ions(1e-10), pdp::FatalError);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("ERROR: ion of unknown species 3"), std::string::npos);
+}
+
+// NaN would otherwise flow into the field lookup and past every wall test.
+TEST_F(IonMover, AnIonWithANonFiniteStateStopsTheRunWithItsValues) {
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    const double states[][6] = {{nan, 0.03, 0.005, 0, 0, 0}, {0.006, 0.03, 0.005, 0, -inf, 0},
+                                {0.006, 0.03, inf, 0, 0, 0}};
+    for (const auto& s : states) {
+        ps::reset();
+        ps::add_particle(ps::ions, E, 0.0, s[0], s[1], s[2], s[3], s[4], s[5], 2);
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(ion_mover::advance_ions(1e-10), pdp::FatalError);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.rfind("ERROR: an ion cannot be moved: a coordinate or velocity is not finite\n", 0), 0u) << out;
+        EXPECT_NE(out.find(std::isnan(s[0]) ? "NAN" : "INF"), std::string::npos) << out;
+        EXPECT_NE(out.find("species 2"), std::string::npos) << out;
+    }
 }
 
 // A field linear in space is reproduced exactly wherever no axis is

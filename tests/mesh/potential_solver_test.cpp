@@ -1,5 +1,6 @@
 #include "mesh/potential_solver.hpp"
 
+#include "common/fatal_error.hpp"
 #include "mesh/cell_setup.hpp"
 #include "mesh/charge_and_field.hpp"
 
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 using namespace mesh;
@@ -23,7 +25,7 @@ double& phi_at(int i, int j, int k) { return phi[node(i, j, k)]; }
 constexpr double AX = dy * dz / dx, AY = dx * dz / dy, AZ = dx * dy / dz;
 
 // The solve written out in the plain k, j, i order, summing the changes as it
-// goes: the reference for the tiled sweep. Returns the number of sweeps and
+// goes: the reference for the skewed-row sweep. Returns the number of sweeps and
 // counts the geometric-tail steps taken.
 int plain_order_solve(int& tail_steps) {
     potential::extrapolate_potential();
@@ -173,7 +175,7 @@ TEST_F(BuiltinCell, FirstExtrapolationKeepsPhiLaterOnesExtendTheTrend) {
     }
 }
 
-TEST_F(BuiltinCell, TiledSweepGivesThePlainOrderPotentialBitForBit) {
+TEST_F(BuiltinCell, SkewedRowSweepGivesThePlainOrderPotentialBitForBit) {
     // Space charge of uneven sign and size on every gas node, and charged
     // walls, so no symmetry hides a wrong visiting order.
     for (int k = klo; k <= khi; ++k)
@@ -197,15 +199,15 @@ TEST_F(BuiltinCell, TiledSweepGivesThePlainOrderPotentialBitForBit) {
         field::build_charge_source();
         const SolverState before = SolverState::take();
         potential::solve_potential();
-        const std::vector<double> tiled(phi, phi + NODE_COUNT);
-        const int tiled_sweeps = potential::sweeps_in_last_solve;
+        const std::vector<double> skewed(phi, phi + NODE_COUNT);
+        const int skewed_sweeps = potential::sweeps_in_last_solve;
 
         before.restore();
         int tail_steps = 0;
         const int plain_sweeps = plain_order_solve(tail_steps);
-        EXPECT_EQ(tiled_sweeps, plain_sweeps) << "solve " << solve;
+        EXPECT_EQ(skewed_sweeps, plain_sweeps) << "solve " << solve;
         EXPECT_GT(tail_steps, 0) << "the geometric tail, which needs the plain-order sum, was not exercised";
-        EXPECT_TRUE(same_bits(phi, tiled.data())) << "solve " << solve;
+        EXPECT_TRUE(same_bits(phi, skewed.data())) << "solve " << solve;
     }
 }
 
@@ -213,6 +215,26 @@ TEST_F(BuiltinCell, NoChargeAndNoVoltageStopsAfterOneSweepAtZero) {
     potential::solve_potential();
     EXPECT_EQ(potential::sweeps_in_last_solve, 1);
     EXPECT_TRUE(std::all_of(phi, phi + NODE_COUNT, [](double v) { return v == 0.0; }));
+}
+
+// At 5e9 V the rounding of phi alone exceeds the absolute tolerance, so the
+// solve would never end; it stops at the sweep limit with a message that
+// names the solve, the sweeps and the last change. A sane voltage converges
+// far below the limit.
+TEST_F(BuiltinCell, ASolveThatCannotConvergeStopsAtTheSweepLimit) {
+    electrodes::electrode_voltage[1] = 180.0;
+    potential::solve_potential();
+    EXPECT_LT(potential::sweeps_in_last_solve, potential::MAX_SWEEPS / 5);
+
+    potential::reset();
+    std::fill(phi, phi + NODE_COUNT, 0.0);
+    electrodes::electrode_voltage[1] = 5e9;
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(potential::solve_potential(), pdp::FatalError);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(potential::sweeps_in_last_solve, potential::MAX_SWEEPS);
+    EXPECT_EQ(out.rfind("ERROR: the potential solve did not converge in 5000 sweeps:\n", 0), 0u) << out;
+    EXPECT_NE(out.find("changed phi by up to "), std::string::npos) << out;
 }
 
 TEST_F(BuiltinCell, AfterASolveTheBoundaryLayersHoldTheirValues) {
