@@ -1,10 +1,12 @@
 #include "common/list_reader.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace fortran {
 
@@ -77,21 +79,65 @@ bool parse_real(const std::string& token, double& value) {
     return true;
 }
 
+std::string unreadable_text_form(std::FILE* in) {
+    unsigned char head[4096];
+    const std::size_t n = std::fread(head, 1, sizeof head, in);
+    std::clearerr(in);
+    std::fseek(in, 0, SEEK_SET);
+    const auto starts = [&](std::initializer_list<unsigned char> mark) {
+        return n >= mark.size() && std::equal(mark.begin(), mark.end(), head);
+    };
+    if (starts({0xFF, 0xFE, 0x00, 0x00})) return "is in UTF-32 (little-endian)";
+    if (starts({0x00, 0x00, 0xFE, 0xFF})) return "is in UTF-32 (big-endian)";
+    if (starts({0xFF, 0xFE})) return "is in UTF-16 (little-endian)";
+    if (starts({0xFE, 0xFF})) return "is in UTF-16 (big-endian)";
+    // Without a mark, UTF-16 text in ASCII shows every other byte zero.
+    std::size_t zero_even = 0, zero_odd = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (head[i] == 0) ++(i % 2 == 0 ? zero_even : zero_odd);
+    if (zero_odd > 0 && zero_even == 0 && zero_odd * 4 >= n) return "is in UTF-16 (little-endian)";
+    if (zero_even > 0 && zero_odd == 0 && zero_even * 4 >= n) return "is in UTF-16 (big-endian)";
+    if (zero_even + zero_odd > 0) return "holds NUL bytes: it is not a text file";
+    // The first line end decides: a carriage return followed by anything but
+    // a line feed is the old Macintosh convention.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (head[i] == '\n') break;
+        if (head[i] == '\r' && i + 1 < n && head[i + 1] != '\n')
+            return "has lines that end in a carriage return alone (CR, old Macintosh line ends)";
+    }
+    return "";
+}
+
+bool ListReader::fetch_line() {
+    if (!read_text_line(in, line)) {
+        at_end = true;
+        line.clear();
+        return false;
+    }
+    if (line_number == 0 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    ++line_number;
+    return true;
+}
+
 bool ListReader::skip_lines(int n) {
     in_record = false;
-    std::string dummy;
-    for (int m = 0; m < n; ++m) {
-        if (!read_text_line(in, dummy)) return false;
-        ++line_number;
-    }
+    for (int m = 0; m < n; ++m)
+        if (!fetch_line()) return false;
+    pos = line.size();
+    return true;
+}
+
+bool ListReader::read_line() {
+    in_record = false;
+    if (!fetch_line()) return false;
+    pos = line.size();
     return true;
 }
 
 bool ListReader::next_token(std::string& token) {
     for (;;) {
         if (!in_record) {
-            if (!read_text_line(in, line)) return false;
-            ++line_number;
+            if (!fetch_line()) return false;
             pos = 0;
             in_record = true;
         }
@@ -105,8 +151,7 @@ bool ListReader::next_token(std::string& token) {
             return true;
         }
         // Line used up: the same read statement goes on with the next line.
-        if (!read_text_line(in, line)) return false;
-        ++line_number;
+        if (!fetch_line()) return false;
         pos = 0;
         in_record = true;
     }
