@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -403,4 +407,60 @@ TEST_F(VoltageFile, FilesFromOtherEditors) {
     // Long or odd lines are quoted cut and with control characters shown as '?'.
     m = failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 0\tX" + std::string(80, 'y') + "\n");
     EXPECT_NE(m.find(at_line(10, "2 1e-7 0 0?X" + std::string(48, 'y') + " ...")), std::string::npos) << m;
+}
+
+namespace {
+
+// Runs the real program in the current folder; returns its exit status and
+// console output.
+int run_program(std::string& output) {
+    const std::string command = std::string(PDPCELL_BINARY) + " --max-steps 50 </dev/null 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+    const int raw = pclose(pipe);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+}  // namespace
+
+// These inputs used to run on with NaN or enormous voltages until the field
+// solve never converged; now the program stops at once with the message.
+TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
+    const fs::path example = fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
+    const struct {
+        const char* from;
+        const char* to;
+        const char* message;
+    } cases[] = {
+        {"2       1.0000E-07      0.0      0.0      0.0", "2       1.0000E-07      0.0      5.0E+09  0.0",
+         "ERROR: Applied voltage of electrode 2 in table row 2 in Vdata.txt is 5.000E+09 V"},
+        {"0      0.0D+00      0.0    180.0      0.0", "0      0.0D+00      0.0    5.0E+07    0.0",
+         "ERROR: Smart Start voltage of electrode 2 in Vdata.txt is 5.000E+07 V"},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        fs::copy_file(example / "input_file.txt", "input_file.txt");
+        std::string text = TempFolder::read((example / "Vdata.txt").string());
+        const std::size_t at = text.find(c.from);
+        ASSERT_NE(at, std::string::npos) << c.from;
+        TempFolder::write("Vdata.txt", text.replace(at, std::strlen(c.from), c.to));
+        std::string output;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run_program(output), 1) << output;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+        EXPECT_NE(output.find("       (line "), std::string::npos) << output;
+    }
+
+    // A sine section of amplitude 1e308 appended to the example.
+    TempFolder folder;
+    fs::copy_file(example / "input_file.txt", "input_file.txt");
+    TempFolder::write("Vdata.txt", TempFolder::read((example / "Vdata.txt").string()) +
+                                       "Sin Voltage\n\n1\n0 1e-6 1e-6\n\n\nS1 1e308 1e-7 0\nS2 0 1 0\nA 0 1 0\n");
+    std::string output;
+    EXPECT_EQ(run_program(output), 1) << output;
+    EXPECT_NE(output.find("ERROR: Sin Voltage amplitude of electrode 1 in Vdata.txt is 1.000+308 V"),
+              std::string::npos) << output;
 }
