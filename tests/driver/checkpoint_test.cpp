@@ -1,7 +1,9 @@
 #include "driver/checkpoint.hpp"
 
+#include "common/checksum.hpp"
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
@@ -47,6 +49,26 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+// The integrity record that belongs after `body`: the CRC-32 of all of it,
+// as 8 hexadecimal digits.
+std::string integrity_record_after(const std::string& body) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(checksum::crc32(body.data(), body.size())));
+    return std::string(" CRC-32 of the bytes above: ") + hex;
+}
+
+// The integrity record that belongs at the end of a whole checkpoint text.
+std::string integrity_line(const std::string& text) {
+    return integrity_record_after(text.substr(0, text.rfind('\n', text.size() - 2) + 1));
+}
+
+// `text` with a fresh integrity record in place of the one it ends with, so
+// that a deliberately damaged value is found by its own check.
+std::string sealed(const std::string& text) {
+    const std::string body = text.substr(0, text.rfind(" CRC-32 of the bytes above: "));
+    return body + integrity_record_after(body) + "\n";
+}
+
 // Every array the checkpoint saves, in file order.
 struct SavedArray {
     double* values;
@@ -60,24 +82,26 @@ const SavedArray SAVED_ARRAYS[] = {
     {mesh::ey, mesh::NODE_COUNT},               {mesh::ez, mesh::NODE_COUNT},
 };
 
-// Values that a short decimal form would not bring back: thirds, tiny and
-// huge magnitudes, subnormals, negative zero.
+// Values that a short decimal form would not bring back: thirds, tiny
+// magnitudes and the largest a restart accepts (1e5 fits every array),
+// subnormals, negative zero.
 double awkward(long m, int array) {
     switch ((m + array) % 7) {
-        case 0: return std::ldexp(1.0 + static_cast<double>(m) / 3.0, static_cast<int>(m % 1900) - 950);
+        case 0: return std::ldexp(1.0 + static_cast<double>(m) / 3.0, static_cast<int>(m % 1000) - 1000);
         case 1: return -1.0 / (3.0 + static_cast<double>(m) + array);
-        case 2: return std::nextafter(0.1 * static_cast<double>(m), 1e300);
+        case 2: return std::nextafter(1e-5 * static_cast<double>(m), 1e300);
         case 3: return m % 2 == 0 ? -0.0 : DBL_TRUE_MIN * static_cast<double>(m % 1000 + 1);
-        case 4: return m % 3 == 0 ? DBL_MAX : -DBL_MIN;
+        case 4: return m % 3 == 0 ? std::nextafter(1e5, 0.0) : -DBL_MIN;
         case 5: return 1.6021892e-19 * std::sqrt(static_cast<double>(m + 2));
-        default: return static_cast<double>(m) * 1e7;
+        default: return static_cast<double>(m) * 0.7;
     }
 }
 
+// A particle inside the gas box of the built-in cell, at awkward places.
 void add(Store& s, double w, double base, int species) {
-    PARTICLE_STORAGE::add_particle(s, w, base * 1e-10 / 3.0, 0.0011 + base * 1e-7 / 7.0, 0.02 / 3.0,
-                                   std::nextafter(0.005, 1.0), -base * 1e7 / 9.0, 2e7 / 3.0,
-                                   -DBL_MIN * base, species);
+    PARTICLE_STORAGE::add_particle(s, w, base * 1e-10 / 3.0, mesh::xlow + 0.0011 + base * 1e-7 / 7.0,
+                                   mesh::ylow + 0.02 / 3.0, std::nextafter(mesh::zlow + 0.001, 1.0),
+                                   -base * 1e7 / 9.0, 2e7 / 3.0, -DBL_MIN * base, species);
 }
 
 // Marks the given slots of a store dead, as the movers do.
@@ -138,8 +162,10 @@ class CheckpointTest : public ::testing::Test {
 protected:
     TempFolder folder;
 
+    // The built-in cell gives the gas box that particles must lie in.
     void SetUp() override {
         mesh::reset();
+        build_geometry_quietly();
         PARTICLE_STORAGE::reset();
         random_numbers::reset();
     }
@@ -165,7 +191,7 @@ TEST_F(CheckpointTest, RestoresEveryValueBitForBit) {
                                   random_numbers::draw_uniform()};
 
     // A fresh start-up: other particles, other fields, a newly seeded generator.
-    mesh::reset();
+    for (const SavedArray& a : SAVED_ARRAYS) std::fill(a.values, a.values + a.count, 0.0);
     PARTICLE_STORAGE::reset();
     for (int n = 0; n < 45; ++n) {
         add(PARTICLE_STORAGE::ions, mesh::ELECTRON_CHARGE, 99.0, 2);
@@ -250,6 +276,7 @@ TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
         " ",
         pad("3"),
         pad("  100.0 -50.0 0.0"),
+        integrity_line(read_file("restart")),
     };
     const std::vector<std::string> lines = split_lines(read_file("restart"));
     ASSERT_GT(lines.size(), expected_tail.size());
@@ -266,6 +293,7 @@ TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
 }
 
 TEST_F(CheckpointTest, MissingInputFilesAreNeitherCopiedNorCreated) {
+    fs::remove("input_file.txt");  // left by the geometry set-up
     save(0.0, 10001, 1e-10);
     EXPECT_TRUE(fs::exists("restart"));
     EXPECT_FALSE(fs::exists("input_file.txt"));
@@ -273,9 +301,10 @@ TEST_F(CheckpointTest, MissingInputFilesAreNeitherCopiedNorCreated) {
     EXPECT_FALSE(fs::exists("Vdata.txt"));
     const std::vector<std::string> lines = split_lines(read_file("restart"));
     // Labels and separators only: nothing between them.
-    const std::vector<std::string> tail(lines.end() - 5, lines.end());
+    const std::vector<std::string> tail(lines.end() - 6, lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{" ", " ", " **********************************************************",
-                                              std::string(29, ' ') + "Vdata.txt", " "}));
+                                              std::string(29, ' ') + "Vdata.txt", " ",
+                                              integrity_line(read_file("restart"))}));
 }
 
 TEST_F(CheckpointTest, AFailedWriteKeepsThePreviousCheckpoint) {
@@ -363,13 +392,12 @@ std::string join(const std::vector<std::string>& lines, std::size_t end) {
     return text;
 }
 
-// Restarts from the given text and returns the console message.
-std::string restart_message(const std::string& arrays, const std::vector<std::string>& lines) {
-    std::FILE* f = std::fopen("restart", "w");
-    std::fwrite(arrays.data(), 1, arrays.size(), f);
-    const std::string rest = join(lines, lines.size());
-    std::fwrite(rest.data(), 1, rest.size(), f);
-    std::fclose(f);
+// Restarts from the given text, with a fresh integrity record unless told
+// otherwise, and returns the console message.
+std::string restart_message(const std::string& arrays, const std::vector<std::string>& lines, bool seal = true) {
+    std::string text = arrays + join(lines, lines.size());
+    if (seal) text = sealed(text);
+    write_file("restart", text);
     double t = 0.0, dt = 2e-10;
     int nstep = 1;
     testing::internal::CaptureStdout();
@@ -395,10 +423,16 @@ TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
 
     const CheckpointText c = small_checkpoint();
 
-    EXPECT_EQ(restart_message("", {}),
-              "ERROR: reading file restart, record 1 (charge_source: value 1 of 119327): the file ends after 0 lines\n");
+    const std::string no_record =
+        "WARNING: file restart has no integrity record (written by an older version, or cut short): its "
+        "integrity cannot be checked\n";
+    EXPECT_EQ(restart_message("", {}, false),
+              no_record +
+                  "ERROR: reading file restart, record 1 (charge_source: value 1 of 119327): the file ends after 0 "
+                  "lines\n");
 
-    std::string m = restart_message(c.arrays.substr(0, c.arrays.size() - 3000), {});
+    std::string m = restart_message(c.arrays.substr(0, c.arrays.size() - 3000), {}, false);
+    EXPECT_EQ(m.rfind(no_record, 0), 0u) << m;
     EXPECT_NE(m.find("ERROR: reading file restart, record 11 (ez: value "), std::string::npos) << m;
     EXPECT_NE(m.find("the file ends"), std::string::npos) << m;
 
