@@ -406,8 +406,7 @@ std::string restart_message(const std::string& arrays, const std::vector<std::st
     } catch (const pdp::FatalError&) {
         return testing::internal::GetCapturedStdout();
     }
-    testing::internal::GetCapturedStdout();
-    return "(no error)";
+    return testing::internal::GetCapturedStdout() + "(no error)";
 }
 
 std::string restart_message(const CheckpointText& c) { return restart_message(c.arrays, c.lines); }
@@ -508,6 +507,164 @@ TEST_F(CheckpointTest, ParticleCountsBeyondTheStoresAreRefusedBeforeAnyAdd) {
     // Past the two saved ions the reader runs into the text after the generator state.
     EXPECT_NE(m.find("record 19 (ion store: slot 3 of 449999, field "), std::string::npos) << m;
     EXPECT_EQ(PARTICLE_STORAGE::ions.count, 2);
+}
+
+namespace {
+
+// A particle record of the small checkpoint with one field replaced:
+// fields 0..7 are w, t, x, y, z, vx, vy, vz.
+std::string with_field(const std::string& record, int field, const std::string& value) {
+    std::istringstream in(record);
+    std::vector<std::string> items;
+    for (std::string item; in >> item;) items.push_back(item);
+    items[static_cast<std::size_t>(field)] = value;
+    std::string line;
+    for (const std::string& item : items) line += " " + item;
+    return line;
+}
+
+// The arrays text with value `index` (0-based, counted over records 1 and
+// 3-11 together) replaced.
+std::string with_array_value(std::string arrays, long index, const std::string& value) {
+    long seen = -1;
+    std::size_t pos = 0;
+    while (pos < arrays.size()) {
+        pos = arrays.find_first_not_of(" \n", pos);
+        if (pos == std::string::npos) break;
+        const std::size_t end = arrays.find_first_of(" \n", pos);
+        if (++seen == index) return arrays.replace(pos, end - pos, value);
+        pos = end;
+    }
+    return arrays;
+}
+
+}  // namespace
+
+// What no run writes, and what would hang the run or overflow the wall-cell
+// index later, is refused when read, naming record, slot and field.
+TEST_F(CheckpointTest, ValuesNoRunCanWriteAreRefusedWithTheItemNamed) {
+    const CheckpointText c = small_checkpoint();
+    ASSERT_EQ(c.lines[9].substr(0, 24), " 1.6021892000000000E-19 ");  // ion 1
+
+    const auto refused = [&](int line, int field, const std::string& value, const std::string& expected) {
+        CheckpointText d = c;
+        d.lines[static_cast<std::size_t>(line)] = with_field(c.lines[static_cast<std::size_t>(line)], field, value);
+        const std::string m = restart_message(d);
+        EXPECT_NE(m.find(expected), std::string::npos) << value << "\n" << m;
+        EXPECT_EQ(m.find("WARNING"), std::string::npos) << m;  // the sealed file passes its integrity check
+    };
+    const std::string ion_w = "record 19 (ion store: slot 1 of 2, field w): ";
+    refused(9, 0, "NaN", ion_w + "NAN is not a finite value");
+    refused(9, 0, "Infinity", ion_w + "INF is not a finite value");
+    refused(9, 0, "1e300", ion_w + "1.0000000000000001E+300 C is not the charge of a particle record");
+    refused(9, 0, "1.5", ion_w + "1.5000000000000000E+00 C is not the charge of a particle record");
+    refused(9, 0, "-1", ion_w + "-1.0000000000000000E+00 C has the wrong sign for an ion");
+    refused(6, 0, "1.6021892E-19", "record 17 (electron store: slot 2 of 3, field w): 1.6021892000000000E-19 C has "
+                                   "the wrong sign for an electron");
+    refused(9, 0, "0.5E-19", ion_w + "4.9999999999999999E-20 C is not the charge of a particle record");
+    refused(9, 0, "1.7E-7", ion_w + "1.6999999999999999E-07 C is not the charge of a particle record");
+    const std::string e3 = "record 17 (electron store: slot 3 of 3, field ";
+    refused(7, 5, "NaN", e3 + "vx): NAN is not a finite value");
+    refused(7, 6, "-Infinity", e3 + "vy): -INF is not a finite value");
+    refused(7, 7, "1e300", e3 + "vx, vy, vz): ");
+    // Each component below c, together above.
+    CheckpointText fast = c;
+    fast.lines[7] = with_field(with_field(c.lines[7], 5, "2.0e10"), 6, "-2.5e10");
+    EXPECT_NE(restart_message(fast).find(e3 + "vx, vy, vz): (2.0000000000000000E+10, -2.5000000000000000E+10, "),
+              std::string::npos);
+    refused(7, 2, "1.0", e3 + "x): 1.0000000000000000E+00 cm lies outside the gas box (3.0000000000000001E-03 to ");
+    refused(7, 4, "1e300", e3 + "z): 1.0000000000000001E+300 cm lies outside the gas box");
+    refused(7, 1, "-1.0", e3 + "t): -1.0000000000000000E+00 s is not a particle time of a run at t = ");
+    refused(10, 1, "1.0", "record 19 (ion store: slot 2 of 2, field t): 1.0000000000000000E+00 s is not a particle time");
+
+    // A dead slot keeps whatever finite values the particle had when it left.
+    CheckpointText d = c;
+    d.lines[6] = with_field(with_field(c.lines[6], 0, "0.0"), 2, "1.0");
+    EXPECT_EQ(restart_message(d), "(no error)");
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.w[2], 0.0);
+    d.lines[6] = with_field(with_field(c.lines[6], 0, "0.0"), 5, "NaN");
+    EXPECT_NE(restart_message(d).find("record 17 (electron store: slot 2 of 3, field vx): NAN is not a finite value"),
+              std::string::npos);
+    // A merged record of a million charges, a little rounding under one charge.
+    d = c;
+    d.lines[9] = with_field(c.lines[9], 0, "1.6021892E-13");
+    d.lines[10] = with_field(c.lines[10], 0, "1.60218919E-19");
+    EXPECT_EQ(restart_message(d), "(no error)");
+    EXPECT_EQ(PARTICLE_STORAGE::ions.w[1], 1.6021892e-13);
+
+    // The clock and step.
+    d = c;
+    d.lines[0] = " -1.0E-09";
+    EXPECT_NE(restart_message(d).find("record 12 (t): -1.0000000000000001E-09 is not a time"), std::string::npos);
+    d = c;
+    d.lines[1] = " NaN";
+    EXPECT_NE(restart_message(d).find("record 13 (dt): NAN is not a finite value"), std::string::npos);
+
+    // Arrays: finite, and within what a cell can have.
+    const long phi_start = 4L * mesh::NODE_COUNT + 2L * mesh::PADDED_COUNT;
+    std::string m = restart_message(with_array_value(c.arrays, phi_start + 11, "NaN"), c.lines);
+    EXPECT_NE(m.find("record 7 (phi: value 12 of 119327): NAN is not a finite value"), std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start + 11, "1e308"), c.lines);
+    EXPECT_NE(m.find("record 7 (phi: value 12 of 119327): 1.0000000000000000E+308 V is beyond what any cell can "
+                     "have (1.0E+06 V)"),
+              std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start - 1, "-2e6"), c.lines);
+    EXPECT_NE(m.find("record 6 (wall_charge_z: value 131376 of 131376): -2.0000000000000000E+06 C/cm^3 is beyond "
+                     "what any cell can have (1.0E+06 C/cm^3)"),
+              std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start + 3L * mesh::NODE_COUNT, "-1e17"), c.lines);
+    EXPECT_NE(m.find("record 10 (ey: value 1 of 119327): "), std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start + 11, "-99999.5"), c.lines);
+    EXPECT_EQ(m, "(no error)");
+    EXPECT_EQ(mesh::phi[11], -99999.5);
+}
+
+// The integrity record: the CRC-32 of everything before it, written as the
+// last line and checked before anything is used.
+TEST_F(CheckpointTest, AnIntegrityRecordCatchesFilesThatWereChangedOrCut) {
+    const CheckpointText c = small_checkpoint();
+    const std::string whole = read_file("restart");
+    ASSERT_EQ(split_lines(whole).back(), integrity_line(whole));
+    EXPECT_EQ(restart_message(c.arrays, c.lines, false), "(no error)");  // as written: silent
+
+    // A changed value that still reads as a number.
+    std::string changed = whole;
+    changed[changed.find("0.0")] = '1';
+    write_file("restart", changed);
+    std::string m = restart_message(c.arrays.substr(0, 0) + changed, {}, false);
+    EXPECT_EQ(m.rfind("ERROR: reading file restart, integrity record (last line): the CRC-32 of the file is ", 0), 0u)
+        << m;
+    EXPECT_NE(m.find(" as written; the file is damaged"), std::string::npos) << m;
+
+    const std::string body = whole.substr(0, whole.rfind(" CRC-32"));
+    for (const std::string& bad_record : {body + " CRC-32 of the bytes above: 1234\n",
+                                          body + integrity_record_after(body),  // cut before its line end
+                                          body + " CRC-32 of the bytes above: 1234ABCG\n"}) {
+        m = restart_message(bad_record, {}, false);
+        EXPECT_EQ(m, "ERROR: reading file restart, integrity record (last line): it is damaged or cut short\n") << m;
+    }
+
+    // A file without a record (an older program's) is read with one warning.
+    m = restart_message(body, {}, false);
+    EXPECT_EQ(m, "WARNING: file restart has no integrity record (written by an older version, or cut short): its "
+                 "integrity cannot be checked\n(no error)");
+    EXPECT_EQ(PARTICLE_STORAGE::ions.count, 2);
+
+    // Cut inside the generator state's last number: once read as the state
+    // (11, 2), now refused whether a record was there to be lost or not.
+    const std::string cut = body.substr(0, body.find(" 11 22\n") + 5);
+    m = restart_message(cut, {}, false);
+    EXPECT_NE(m.find("ERROR: reading file restart, record 20 (generator state): the file ends right after it: it "
+                     "was cut short"),
+              std::string::npos) << m;
+    m = restart_message(body.substr(0, body.find(" 11 22\n") + 7), {}, false);
+    EXPECT_NE(m.find("record 20 (generator state): the file ends right after it"), std::string::npos) << m;
+
+    // Files from other editors.
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : whole.substr(0, 2000)) utf16 += std::string(1, ch) + '\0';
+    m = restart_message(utf16, {}, false);
+    EXPECT_EQ(m, "ERROR: reading file restart: the file is in UTF-16 (little-endian); it is not a checkpoint\n");
 }
 
 namespace {
