@@ -7,17 +7,21 @@
 #include <cmath>
 #include <cstdlib>
 #include <initializer_list>
+#include <sys/types.h>
 
 namespace fortran {
 
 bool read_text_line(std::FILE* in, std::string& line) {
     line.clear();
-    int c = std::fgetc(in);
-    if (c == EOF) return false;
-    while (c != EOF && c != '\n') {
-        line += static_cast<char>(c);
-        c = std::fgetc(in);
-    }
+    // getline keeps NUL bytes and has no length limit; the C library's loop
+    // is much faster than one fgetc per character on a checkpoint.
+    char* text = nullptr;
+    std::size_t capacity = 0;
+    const ssize_t n = getline(&text, &capacity, in);
+    if (n > 0) line.assign(text, static_cast<std::size_t>(n));
+    std::free(text);
+    if (n <= 0) return false;
+    if (line.back() == '\n') line.pop_back();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }

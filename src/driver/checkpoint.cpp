@@ -10,6 +10,7 @@
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <charconv>
 #include <cerrno>
@@ -416,19 +417,22 @@ void check_integrity(std::FILE* file) {
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
         std::size_t from = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (buffer[i] != '\n') {
-                if (line.size() < keep) line += static_cast<char>(buffer[i]);
-                continue;
+        while (from < n) {
+            const void* feed = std::memchr(buffer + from, '\n', n - from);
+            const std::size_t end = feed != nullptr ? static_cast<const unsigned char*>(feed) - buffer : n;
+            if (line.size() < keep) line.append(reinterpret_cast<const char*>(buffer + from),
+                                                std::min(end - from, keep - line.size()));
+            if (feed == nullptr) {
+                crc = checksum::crc32(buffer + from, n - from, crc);
+                break;
             }
-            crc = checksum::crc32(buffer + from, i + 1 - from, crc);
-            from = i + 1;
+            crc = checksum::crc32(buffer + from, end + 1 - from, crc);
+            from = end + 1;
             crc_last_line = crc_line_start;
             crc_line_start = crc;
             last_line.swap(line);
             line.clear();
         }
-        crc = checksum::crc32(buffer + from, n - from, crc);
     }
     if (std::ferror(file) != 0) pdp::fatal("ERROR: reading file restart failed");
     std::clearerr(file);
