@@ -68,7 +68,9 @@ Place place_of(const fortran::ListReader& in) { return Place{in.line_number, in.
 // reading was: the line number is what a user needs to find the mistake.
 [[noreturn]] void fail_at(const Place& place, const std::string& message) {
     std::string where;
-    if (place.at_end)
+    if (place.at_end && place.number == 0)
+        where = "(Vdata.txt is empty)";
+    else if (place.at_end)
         where = "(end of Vdata.txt after line " + std::to_string(place.number) + ")";
     else
         where = "(line " + std::to_string(place.number) + " of Vdata.txt: " + quoted(place.text) + ")";

@@ -93,7 +93,7 @@ TEST_F(VoltageFile, CountsTableRowsUpToTheFirstLineThatIsNotANumber) {
     const std::string too_short =
         "ERROR: NDATAVMIN > NDATAVMAX, Applied Voltage section in Vdata.txt must contain at least 2 lines\n";
     EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\nSin\n"), too_short + at_line(10, "Sin"));
-    EXPECT_EQ(failure_of(""), too_short + at_end(0));
+    EXPECT_EQ(failure_of(""), too_short + "       (Vdata.txt is empty)\n");
 
     // Blank lines inside the table neither count nor end it; rows after a
     // comment line are no longer table rows.
