@@ -129,3 +129,22 @@ TEST(UnreadableTextForm, NamesTheEncodingOrTheLineEndsAndRewinds) {
         std::fclose(f);
     }
 }
+
+TEST(ReadTextLine, KeepsNulBytesDropsOneLineEndAndReadsALastLineWithoutOne) {
+    std::FILE* f = std::tmpfile();
+    const std::string text("a\0b\r\n\r\r\n\nlast", 13);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::rewind(f);
+    std::string line;
+    ASSERT_TRUE(read_text_line(f, line));
+    EXPECT_EQ(line, std::string("a\0b", 3));
+    ASSERT_TRUE(read_text_line(f, line));
+    EXPECT_EQ(line, "\r");  // only the carriage return of the line end goes
+    ASSERT_TRUE(read_text_line(f, line));
+    EXPECT_EQ(line, "");
+    ASSERT_TRUE(read_text_line(f, line));
+    EXPECT_EQ(line, "last");
+    EXPECT_FALSE(read_text_line(f, line));
+    EXPECT_EQ(line, "");
+    std::fclose(f);
+}
