@@ -6,10 +6,31 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <sys/types.h>
 
 namespace fortran {
+
+namespace {
+
+// What separates values: blanks, tabs and commas.
+const char* const SEPARATORS = " \t,";
+
+// The C library's span functions are fast on the long lines of a checkpoint
+// but stop at a NUL byte, which a damaged file may hold: such lines take the
+// plain search.
+std::size_t skip_separators(const std::string& line, bool has_nul, std::size_t pos) {
+    if (!has_nul) return pos + std::strspn(line.c_str() + pos, SEPARATORS);
+    return std::min(line.find_first_not_of(SEPARATORS, pos), line.size());
+}
+
+std::size_t token_end(const std::string& line, bool has_nul, std::size_t pos) {
+    if (!has_nul) return pos + std::strcspn(line.c_str() + pos, SEPARATORS);
+    return std::min(line.find_first_of(SEPARATORS, pos), line.size());
+}
+
+}  // namespace
 
 bool read_text_line(std::FILE* in, std::string& line) {
     line.clear();
@@ -119,6 +140,7 @@ bool ListReader::fetch_line() {
         return false;
     }
     if (line_number == 0 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    line_has_nul = line.find('\0') != std::string::npos;
     ++line_number;
     return true;
 }
@@ -145,13 +167,11 @@ bool ListReader::next_token(std::string& token) {
             pos = 0;
             in_record = true;
         }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t' || line[pos] == ','))
-            ++pos;
+        pos = skip_separators(line, line_has_nul, pos);
         if (pos < line.size()) {
-            std::size_t start = pos;
-            while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t' && line[pos] != ',')
-                ++pos;
-            token = line.substr(start, pos - start);
+            const std::size_t start = pos;
+            pos = token_end(line, line_has_nul, pos);
+            token.assign(line, start, pos - start);
             return true;
         }
         // Line used up: the same read statement goes on with the next line.

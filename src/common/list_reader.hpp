@@ -47,6 +47,7 @@ struct ListReader {
     bool read_word(std::string& word) { return next_token(word); }
 
 private:
+    bool line_has_nul = false;
     // The next line into `line`, counted; false at end of file.
     bool fetch_line();
 };

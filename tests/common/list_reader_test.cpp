@@ -148,3 +148,24 @@ TEST(ReadTextLine, KeepsNulBytesDropsOneLineEndAndReadsALastLineWithoutOne) {
     EXPECT_EQ(line, "");
     std::fclose(f);
 }
+
+TEST(ListReader, SplitsLinesWithNulBytesLikeAnyOther) {
+    std::FILE* f = std::tmpfile();
+    const std::string text("a\0b,  c\t\0\n 7 8", 14);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::rewind(f);
+    ListReader r(f);
+    std::string word;
+    ASSERT_TRUE(r.read_word(word));
+    EXPECT_EQ(word, std::string("a\0b", 3));
+    ASSERT_TRUE(r.read_word(word));
+    EXPECT_EQ(word, "c");
+    ASSERT_TRUE(r.read_word(word));
+    EXPECT_EQ(word, std::string(1, '\0'));
+    int n = 0;
+    ASSERT_TRUE(r.read_integer(n));  // on to the next line, which has no NUL
+    EXPECT_EQ(n, 7);
+    ASSERT_TRUE(r.read_integer(n));
+    EXPECT_EQ(n, 8);
+    std::fclose(f);
+}
