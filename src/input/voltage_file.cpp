@@ -79,7 +79,10 @@ Place place_of(const fortran::ListReader& in) { return Place{in.line_number, in.
 
 [[noreturn]] void fail(const fortran::ListReader& in, const std::string& message) { fail_at(place_of(in), message); }
 
+// A voltage for a message: 5.000E+09 V; three-digit exponents, which the
+// edit descriptor writes without their E, in full.
 std::string volts(double v) {
+    if (!(std::fabs(v) < 1e100)) return fortran::free_real(v) + " V";
     std::string text = fortran::ES(v, 12, 3);
     return text.substr(text.find_first_not_of(' ')) + " V";
 }

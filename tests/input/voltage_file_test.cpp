@@ -307,8 +307,8 @@ TEST_F(VoltageFile, VoltagesNoCellCanHoldAreRefusedWithTheirLine) {
               "ERROR: Applied voltage of electrode 3 in table row 2 in Vdata.txt is -1.000E+05 V; no cell holds "
               "more than 1.000E+05 V\n" + at_line(10, "2 1e-7 0 0 -100000.1"));
     EXPECT_EQ(failure_of(HEAD + TWO_ROWS + "Sin\n\n1\n0 1e-7 1\n\n\nS1 0 1 0\nS2 1e308 1e-8 0\nA 0 1 0\n"),
-              "ERROR: Sin Voltage amplitude of electrode 2 in Vdata.txt is 1.000+308 V; no cell holds more than "
-              "1.000E+05 V\n" + at_line(18, "S2 1e308 1e-8 0"));
+              "ERROR: Sin Voltage amplitude of electrode 2 in Vdata.txt is 1.0000000000000000E+308 V; no cell holds "
+              "more than 1.000E+05 V\n" + at_line(18, "S2 1e308 1e-8 0"));
     EXPECT_EQ(failure_of(HEAD + TWO_ROWS + "Meander\n\n1\n0 1e-7 1\n\n\nS1 0 180 2e-8 0.5\nS2 0 0 1 0\nA -2e5 0 1 0\n"),
               "ERROR: Meander Voltage first level of electrode 3 in Vdata.txt is -2.000E+05 V; no cell holds more "
               "than 1.000E+05 V\n" + at_line(19, "A -2e5 0 1 0"));
@@ -461,6 +461,6 @@ TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
                                        "Sin Voltage\n\n1\n0 1e-6 1e-6\n\n\nS1 1e308 1e-7 0\nS2 0 1 0\nA 0 1 0\n");
     std::string output;
     EXPECT_EQ(run_program(output), 1) << output;
-    EXPECT_NE(output.find("ERROR: Sin Voltage amplitude of electrode 1 in Vdata.txt is 1.000+308 V"),
+    EXPECT_NE(output.find("ERROR: Sin Voltage amplitude of electrode 1 in Vdata.txt is 1.0000000000000000E+308 V"),
               std::string::npos) << output;
 }
