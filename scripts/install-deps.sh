@@ -10,6 +10,10 @@ command -v script >/dev/null 2>&1 || need+=(bsdutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
+# The fuzz harnesses (scripts/fuzz.sh): clang, libFuzzer and the sanitizer runtimes.
+command -v clang++ >/dev/null 2>&1 || need+=(clang)
+[ -f /usr/lib/llvm-14/lib/libFuzzer.a ] || need+=(libfuzzer-14-dev)
+compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || need+=(libclang-rt-14-dev)
 if [ "${PDPCELL_SKIP_PLOT_DEPS:-0}" != 1 ]; then
   /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || need+=(python3-numpy)
   /usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || need+=(python3-matplotlib)

@@ -1,21 +1,48 @@
 #include "common/list_reader.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <sys/types.h>
 
 namespace fortran {
 
+namespace {
+
+// What separates values: blanks, tabs and commas.
+const char* const SEPARATORS = " \t,";
+
+// The C library's span functions are fast on the long lines of a checkpoint
+// but stop at a NUL byte, which a damaged file may hold: such lines take the
+// plain search.
+std::size_t skip_separators(const std::string& line, bool has_nul, std::size_t pos) {
+    if (!has_nul) return pos + std::strspn(line.c_str() + pos, SEPARATORS);
+    return std::min(line.find_first_not_of(SEPARATORS, pos), line.size());
+}
+
+std::size_t token_end(const std::string& line, bool has_nul, std::size_t pos) {
+    if (!has_nul) return pos + std::strcspn(line.c_str() + pos, SEPARATORS);
+    return std::min(line.find_first_of(SEPARATORS, pos), line.size());
+}
+
+}  // namespace
+
 bool read_text_line(std::FILE* in, std::string& line) {
     line.clear();
-    int c = std::fgetc(in);
-    if (c == EOF) return false;
-    while (c != EOF && c != '\n') {
-        line += static_cast<char>(c);
-        c = std::fgetc(in);
-    }
+    // getline keeps NUL bytes and has no length limit; the C library's loop
+    // is much faster than one fgetc per character on a checkpoint.
+    char* text = nullptr;
+    std::size_t capacity = 0;
+    const ssize_t n = getline(&text, &capacity, in);
+    if (n > 0) line.assign(text, static_cast<std::size_t>(n));
+    std::free(text);
+    if (n <= 0) return false;
+    if (line.back() == '\n') line.pop_back();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
@@ -77,36 +104,78 @@ bool parse_real(const std::string& token, double& value) {
     return true;
 }
 
+std::string unreadable_text_form(std::FILE* in) {
+    unsigned char head[4096];
+    const std::size_t n = std::fread(head, 1, sizeof head, in);
+    std::clearerr(in);
+    std::fseek(in, 0, SEEK_SET);
+    const auto starts = [&](std::initializer_list<unsigned char> mark) {
+        return n >= mark.size() && std::equal(mark.begin(), mark.end(), head);
+    };
+    if (starts({0xFF, 0xFE, 0x00, 0x00})) return "is in UTF-32 (little-endian)";
+    if (starts({0x00, 0x00, 0xFE, 0xFF})) return "is in UTF-32 (big-endian)";
+    if (starts({0xFF, 0xFE})) return "is in UTF-16 (little-endian)";
+    if (starts({0xFE, 0xFF})) return "is in UTF-16 (big-endian)";
+    // Without a mark, UTF-16 text in ASCII shows every other byte zero.
+    std::size_t zero_even = 0, zero_odd = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (head[i] == 0) ++(i % 2 == 0 ? zero_even : zero_odd);
+    if (zero_odd > 0 && zero_even == 0 && zero_odd * 4 >= n) return "is in UTF-16 (little-endian)";
+    if (zero_even > 0 && zero_odd == 0 && zero_even * 4 >= n) return "is in UTF-16 (big-endian)";
+    if (zero_even + zero_odd > 0) return "holds NUL bytes: it is not a text file";
+    // The first line end decides: a carriage return followed by anything but
+    // a line feed is the old Macintosh convention.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (head[i] == '\n') break;
+        if (head[i] == '\r' && i + 1 < n && head[i + 1] != '\n')
+            return "has lines that end in a carriage return alone (CR, old Macintosh line ends)";
+    }
+    return "";
+}
+
+bool ListReader::fetch_line() {
+    if (!read_text_line(in, line)) {
+        at_end = true;
+        line.clear();
+        return false;
+    }
+    if (line_number == 0 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    line_has_nul = line.find('\0') != std::string::npos;
+    ++line_number;
+    return true;
+}
+
 bool ListReader::skip_lines(int n) {
     in_record = false;
-    std::string dummy;
-    for (int m = 0; m < n; ++m) {
-        if (!read_text_line(in, dummy)) return false;
-        ++line_number;
-    }
+    for (int m = 0; m < n; ++m)
+        if (!fetch_line()) return false;
+    pos = line.size();
+    return true;
+}
+
+bool ListReader::read_line() {
+    in_record = false;
+    if (!fetch_line()) return false;
+    pos = line.size();
     return true;
 }
 
 bool ListReader::next_token(std::string& token) {
     for (;;) {
         if (!in_record) {
-            if (!read_text_line(in, line)) return false;
-            ++line_number;
+            if (!fetch_line()) return false;
             pos = 0;
             in_record = true;
         }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t' || line[pos] == ','))
-            ++pos;
+        pos = skip_separators(line, line_has_nul, pos);
         if (pos < line.size()) {
-            std::size_t start = pos;
-            while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t' && line[pos] != ',')
-                ++pos;
-            token = line.substr(start, pos - start);
+            const std::size_t start = pos;
+            pos = token_end(line, line_has_nul, pos);
+            token.assign(line, start, pos - start);
             return true;
         }
         // Line used up: the same read statement goes on with the next line.
-        if (!read_text_line(in, line)) return false;
-        ++line_number;
+        if (!fetch_line()) return false;
         pos = 0;
         in_record = true;
     }

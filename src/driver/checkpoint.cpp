@@ -1,14 +1,18 @@
 #include "driver/checkpoint.hpp"
 
+#include "common/checksum.hpp"
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/list_reader.hpp"
 #include "driver/main_program.hpp"
+#include "input/voltage_file.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
+#include <algorithm>
+#include <cinttypes>
 #include <charconv>
 #include <cerrno>
 #include <cmath>
@@ -35,26 +39,63 @@ const char* const VOLTAGE_FILE = "Vdata.txt";
 // Each line of the copied input files is cut or blank-padded to this width.
 constexpr std::size_t COPY_WIDTH = 120;
 
-// Arrays of records 1 and 3..11, in file order, first index fastest.
+// What a restart accepts. Each bound lies far above anything a run of a
+// display cell reaches and far below where the arithmetic of the next steps
+// would overflow; a value beyond it cannot have been written by a run.
+//
+// Potentials: ten times the largest voltage the voltage file accepts; the
+// charges a discharge gathers cancel the applied voltage, they do not
+// multiply it.
+constexpr double POTENTIAL_LIMIT = 10.0 * voltage_file::VOLTAGE_LIMIT;  // V
+// Charge densities: a gas fully ionized at the panel's pressure holds a few
+// C/cm^3; merged particles (up to WEIGHT_LIMIT each, below) put at most about
+// 1.6e3 C/cm^3 each on one mesh cell, and this allows hundreds of them there.
+constexpr double DENSITY_LIMIT = 1.0e6;  // C/cm^3
+// Fields: what the potentials above and a wall charge of DENSITY_LIMIT give
+// across one mesh spacing, rounded up.
+constexpr double FIELD_LIMIT = 1.0e16;  // V/cm
+// The charge source: a node sums at most ten such charge densities.
+constexpr double SOURCE_LIMIT = 10.0 * DENSITY_LIMIT * mesh::dx * mesh::dy * mesh::dz * mesh::INV_EPS0;  // V·cm
+// Particles: a record carries one elementary charge, or, once records are
+// merged, k of them for k up to the number of real particles in a cell,
+// which no discharge brings near 1e12. The lower end allows for rounding.
+constexpr double WEIGHT_MIN = mesh::ELECTRON_CHARGE * (1.0 - 1e-6);  // C
+constexpr double WEIGHT_LIMIT = mesh::ELECTRON_CHARGE * 1e12;        // C
+constexpr double SPEED_OF_LIGHT = 2.99792458e10;                     // cm/s
+
+// Arrays of records 1 and 3..11, in file order, first index fastest, with
+// the size their values may have and what that size is called.
 struct ArrayRecord {
     int number;
     const char* name;
     double* values;
     long count;
+    double limit;
+    const char* quantity;
 };
 
 const ArrayRecord ARRAY_RECORDS[] = {
-    {1, "charge_source", mesh::charge_source, mesh::NODE_COUNT},
-    {3, "ion_density", mesh::ion_density, 2L * mesh::NODE_COUNT},
-    {4, "electron_density", mesh::electron_density, mesh::NODE_COUNT},
-    {5, "wall_charge_x", mesh::wall_charge_x, mesh::PADDED_COUNT},
-    {6, "wall_charge_z", mesh::wall_charge_z, mesh::PADDED_COUNT},
-    {7, "phi", mesh::phi, mesh::NODE_COUNT},
-    {8, "phi_old", mesh::phi_old, mesh::NODE_COUNT},
-    {9, "ex", mesh::ex, mesh::NODE_COUNT},
-    {10, "ey", mesh::ey, mesh::NODE_COUNT},
-    {11, "ez", mesh::ez, mesh::NODE_COUNT},
+    {1, "charge_source", mesh::charge_source, mesh::NODE_COUNT, SOURCE_LIMIT, "V.cm"},
+    {3, "ion_density", mesh::ion_density, 2L * mesh::NODE_COUNT, DENSITY_LIMIT, "C/cm^3"},
+    {4, "electron_density", mesh::electron_density, mesh::NODE_COUNT, DENSITY_LIMIT, "C/cm^3"},
+    {5, "wall_charge_x", mesh::wall_charge_x, mesh::PADDED_COUNT, DENSITY_LIMIT, "C/cm^3"},
+    {6, "wall_charge_z", mesh::wall_charge_z, mesh::PADDED_COUNT, DENSITY_LIMIT, "C/cm^3"},
+    {7, "phi", mesh::phi, mesh::NODE_COUNT, POTENTIAL_LIMIT, "V"},
+    {8, "phi_old", mesh::phi_old, mesh::NODE_COUNT, POTENTIAL_LIMIT, "V"},
+    {9, "ex", mesh::ex, mesh::NODE_COUNT, FIELD_LIMIT, "V/cm"},
+    {10, "ey", mesh::ey, mesh::NODE_COUNT, FIELD_LIMIT, "V/cm"},
+    {11, "ez", mesh::ez, mesh::NODE_COUNT, FIELD_LIMIT, "V/cm"},
 };
+
+// The last line of a checkpoint: the CRC-32 of every byte before it, as 8
+// hexadecimal digits after this text.
+const char* const INTEGRITY_PREFIX = " CRC-32 of the bytes above: ";
+
+// A bound as a message gives it: 1.0E+06.
+std::string bound_text(double v) {
+    const std::string text = fortran::ES(v, 12, 1);
+    return text.substr(text.find_first_not_of(' '));
+}
 
 const char* const FIELD_NAMES[9] = {"w", "t", "x", "y", "z", "vx", "vy", "vz", "species"};
 
@@ -128,12 +169,40 @@ void write_records(std::FILE* out, double t, int nstep, double dt) {
                 "       the previous checkpoint, if any, is kept"});
 }
 
+// The integrity record goes last, after the copies of the input files: a
+// restart stops reading at the generator state, so readers that know nothing
+// of it are not disturbed, and it covers everything a restart reads. Its CRC
+// is taken from the file as it lies on disk so far.
+void write_integrity_record(std::FILE* out) {
+    // A write that failed on the way (a full disk) leaves the error flag set,
+    // and the flush tries the buffered rest again, which gives the reason.
+    errno = 0;
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+        const int error = errno != 0 ? errno : EIO;
+        std::fclose(out);
+        write_failed(std::string("can't write ") + TEMPORARY_FILE, error);
+    }
+    std::FILE* in = std::fopen(TEMPORARY_FILE, "rb");
+    if (in == nullptr) write_failed(std::string("can't read back ") + TEMPORARY_FILE, errno);
+    std::uint32_t crc = 0;
+    unsigned char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) crc = checksum::crc32(buffer, n, crc);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) write_failed(std::string("can't read back ") + TEMPORARY_FILE, EIO);
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08" PRIX32, crc);
+    write_line(out, std::string(INTEGRITY_PREFIX) + hex);
+}
+
 // The new checkpoint replaces the old one only once it is complete on disk.
 void write_checkpoint(double t, int nstep, double dt) {
     std::FILE* out = std::fopen(TEMPORARY_FILE, "w");
     if (out == nullptr) write_failed(std::string("can't open ") + TEMPORARY_FILE, errno, false);
 
     write_records(out, t, nstep, dt);
+    write_integrity_record(out);
 
     // A write that failed on the way (a full disk) leaves the error flag set,
     // and the flush tries the buffered rest again, which gives the reason.
@@ -211,6 +280,16 @@ struct RestartReader {
         return value;
     }
 
+    // A real that must be finite and at most `limit` in size.
+    double bounded_real(double limit, const char* unit) {
+        const double v = real();
+        if (!std::isfinite(v)) fail(fortran::free_real(v) + " is not a finite value");
+        if (std::fabs(v) > limit)
+            fail(fortran::free_real(v) + " " + unit + " is beyond what any cell can have (" + bound_text(limit) +
+                 " " + unit + ")");
+        return v;
+    }
+
     int integer() {
         const std::string text = token();
         int value = 0;
@@ -234,7 +313,7 @@ void read_array(RestartReader& in, const ArrayRecord& a) {
     in.begin(a.number, a.name, "value", a.count);
     for (long m = 0; m < a.count; ++m) {
         in.index = m + 1;
-        a.values[m] = in.real();
+        a.values[m] = in.bounded_real(a.limit, a.quantity);
     }
 }
 
@@ -255,8 +334,40 @@ bool valid_species(const Store& store, int species) {
     return species >= 0 && species <= 2;  // origin code of an electron
 }
 
+// A live particle as a run leaves it between steps: charge of its kind's sign
+// and of a size one record can carry, inside the gas box (its faces
+// included), slower than light, and its clock within a step of the run's
+// time span [0, t], since every step takes every particle to the step's end.
+void check_live_particle(RestartReader& in, const double (&f)[8], bool is_ion, double t) {
+    const double w = f[0];
+    in.field = FIELD_NAMES[0];
+    if ((w > 0.0) != is_ion)
+        in.fail(fortran::free_real(w) + " C has the wrong sign for " + (is_ion ? "an ion" : "an electron"));
+    if (std::fabs(w) < WEIGHT_MIN || std::fabs(w) > WEIGHT_LIMIT)
+        in.fail(fortran::free_real(w) + " C is not the charge of a particle record (1 to 1E+12 elementary charges)");
+    in.field = FIELD_NAMES[1];
+    if (f[1] < -driver::TIME_STEP || f[1] > t + driver::TIME_STEP)
+        in.fail(fortran::free_real(f[1]) + " s is not a particle time of a run at t = " + fortran::free_real(t) + " s");
+    const double low[3] = {mesh::xlow, mesh::ylow, mesh::zlow};
+    const double high[3] = {mesh::xhigh, mesh::yhigh, mesh::zhigh};
+    for (int a = 0; a < 3; ++a) {
+        in.field = FIELD_NAMES[2 + a];
+        if (!(low[a] <= f[2 + a] && f[2 + a] <= high[a]))
+            in.fail(fortran::free_real(f[2 + a]) + " cm lies outside the gas box (" + fortran::free_real(low[a]) +
+                    " to " + fortran::free_real(high[a]) + " cm)");
+    }
+    in.field = "vx, vy, vz";
+    // Each component first, so that the squares cannot overflow.
+    const double c2 = SPEED_OF_LIGHT * SPEED_OF_LIGHT;
+    if (!(std::fabs(f[5]) < SPEED_OF_LIGHT && std::fabs(f[6]) < SPEED_OF_LIGHT && std::fabs(f[7]) < SPEED_OF_LIGHT &&
+          f[5] * f[5] + f[6] * f[6] + f[7] * f[7] < c2))
+        in.fail("(" + fortran::free_real(f[5]) + ", " + fortran::free_real(f[6]) + ", " + fortran::free_real(f[7]) +
+                ") cm/s is not slower than light");
+    in.field = nullptr;
+}
+
 // Rebuilds a store from its count record and one record per slot.
-void read_store(RestartReader& in, Store& store, int count_record, const char* name) {
+void read_store(RestartReader& in, Store& store, int count_record, const char* name, double t) {
     empty_store(store);
     const bool is_ion = &store == &PARTICLE_STORAGE::ions;
 
@@ -274,12 +385,14 @@ void read_store(RestartReader& in, Store& store, int count_record, const char* n
         for (int m = 0; m < 8; ++m) {
             in.field = FIELD_NAMES[m];
             f[m] = in.real();
+            if (!std::isfinite(f[m])) in.fail(fortran::free_real(f[m]) + " is not a finite value");
         }
         in.field = FIELD_NAMES[8];
         const int species = in.integer();
         if (!valid_species(store, species))
             in.fail(std::to_string(species) + (is_ion ? " is not an ion species (1 Ne+, 2 Xe+)"
                                                       : " is not an electron origin code (0, 1, 2)"));
+        if (f[0] != 0.0) check_live_particle(in, f, is_ion, t);
         PARTICLE_STORAGE::add_particle(store, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], species);
         // A dead slot (w = 0) keeps its place but stays dead: the movers rely
         // on compaction, not on w, to pass over dead slots.
@@ -291,10 +404,69 @@ void read_store(RestartReader& in, Store& store, int count_record, const char* n
     PARTICLE_STORAGE::rewind(store);
 }
 
+// The file against its integrity record, before anything in it is used. A
+// file without one (written before the record existed, or cut short before
+// it) is read with a warning; its values are still checked one by one.
+void check_integrity(std::FILE* file) {
+    const std::string prefix = INTEGRITY_PREFIX;
+    std::uint32_t crc = 0;             // of every byte read so far
+    std::uint32_t crc_line_start = 0;  // of the bytes before the current line
+    std::uint32_t crc_last_line = 0;   // of the bytes before the last whole line
+    std::string line, last_line;       // their starts, enough to recognize the record
+    const std::size_t keep = prefix.size() + 16;
+    unsigned char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        std::size_t from = 0;
+        while (from < n) {
+            const void* feed = std::memchr(buffer + from, '\n', n - from);
+            const std::size_t end = feed != nullptr ? static_cast<const unsigned char*>(feed) - buffer : n;
+            if (line.size() < keep) line.append(reinterpret_cast<const char*>(buffer + from),
+                                                std::min(end - from, keep - line.size()));
+            if (feed == nullptr) {
+                crc = checksum::crc32(buffer + from, n - from, crc);
+                break;
+            }
+            crc = checksum::crc32(buffer + from, end + 1 - from, crc);
+            from = end + 1;
+            crc_last_line = crc_line_start;
+            crc_line_start = crc;
+            last_line.swap(line);
+            line.clear();
+        }
+    }
+    if (std::ferror(file) != 0) pdp::fatal("ERROR: reading file restart failed");
+    std::clearerr(file);
+    std::fseek(file, 0, SEEK_SET);
+
+    const bool ends_in_line = line.empty();  // every line the program writes ends in a line feed
+    const std::string& record = ends_in_line ? last_line : line;
+    if (record.compare(0, 7, prefix.substr(0, 7)) != 0) {
+        std::printf("%s\n", "WARNING: file restart has no integrity record (written by an older version, or cut "
+                            "short): its integrity cannot be checked");
+        return;
+    }
+    const std::string digits = record.size() > prefix.size() ? record.substr(prefix.size()) : "";
+    std::uint32_t stored = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), stored, 16);
+    if (!ends_in_line || record.compare(0, prefix.size(), prefix) != 0 || digits.size() != 8 ||
+        error != std::errc() || end != digits.data() + digits.size())
+        pdp::fatal("ERROR: reading file restart, integrity record (last line): it is damaged or cut short");
+    if (stored != crc_last_line) {
+        char computed[9];
+        std::snprintf(computed, sizeof computed, "%08" PRIX32, crc_last_line);
+        pdp::fatal("ERROR: reading file restart, integrity record (last line): the CRC-32 of the file is " +
+                   std::string(computed) + ", not " + digits + " as written; the file is damaged");
+    }
+}
+
 void read_checkpoint(double& t, int& nstep, double& dt) {
     std::FILE* file = std::fopen(RESTART_FILE, "r");
     if (file == nullptr) pdp::fatal("ERROR: Can't open file: restart");
     RestartReader in(file);  // closes the file, also when a read fails
+    const std::string form = fortran::unreadable_text_form(file);
+    if (!form.empty()) pdp::fatal("ERROR: reading file restart: the file " + form + "; it is not a checkpoint");
+    check_integrity(file);
 
     for (const ArrayRecord& a : ARRAY_RECORDS) {
         read_array(in, a);
@@ -302,9 +474,12 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     }
     in.begin(12, "t");
     t = in.real();
-    if (!std::isfinite(t)) in.fail(fortran::free_real(t) + " is not a time");
+    // A run starts at t = 0; a negative time would move every particle back
+    // through the whole run's span in its first step.
+    if (!std::isfinite(t) || t < 0.0) in.fail(fortran::free_real(t) + " is not a time");
     in.begin(13, "dt");
     dt = in.real();
+    if (!std::isfinite(dt)) in.fail(fortran::free_real(dt) + " is not a finite value");
     in.begin(14, "nstep");
     nstep = in.integer();
     // Checkpoints are taken only at steps the loop reaches; a larger count
@@ -313,8 +488,8 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
         in.fail(std::to_string(nstep) + " is not a step of the run (1 to " + std::to_string(driver::MAX_STEP) + ")");
     in.empty_record(15);
 
-    read_store(in, PARTICLE_STORAGE::electrons, 16, "electron store");
-    read_store(in, PARTICLE_STORAGE::ions, 18, "ion store");
+    read_store(in, PARTICLE_STORAGE::electrons, 16, "electron store", t);
+    read_store(in, PARTICLE_STORAGE::ions, 18, "ion store", t);
 
     // Negative components would make the generator leave (0, 1).
     in.begin(20, "generator state");
@@ -322,6 +497,11 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     const int s2 = in.integer();
     if (s1 < 0 || s2 < 0)
         in.fail("(" + std::to_string(s1) + ", " + std::to_string(s2) + ") is not a generator state");
+    // Every checkpoint goes on after the generator state with the copies of
+    // the input files; a file that ends here was cut, maybe inside the last
+    // number.
+    if (!in.list.read_line())
+        in.fail_where("the file ends right after it: it was cut short, maybe inside the last number");
     random_numbers::set_seed(s1, s2);
 
     // A checkpoint is taken after the run's first solve, so phi_old holds the

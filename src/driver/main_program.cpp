@@ -78,6 +78,10 @@ std::FILE* continue_run_log_and_slices() {
 // Line 49 of "input_file.txt" holds the restart flag as its first value.
 int read_restart_flag() {
     const int unit = FILE_MANAGER::OPENFILE("input_file.txt", "READ");
+    const std::string form = fortran::unreadable_text_form(FILE_MANAGER::stream(unit));
+    if (!form.empty())
+        pdp::fatal({"ERROR: input_file.txt " + form,
+                    "       save it as plain text (ASCII or UTF-8) with LF or CR LF line ends"});
     fortran::ListReader reader(FILE_MANAGER::stream(unit));
     int flag = 0;
     if (!reader.skip_lines(48) || !reader.read_integer(flag))

@@ -19,6 +19,24 @@ constexpr double TWO_PI = 6.2831853071796;
 // True strictly inside the window; its ends and a window of zero length add nothing.
 bool inside(double t, double start, double end) { return (t - start) * (t - end) < 0.0; }
 
+double decay(double t, double start, double tau) { return portable_math::exp(-(t - start) / tau); }
+
+double sine_phase(double t, int e) {
+    using namespace voltage_file;
+    return (t - sin_shift[e]) * TWO_PI / sin_period[e];
+}
+
+// The closed interval [lo, hi] that holds every time a wave with this window
+// is added; false when there is none. Every expression of a wave is monotonic
+// in t, so its extremes over the interval lie at the two ends.
+bool wave_interval(double start, double end, double& lo, double& hi) {
+    using namespace voltage_file;
+    if (NDATAVMAX < 1 || voltage_time.size() != static_cast<std::size_t>(NDATAVMAX)) return false;
+    lo = std::max(std::min(start, end), voltage_time.front());
+    hi = std::min(std::max(start, end), voltage_time.back());
+    return lo < hi;
+}
+
 }  // namespace
 
 void update_electrode_voltages(double t, double) {
@@ -71,6 +89,26 @@ void update_electrode_voltages(double t, double) {
             electrode_voltage[e] += portable_math::exp(-(t - meander_t_start) / meander_tau) * level;
         }
     }
+}
+
+double largest_sine_term(int e) {
+    using namespace voltage_file;
+    double lo = 0.0, hi = 0.0;
+    if (sin_flag == 0 || !wave_interval(sin_t_start, sin_t_end, lo, hi)) return 0.0;
+    // sin() of an infinite phase is NaN.
+    if (!std::isfinite(sine_phase(lo, e)) || !std::isfinite(sine_phase(hi, e))) return INFINITY;
+    const double growth = std::max(decay(lo, sin_t_start, sin_tau), decay(hi, sin_t_start, sin_tau));
+    return std::fabs(sin_amplitude[e]) * growth;  // NaN for 0 times an overflow, as in the formula
+}
+
+double largest_meander_term(int e) {
+    using namespace voltage_file;
+    double lo = 0.0, hi = 0.0;
+    if (meander_flag == 0 || !wave_interval(meander_t_start, meander_t_end, lo, hi)) return 0.0;
+    // The phase only chooses a level; an overflow there picks one, never NaN.
+    const double growth =
+        std::max(decay(lo, meander_t_start, meander_tau), decay(hi, meander_t_start, meander_tau));
+    return growth * std::max(std::fabs(Vlow[e]), std::fabs(Vhigh[e]));
 }
 
 void reset() { std::fill(electrode_voltage, electrode_voltage + 41, 0.0); }

@@ -4,6 +4,7 @@
 #include "common/fortran_format.hpp"
 #include "common/list_reader.hpp"
 #include "input/cell_geometry.hpp"
+#include "input/electrode_voltages.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -40,11 +41,72 @@ struct OpenFile {
     }
 };
 
+constexpr std::size_t QUOTED_WIDTH = 60;   // characters of a line quoted in a message
+
 bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
+
+// A line of the file as a message quotes it: control characters shown as '?',
+// long lines cut.
+std::string quoted(const std::string& text) {
+    std::string q = text.substr(0, QUOTED_WIDTH);
+    for (char& c : q)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if (text.size() > QUOTED_WIDTH) q += " ...";
+    return "\"" + q + "\"";
+}
+
+// Where a message points: the line a value came from, and its text.
+struct Place {
+    long number = 0;
+    std::string text;
+    bool at_end = false;
+};
+
+Place place_of(const fortran::ListReader& in) { return Place{in.line_number, in.line, in.at_end}; }
+
+// Every message about the file's contents says, on a second line, where the
+// reading was: the line number is what a user needs to find the mistake.
+[[noreturn]] void fail_at(const Place& place, const std::string& message) {
+    std::string where;
+    if (place.at_end && place.number == 0)
+        where = "(Vdata.txt is empty)";
+    else if (place.at_end)
+        where = "(end of Vdata.txt after line " + std::to_string(place.number) + ")";
+    else
+        where = "(line " + std::to_string(place.number) + " of Vdata.txt: " + quoted(place.text) + ")";
+    pdp::fatal({message, "       " + where});
+}
+
+[[noreturn]] void fail(const fortran::ListReader& in, const std::string& message) { fail_at(place_of(in), message); }
+
+// A voltage for a message: 5.000E+09 V; three-digit exponents, which the
+// edit descriptor writes without their E, in full.
+std::string volts(double v) {
+    if (!(std::fabs(v) < 1e100)) return fortran::free_real(v) + " V";
+    std::string text = fortran::ES(v, 12, 3);
+    return text.substr(text.find_first_not_of(' ')) + " V";
+}
 
 // Waveform values drive the field solve directly: an infinite or NaN value is
 // refused like any other unreadable number.
 bool read_value(fortran::ListReader& in, double& v) { return in.read_real(v) && std::isfinite(v); }
+
+// A voltage read from the file, in V; `what` names it for the message.
+void check_voltage(const fortran::ListReader& in, double v, const std::string& what) {
+    if (std::fabs(v) <= VOLTAGE_LIMIT) return;
+    fail(in, "ERROR: " + what + " in Vdata.txt is " + volts(v) + "; no cell holds more than " +
+                 volts(VOLTAGE_LIMIT));
+}
+
+// A wave's largest term, as the voltage formulas compute it over the times the
+// wave is on; infinite or NaN when they would overflow there.
+void check_wave(const Place& row, double largest, const std::string& what) {
+    if (largest <= VOLTAGE_LIMIT) return;
+    const std::string reaches =
+        std::isfinite(largest) ? "reaches " + volts(largest) : "overflows (its formula gives no finite value)";
+    fail_at(row, "ERROR: " + what + " in Vdata.txt " + reaches +
+                     " inside its window; no cell holds more than " + volts(VOLTAGE_LIMIT));
+}
 
 bool read_values(fortran::ListReader& in, double* v, int n) {
     for (int m = 0; m < n; ++m)
@@ -84,7 +146,9 @@ void read_table(fortran::ListReader& in, long long rows) {
     double time = 0.0;
     if (!in.read_integer(label) || !read_value(in, time) ||
         !read_values(in, smart_start_voltage + 1, n_electrodes))
-        pdp::fatal("ERROR: Reading Smart Start section of Vdata.txt file");
+        fail(in, "ERROR: Reading Smart Start section of Vdata.txt file");
+    for (int e = 1; e <= n_electrodes; ++e)
+        check_voltage(in, smart_start_voltage[e], "Smart Start voltage of electrode " + std::to_string(e));
     in.skip_lines(1);  // line 8
 
     for (int i = 1; i <= NDATAVMAX; ++i) {
@@ -92,9 +156,12 @@ void read_table(fortran::ListReader& in, long long rows) {
         double* row = voltage_table.data() + static_cast<std::size_t>(i - 1) * n_electrodes;
         if (!in.read_integer(label) || !read_value(in, voltage_time[i - 1]) ||
             !read_values(in, row, n_electrodes))
-            pdp::fatal("ERROR: Reading Applied Voltage section of Vdata.txt file. Check number of electrodes...");
+            fail(in, "ERROR: Reading Applied Voltage section of Vdata.txt file. Check number of electrodes...");
         if (voltage_time[i - 1] < voltage_time[std::max(1, i - 1) - 1])
-            pdp::fatal("ERROR: Times in Applied Voltage section of Vdata.txt file MUST BE IN CHRONOLOGICAL ORDER");
+            fail(in, "ERROR: Times in Applied Voltage section of Vdata.txt file MUST BE IN CHRONOLOGICAL ORDER");
+        for (int e = 1; e <= n_electrodes; ++e)
+            check_voltage(in, row[e - 1],
+                          "Applied voltage of electrode " + std::to_string(e) + " in table row " + std::to_string(i));
     }
 }
 
@@ -107,27 +174,35 @@ std::string read_sin_section(fortran::ListReader& in, const std::string& heading
     in.skip_lines(1);
     in.begin_record();
     if (!in.read_integer(sin_flag))
-        pdp::fatal("ERROR: Reading flag from line just bellow Sin Voltage from Vdata.txt file");
+        fail(in, "ERROR: Reading flag from line just bellow Sin Voltage from Vdata.txt file");
     in.begin_record();
     if (!read_value(in, sin_t_start) || !read_value(in, sin_t_end) || !read_value(in, sin_tau))
-        pdp::fatal("ERROR: Reading sin interval from Sin Voltage from Vdata.txt file");
+        fail(in, "ERROR: Reading sin interval from Sin Voltage from Vdata.txt file");
+    const Place window = place_of(in);
     in.skip_lines(2);
     if (sin_flag == 0) return last;
 
+    Place rows[MAX_ELECTRODES + 1];
     for (int e = 1; e <= n_electrodes; ++e) {
         in.begin_record();
         if (!in.read_word(last) || !read_value(in, sin_amplitude[e]) || !read_value(in, sin_period[e]) ||
             !read_value(in, sin_shift[e]))
-            pdp::fatal("ERROR: Reading (Voltage,Period,Time Shift) data from Sin Voltage section of Vdata.txt");
+            fail(in, "ERROR: Reading (Voltage,Period,Time Shift) data from Sin Voltage section of Vdata.txt");
+        rows[e] = place_of(in);
+        check_voltage(in, sin_amplitude[e], "Sin Voltage amplitude of electrode " + std::to_string(e));
     }
     // A zero period is harmless only for a wave of zero amplitude.
     for (int e = 1; e <= n_electrodes; ++e) {
         if (sin_period[e] != 0.0) continue;
-        if (sin_amplitude[e] != 0.0) pdp::fatal("ERROR: Period in Sin Voltage must not be zero");
+        if (sin_amplitude[e] != 0.0) fail_at(rows[e], "ERROR: Period in Sin Voltage must not be zero");
         sin_period[e] = 1.0;
     }
     // With no decay time the exponential has no meaning (0/0 or a silent 0).
-    if (sin_tau == 0.0) pdp::fatal("ERROR: Decay time in Sin Voltage must not be zero");
+    if (sin_tau == 0.0) fail_at(window, "ERROR: Decay time in Sin Voltage must not be zero");
+    // A negative or tiny decay time makes the wave grow, and a tiny period
+    // makes its phase overflow: refused here rather than found as NaN later.
+    for (int e = 1; e <= n_electrodes; ++e)
+        check_wave(rows[e], electrodes::largest_sine_term(e), "Sin Voltage of electrode " + std::to_string(e));
     last.resize(std::min(last.size(), HEADING_WIDTH));
     return last;
 }
@@ -136,37 +211,44 @@ void read_meander_section(fortran::ListReader& in) {
     in.skip_lines(1);
     in.begin_record();
     if (!in.read_integer(meander_flag))
-        pdp::fatal("ERROR: Reading flag from line just bellow Meander Voltage from Vdata.txt file");
+        fail(in, "ERROR: Reading flag from line just bellow Meander Voltage from Vdata.txt file");
     in.begin_record();
     if (!read_value(in, meander_t_start) || !read_value(in, meander_t_end) || !read_value(in, meander_tau))
-        pdp::fatal("ERROR: Reading meander interval from Meander Voltage from Vdata.txt file");
+        fail(in, "ERROR: Reading meander interval from Meander Voltage from Vdata.txt file");
+    const Place window = place_of(in);
     in.skip_lines(2);
     if (meander_flag == 0) return;
 
     std::string label;
+    Place rows[MAX_ELECTRODES + 1];
     for (int e = 1; e <= n_electrodes; ++e) {
         in.begin_record();
         if (!in.read_word(label) || !read_value(in, Vlow[e]) || !read_value(in, Vhigh[e]) ||
             !read_value(in, Ti[e]) || !read_value(in, dutyfactor[e]))
-            pdp::fatal(
-                "ERROR: Reading (elec#,Vlowi,Vhighi,Ti,sec,dutyfactor={0,1}) data from Meander Voltage section of "
-                "Vdata.txt");
+            fail(in,
+                 "ERROR: Reading (elec#,Vlowi,Vhighi,Ti,sec,dutyfactor={0,1}) data from Meander Voltage section of "
+                 "Vdata.txt");
+        rows[e] = place_of(in);
+        check_voltage(in, Vlow[e], "Meander Voltage first level of electrode " + std::to_string(e));
+        check_voltage(in, Vhigh[e], "Meander Voltage second level of electrode " + std::to_string(e));
     }
     // As for the sine: a zero period only where both levels agree, so the
     // phase does not matter; anything else would switch levels on NaN.
     for (int e = 1; e <= n_electrodes; ++e) {
         if (Ti[e] != 0.0) continue;
-        if (Vlow[e] != Vhigh[e]) pdp::fatal("ERROR: Period in Meander Voltage must not be zero");
+        if (Vlow[e] != Vhigh[e]) fail_at(rows[e], "ERROR: Period in Meander Voltage must not be zero");
         Ti[e] = 1.0;
     }
-    if (meander_tau == 0.0) pdp::fatal("ERROR: Decay time in Meander Voltage must not be zero");
+    if (meander_tau == 0.0) fail_at(window, "ERROR: Decay time in Meander Voltage must not be zero");
+    for (int e = 1; e <= n_electrodes; ++e)
+        check_wave(rows[e], electrodes::largest_meander_term(e),
+                   "Meander Voltage of electrode " + std::to_string(e));
 }
 
 void scan_sections(fortran::ListReader& in) {
-    std::string line;
     for (;;) {
-        in.begin_record();
-        if (!fortran::read_text_line(in.in, line)) return;
+        if (!in.read_line()) return;
+        std::string line = in.line;
         line.resize(std::min(line.size(), HEADING_WIDTH));
         if (contains(line, "Sin")) {
             // The text read last may itself name a meander section.
@@ -183,28 +265,33 @@ void read_voltage_file() {
     OpenFile file;
     file.f = std::fopen(FILE_NAME, "r");
     if (file.f == nullptr) pdp::fatal("ERROR: Can't open file: Vdata.txt");
+    // Files saved by other editors: refused by name rather than as a short table.
+    const std::string form = fortran::unreadable_text_form(file.f);
+    if (!form.empty())
+        pdp::fatal({"ERROR: Vdata.txt " + form,
+                    "       save it as plain text (ASCII or UTF-8) with LF or CR LF line ends"});
     fortran::ListReader in(file.f);
 
     const long long rows = count_table_rows(in);
     if (rows < 2)
-        pdp::fatal("ERROR: NDATAVMIN > NDATAVMAX, Applied Voltage section in Vdata.txt must contain at least 2 lines");
+        fail(in, "ERROR: NDATAVMIN > NDATAVMAX, Applied Voltage section in Vdata.txt must contain at least 2 lines");
 
     if (std::fseek(file.f, 0, SEEK_SET) != 0) pdp::fatal("ERROR: rewind of Vdata.txt file failed");
     in = fortran::ListReader(file.f);
     in.begin_record();
     if (!in.read_integer(n_electrodes))
-        pdp::fatal("ERROR: Reading first line (number of electrods) from Vdata.txt file");
+        fail(in, "ERROR: Reading first line (number of electrods) from Vdata.txt file");
 
     const int geometry_electrodes = geometry::highest_electrode();
     if (geometry_electrodes != n_electrodes)
-        pdp::fatal("ERROR: number of electrodes from [GEOMETRY] section of Input_File.txt - " +
-                   fortran::free_integer(geometry_electrodes) +
-                   " does not agree with the number of electrodes from Vdata.txt - " +
-                   fortran::free_integer(n_electrodes));
+        fail(in, "ERROR: number of electrodes from [GEOMETRY] section of Input_File.txt - " +
+                     fortran::free_integer(geometry_electrodes) +
+                     " does not agree with the number of electrodes from Vdata.txt - " +
+                     fortran::free_integer(n_electrodes));
     // The per-electrode arrays have room for MAX_ELECTRODES.
     if (n_electrodes < 0 || n_electrodes > MAX_ELECTRODES)
-        pdp::fatal("ERROR: Vdata.txt gives " + fortran::free_integer(n_electrodes) +
-                   " electrodes; the program holds 0 to " + fortran::free_integer(MAX_ELECTRODES));
+        fail(in, "ERROR: Vdata.txt gives " + fortran::free_integer(n_electrodes) +
+                     " electrodes; the program holds 0 to " + fortran::free_integer(MAX_ELECTRODES));
 
     in.skip_lines(4);  // lines 2-5
     read_table(in, rows);

@@ -7,6 +7,13 @@ namespace voltage_file {
 
 constexpr int MAX_ELECTRODES = 40;
 
+// The largest voltage, V, that a value of the file or a wave may have. No
+// display cell holds it: across a gas gap of about 0.1 mm it would be a field
+// near 1e7 V/cm, hundreds of times what breaks down the gas or the dielectric.
+// Far below it the field solve's arithmetic stays finite and exact to well
+// under a millivolt, whatever the table, sine and meander add up to.
+constexpr double VOLTAGE_LIMIT = 1.0e5;
+
 extern int n_electrodes;
 extern int NDATAVMIN, NDATAVMAX;                // table rows NDATAVMIN..NDATAVMAX
 extern std::vector<double> voltage_time;        // s, row r at [r - 1]
@@ -23,7 +30,9 @@ extern double meander_t_start, meander_t_end, meander_tau;  // s
 extern double Vlow[MAX_ELECTRODES + 1], Vhigh[MAX_ELECTRODES + 1], Ti[MAX_ELECTRODES + 1],
     dutyfactor[MAX_ELECTRODES + 1];             // V, V, s, fraction
 
-// Reads "Vdata.txt" from the working directory, or stops the run.
+// Reads "Vdata.txt" from the working directory, or stops the run. Every value
+// must be finite, every voltage and every wave within VOLTAGE_LIMIT over the
+// times the table covers.
 void read_voltage_file();
 
 void reset();

@@ -1,7 +1,9 @@
 #include "driver/checkpoint.hpp"
 
+#include "common/checksum.hpp"
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "driver/main_program.hpp"
 #include "driver/particle_seeding.hpp"
@@ -58,6 +60,26 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+// The integrity record that belongs after `body`: the CRC-32 of all of it,
+// as 8 hexadecimal digits.
+std::string integrity_record_after(const std::string& body) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(checksum::crc32(body.data(), body.size())));
+    return std::string(" CRC-32 of the bytes above: ") + hex;
+}
+
+// The integrity record that belongs at the end of a whole checkpoint text.
+std::string integrity_line(const std::string& text) {
+    return integrity_record_after(text.substr(0, text.rfind('\n', text.size() - 2) + 1));
+}
+
+// `text` with a fresh integrity record in place of the one it ends with, so
+// that a deliberately damaged value is found by its own check.
+std::string sealed(const std::string& text) {
+    const std::string body = text.substr(0, text.rfind(" CRC-32 of the bytes above: "));
+    return body + integrity_record_after(body) + "\n";
+}
+
 // Every array the checkpoint saves, in file order.
 struct SavedArray {
     double* values;
@@ -71,24 +93,26 @@ const SavedArray SAVED_ARRAYS[] = {
     {mesh::ey, mesh::NODE_COUNT},               {mesh::ez, mesh::NODE_COUNT},
 };
 
-// Values that a short decimal form would not bring back: thirds, tiny and
-// huge magnitudes, subnormals, negative zero.
+// Values that a short decimal form would not bring back: thirds, tiny
+// magnitudes and the largest a restart accepts (1e5 fits every array),
+// subnormals, negative zero.
 double awkward(long m, int array) {
     switch ((m + array) % 7) {
-        case 0: return std::ldexp(1.0 + static_cast<double>(m) / 3.0, static_cast<int>(m % 1900) - 950);
+        case 0: return std::ldexp(1.0 + static_cast<double>(m) / 3.0, static_cast<int>(m % 1000) - 1000);
         case 1: return -1.0 / (3.0 + static_cast<double>(m) + array);
-        case 2: return std::nextafter(0.1 * static_cast<double>(m), 1e300);
+        case 2: return std::nextafter(1e-5 * static_cast<double>(m), 1e300);
         case 3: return m % 2 == 0 ? -0.0 : DBL_TRUE_MIN * static_cast<double>(m % 1000 + 1);
-        case 4: return m % 3 == 0 ? DBL_MAX : -DBL_MIN;
+        case 4: return m % 3 == 0 ? std::nextafter(1e5, 0.0) : -DBL_MIN;
         case 5: return 1.6021892e-19 * std::sqrt(static_cast<double>(m + 2));
-        default: return static_cast<double>(m) * 1e7;
+        default: return static_cast<double>(m) * 0.7;
     }
 }
 
+// A particle inside the gas box of the built-in cell, at awkward places.
 void add(Store& s, double w, double base, int species) {
-    PARTICLE_STORAGE::add_particle(s, w, base * 1e-10 / 3.0, 0.0011 + base * 1e-7 / 7.0, 0.02 / 3.0,
-                                   std::nextafter(0.005, 1.0), -base * 1e7 / 9.0, 2e7 / 3.0,
-                                   -DBL_MIN * base, species);
+    PARTICLE_STORAGE::add_particle(s, w, base * 1e-10 / 3.0, mesh::xlow + 0.0011 + base * 1e-7 / 7.0,
+                                   mesh::ylow + 0.02 / 3.0, std::nextafter(mesh::zlow + 0.001, 1.0),
+                                   -base * 1e7 / 9.0, 2e7 / 3.0, -DBL_MIN * base, species);
 }
 
 // Marks the given slots of a store dead, as the movers do.
@@ -149,8 +173,10 @@ class CheckpointTest : public ::testing::Test {
 protected:
     TempFolder folder;
 
+    // The built-in cell gives the gas box that particles must lie in.
     void SetUp() override {
         mesh::reset();
+        build_geometry_quietly();
         PARTICLE_STORAGE::reset();
         random_numbers::reset();
     }
@@ -176,7 +202,7 @@ TEST_F(CheckpointTest, RestoresEveryValueBitForBit) {
                                   random_numbers::draw_uniform()};
 
     // A fresh start-up: other particles, other fields, a newly seeded generator.
-    mesh::reset();
+    for (const SavedArray& a : SAVED_ARRAYS) std::fill(a.values, a.values + a.count, 0.0);
     PARTICLE_STORAGE::reset();
     for (int n = 0; n < 45; ++n) {
         add(PARTICLE_STORAGE::ions, mesh::ELECTRON_CHARGE, 99.0, 2);
@@ -261,6 +287,7 @@ TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
         " ",
         pad("3"),
         pad("  100.0 -50.0 0.0"),
+        integrity_line(read_file("restart")),
     };
     const std::vector<std::string> lines = split_lines(read_file("restart"));
     ASSERT_GT(lines.size(), expected_tail.size());
@@ -277,6 +304,7 @@ TEST_F(CheckpointTest, EndsWithTheGeneratorStateAndCopiesOfTheInputFiles) {
 }
 
 TEST_F(CheckpointTest, MissingInputFilesAreNeitherCopiedNorCreated) {
+    fs::remove("input_file.txt");  // left by the geometry set-up
     save(0.0, 10001, 1e-10);
     EXPECT_TRUE(fs::exists("restart"));
     EXPECT_FALSE(fs::exists("input_file.txt"));
@@ -284,9 +312,10 @@ TEST_F(CheckpointTest, MissingInputFilesAreNeitherCopiedNorCreated) {
     EXPECT_FALSE(fs::exists("Vdata.txt"));
     const std::vector<std::string> lines = split_lines(read_file("restart"));
     // Labels and separators only: nothing between them.
-    const std::vector<std::string> tail(lines.end() - 5, lines.end());
+    const std::vector<std::string> tail(lines.end() - 6, lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{" ", " ", " **********************************************************",
-                                              std::string(29, ' ') + "Vdata.txt", " "}));
+                                              std::string(29, ' ') + "Vdata.txt", " ",
+                                              integrity_line(read_file("restart"))}));
 }
 
 TEST_F(CheckpointTest, AFailedWriteKeepsThePreviousCheckpoint) {
@@ -374,13 +403,12 @@ std::string join(const std::vector<std::string>& lines, std::size_t end) {
     return text;
 }
 
-// Restarts from the given text and returns the console message.
-std::string restart_message(const std::string& arrays, const std::vector<std::string>& lines) {
-    std::FILE* f = std::fopen("restart", "w");
-    std::fwrite(arrays.data(), 1, arrays.size(), f);
-    const std::string rest = join(lines, lines.size());
-    std::fwrite(rest.data(), 1, rest.size(), f);
-    std::fclose(f);
+// Restarts from the given text, with a fresh integrity record unless told
+// otherwise, and returns the console message.
+std::string restart_message(const std::string& arrays, const std::vector<std::string>& lines, bool seal = true) {
+    std::string text = arrays + join(lines, lines.size());
+    if (seal) text = sealed(text);
+    write_file("restart", text);
     double t = 0.0, dt = 2e-10;
     int nstep = 1;
     testing::internal::CaptureStdout();
@@ -389,8 +417,7 @@ std::string restart_message(const std::string& arrays, const std::vector<std::st
     } catch (const pdp::FatalError&) {
         return testing::internal::GetCapturedStdout();
     }
-    testing::internal::GetCapturedStdout();
-    return "(no error)";
+    return testing::internal::GetCapturedStdout() + "(no error)";
 }
 
 std::string restart_message(const CheckpointText& c) { return restart_message(c.arrays, c.lines); }
@@ -406,10 +433,16 @@ TEST_F(CheckpointTest, DamagedFilesStopWithTheRecordNamed) {
 
     const CheckpointText c = small_checkpoint();
 
-    EXPECT_EQ(restart_message("", {}),
-              "ERROR: reading file restart, record 1 (charge_source: value 1 of 119327): the file ends after 0 lines\n");
+    const std::string no_record =
+        "WARNING: file restart has no integrity record (written by an older version, or cut short): its "
+        "integrity cannot be checked\n";
+    EXPECT_EQ(restart_message("", {}, false),
+              no_record +
+                  "ERROR: reading file restart, record 1 (charge_source: value 1 of 119327): the file ends after 0 "
+                  "lines\n");
 
-    std::string m = restart_message(c.arrays.substr(0, c.arrays.size() - 3000), {});
+    std::string m = restart_message(c.arrays.substr(0, c.arrays.size() - 3000), {}, false);
+    EXPECT_EQ(m.rfind(no_record, 0), 0u) << m;
     EXPECT_NE(m.find("ERROR: reading file restart, record 11 (ez: value "), std::string::npos) << m;
     EXPECT_NE(m.find("the file ends"), std::string::npos) << m;
 
@@ -485,6 +518,164 @@ TEST_F(CheckpointTest, ParticleCountsBeyondTheStoresAreRefusedBeforeAnyAdd) {
     // Past the two saved ions the reader runs into the text after the generator state.
     EXPECT_NE(m.find("record 19 (ion store: slot 3 of 449999, field "), std::string::npos) << m;
     EXPECT_EQ(PARTICLE_STORAGE::ions.count, 2);
+}
+
+namespace {
+
+// A particle record of the small checkpoint with one field replaced:
+// fields 0..7 are w, t, x, y, z, vx, vy, vz.
+std::string with_field(const std::string& record, int field, const std::string& value) {
+    std::istringstream in(record);
+    std::vector<std::string> items;
+    for (std::string item; in >> item;) items.push_back(item);
+    items[static_cast<std::size_t>(field)] = value;
+    std::string line;
+    for (const std::string& item : items) line += " " + item;
+    return line;
+}
+
+// The arrays text with value `index` (0-based, counted over records 1 and
+// 3-11 together) replaced.
+std::string with_array_value(std::string arrays, long index, const std::string& value) {
+    long seen = -1;
+    std::size_t pos = 0;
+    while (pos < arrays.size()) {
+        pos = arrays.find_first_not_of(" \n", pos);
+        if (pos == std::string::npos) break;
+        const std::size_t end = arrays.find_first_of(" \n", pos);
+        if (++seen == index) return arrays.replace(pos, end - pos, value);
+        pos = end;
+    }
+    return arrays;
+}
+
+}  // namespace
+
+// What no run writes, and what would hang the run or overflow the wall-cell
+// index later, is refused when read, naming record, slot and field.
+TEST_F(CheckpointTest, ValuesNoRunCanWriteAreRefusedWithTheItemNamed) {
+    const CheckpointText c = small_checkpoint();
+    ASSERT_EQ(c.lines[9].substr(0, 24), " 1.6021892000000000E-19 ");  // ion 1
+
+    const auto refused = [&](int line, int field, const std::string& value, const std::string& expected) {
+        CheckpointText d = c;
+        d.lines[static_cast<std::size_t>(line)] = with_field(c.lines[static_cast<std::size_t>(line)], field, value);
+        const std::string m = restart_message(d);
+        EXPECT_NE(m.find(expected), std::string::npos) << value << "\n" << m;
+        EXPECT_EQ(m.find("WARNING"), std::string::npos) << m;  // the sealed file passes its integrity check
+    };
+    const std::string ion_w = "record 19 (ion store: slot 1 of 2, field w): ";
+    refused(9, 0, "NaN", ion_w + "NAN is not a finite value");
+    refused(9, 0, "Infinity", ion_w + "INF is not a finite value");
+    refused(9, 0, "1e300", ion_w + "1.0000000000000001E+300 C is not the charge of a particle record");
+    refused(9, 0, "1.5", ion_w + "1.5000000000000000E+00 C is not the charge of a particle record");
+    refused(9, 0, "-1", ion_w + "-1.0000000000000000E+00 C has the wrong sign for an ion");
+    refused(6, 0, "1.6021892E-19", "record 17 (electron store: slot 2 of 3, field w): 1.6021892000000000E-19 C has "
+                                   "the wrong sign for an electron");
+    refused(9, 0, "0.5E-19", ion_w + "4.9999999999999999E-20 C is not the charge of a particle record");
+    refused(9, 0, "1.7E-7", ion_w + "1.6999999999999999E-07 C is not the charge of a particle record");
+    const std::string e3 = "record 17 (electron store: slot 3 of 3, field ";
+    refused(7, 5, "NaN", e3 + "vx): NAN is not a finite value");
+    refused(7, 6, "-Infinity", e3 + "vy): -INF is not a finite value");
+    refused(7, 7, "1e300", e3 + "vx, vy, vz): ");
+    // Each component below c, together above.
+    CheckpointText fast = c;
+    fast.lines[7] = with_field(with_field(c.lines[7], 5, "2.0e10"), 6, "-2.5e10");
+    EXPECT_NE(restart_message(fast).find(e3 + "vx, vy, vz): (2.0000000000000000E+10, -2.5000000000000000E+10, "),
+              std::string::npos);
+    refused(7, 2, "1.0", e3 + "x): 1.0000000000000000E+00 cm lies outside the gas box (3.0000000000000001E-03 to ");
+    refused(7, 4, "1e300", e3 + "z): 1.0000000000000001E+300 cm lies outside the gas box");
+    refused(7, 1, "-1.0", e3 + "t): -1.0000000000000000E+00 s is not a particle time of a run at t = ");
+    refused(10, 1, "1.0", "record 19 (ion store: slot 2 of 2, field t): 1.0000000000000000E+00 s is not a particle time");
+
+    // A dead slot keeps whatever finite values the particle had when it left.
+    CheckpointText d = c;
+    d.lines[6] = with_field(with_field(c.lines[6], 0, "0.0"), 2, "1.0");
+    EXPECT_EQ(restart_message(d), "(no error)");
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.w[2], 0.0);
+    d.lines[6] = with_field(with_field(c.lines[6], 0, "0.0"), 5, "NaN");
+    EXPECT_NE(restart_message(d).find("record 17 (electron store: slot 2 of 3, field vx): NAN is not a finite value"),
+              std::string::npos);
+    // A merged record of a million charges, a little rounding under one charge.
+    d = c;
+    d.lines[9] = with_field(c.lines[9], 0, "1.6021892E-13");
+    d.lines[10] = with_field(c.lines[10], 0, "1.60218919E-19");
+    EXPECT_EQ(restart_message(d), "(no error)");
+    EXPECT_EQ(PARTICLE_STORAGE::ions.w[1], 1.6021892e-13);
+
+    // The clock and step.
+    d = c;
+    d.lines[0] = " -1.0E-09";
+    EXPECT_NE(restart_message(d).find("record 12 (t): -1.0000000000000001E-09 is not a time"), std::string::npos);
+    d = c;
+    d.lines[1] = " NaN";
+    EXPECT_NE(restart_message(d).find("record 13 (dt): NAN is not a finite value"), std::string::npos);
+
+    // Arrays: finite, and within what a cell can have.
+    const long phi_start = 4L * mesh::NODE_COUNT + 2L * mesh::PADDED_COUNT;
+    std::string m = restart_message(with_array_value(c.arrays, phi_start + 11, "NaN"), c.lines);
+    EXPECT_NE(m.find("record 7 (phi: value 12 of 119327): NAN is not a finite value"), std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start + 11, "1e308"), c.lines);
+    EXPECT_NE(m.find("record 7 (phi: value 12 of 119327): 1.0000000000000000E+308 V is beyond what any cell can "
+                     "have (1.0E+06 V)"),
+              std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start - 1, "-2e6"), c.lines);
+    EXPECT_NE(m.find("record 6 (wall_charge_z: value 131376 of 131376): -2.0000000000000000E+06 C/cm^3 is beyond "
+                     "what any cell can have (1.0E+06 C/cm^3)"),
+              std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start + 3L * mesh::NODE_COUNT, "-1e17"), c.lines);
+    EXPECT_NE(m.find("record 10 (ey: value 1 of 119327): "), std::string::npos) << m;
+    m = restart_message(with_array_value(c.arrays, phi_start + 11, "-99999.5"), c.lines);
+    EXPECT_EQ(m, "(no error)");
+    EXPECT_EQ(mesh::phi[11], -99999.5);
+}
+
+// The integrity record: the CRC-32 of everything before it, written as the
+// last line and checked before anything is used.
+TEST_F(CheckpointTest, AnIntegrityRecordCatchesFilesThatWereChangedOrCut) {
+    const CheckpointText c = small_checkpoint();
+    const std::string whole = read_file("restart");
+    ASSERT_EQ(split_lines(whole).back(), integrity_line(whole));
+    EXPECT_EQ(restart_message(c.arrays, c.lines, false), "(no error)");  // as written: silent
+
+    // A changed value that still reads as a number.
+    std::string changed = whole;
+    changed[changed.find("0.0")] = '1';
+    write_file("restart", changed);
+    std::string m = restart_message(c.arrays.substr(0, 0) + changed, {}, false);
+    EXPECT_EQ(m.rfind("ERROR: reading file restart, integrity record (last line): the CRC-32 of the file is ", 0), 0u)
+        << m;
+    EXPECT_NE(m.find(" as written; the file is damaged"), std::string::npos) << m;
+
+    const std::string body = whole.substr(0, whole.rfind(" CRC-32"));
+    for (const std::string& bad_record : {body + " CRC-32 of the bytes above: 1234\n",
+                                          body + integrity_record_after(body),  // cut before its line end
+                                          body + " CRC-32 of the bytes above: 1234ABCG\n"}) {
+        m = restart_message(bad_record, {}, false);
+        EXPECT_EQ(m, "ERROR: reading file restart, integrity record (last line): it is damaged or cut short\n") << m;
+    }
+
+    // A file without a record (an older program's) is read with one warning.
+    m = restart_message(body, {}, false);
+    EXPECT_EQ(m, "WARNING: file restart has no integrity record (written by an older version, or cut short): its "
+                 "integrity cannot be checked\n(no error)");
+    EXPECT_EQ(PARTICLE_STORAGE::ions.count, 2);
+
+    // Cut inside the generator state's last number: once read as the state
+    // (11, 2), now refused whether a record was there to be lost or not.
+    const std::string cut = body.substr(0, body.find(" 11 22\n") + 5);
+    m = restart_message(cut, {}, false);
+    EXPECT_NE(m.find("ERROR: reading file restart, record 20 (generator state): the file ends right after it: it "
+                     "was cut short"),
+              std::string::npos) << m;
+    m = restart_message(body.substr(0, body.find(" 11 22\n") + 7), {}, false);
+    EXPECT_NE(m.find("record 20 (generator state): the file ends right after it"), std::string::npos) << m;
+
+    // Files from other editors.
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : whole.substr(0, 2000)) utf16 += std::string(1, ch) + '\0';
+    m = restart_message(utf16, {}, false);
+    EXPECT_EQ(m, "ERROR: reading file restart: the file is in UTF-16 (little-endian); it is not a checkpoint\n");
 }
 
 namespace {

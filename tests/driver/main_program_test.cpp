@@ -167,6 +167,15 @@ TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {
     r = run_pdpcell("--max-steps 1 </dev/null");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("line 49"), std::string::npos) << r.output;
+
+    // Saved by an editor as UTF-16: named, rather than "line 49" not found.
+    std::string utf16 = "\xFF\xFE";
+    for (char c : TempFolder::read((std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples/sustain/input_file.txt")))
+        utf16 += std::string(1, c) + '\0';
+    TempFolder::write("input_file.txt", utf16);
+    r = run_pdpcell("--max-steps 1 </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("ERROR: input_file.txt is in UTF-16 (little-endian)\n"), std::string::npos) << r.output;
 }
 
 namespace {

@@ -2,11 +2,17 @@
 
 #include "common/fatal_error.hpp"
 #include "common/temp_folder.hpp"
+#include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -52,6 +58,13 @@ protected:
         EXPECT_THROW(read_voltage_file(), pdp::FatalError);
         return testing::internal::GetCapturedStdout();
     }
+    // The second line of a message: where in the file the reading was.
+    static std::string at_line(int number, const std::string& text) {
+        return "       (line " + std::to_string(number) + " of Vdata.txt: \"" + text + "\")\n";
+    }
+    static std::string at_end(int lines) {
+        return "       (end of Vdata.txt after line " + std::to_string(lines) + ")\n";
+    }
     static double table(int e, int row) { return voltage_table[(row - 1) * n_electrodes + e - 1]; }
 };
 
@@ -77,10 +90,10 @@ TEST_F(VoltageFile, ReadsTheExampleCase) {
 }
 
 TEST_F(VoltageFile, CountsTableRowsUpToTheFirstLineThatIsNotANumber) {
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\nSin\n"),
-              "ERROR: NDATAVMIN > NDATAVMAX, Applied Voltage section in Vdata.txt must contain at least 2 lines\n");
-    EXPECT_EQ(failure_of(""),
-              "ERROR: NDATAVMIN > NDATAVMAX, Applied Voltage section in Vdata.txt must contain at least 2 lines\n");
+    const std::string too_short =
+        "ERROR: NDATAVMIN > NDATAVMAX, Applied Voltage section in Vdata.txt must contain at least 2 lines\n";
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\nSin\n"), too_short + at_line(10, "Sin"));
+    EXPECT_EQ(failure_of(""), too_short + "       (Vdata.txt is empty)\n");
 
     // Blank lines inside the table neither count nor end it; rows after a
     // comment line are no longer table rows.
@@ -115,7 +128,8 @@ TEST_F(VoltageFile, FreeFormNumbersAndRecordsSpanningLines) {
     // A table row continued on the next line counts as two rows, so the
     // table reads one row past its end and stops the run.
     EXPECT_EQ(failure_of(HEAD + "1 0.0 10 20\n 30\n2 1e-7 0 0 0\nSin\n"),
-              "ERROR: Reading Applied Voltage section of Vdata.txt file. Check number of electrodes...\n");
+              "ERROR: Reading Applied Voltage section of Vdata.txt file. Check number of electrodes...\n" +
+                  at_line(12, "Sin"));
 }
 
 TEST_F(VoltageFile, EqualTimesAreAcceptedButTimeMustNotGoBack) {
@@ -124,7 +138,8 @@ TEST_F(VoltageFile, EqualTimesAreAcceptedButTimeMustNotGoBack) {
     EXPECT_EQ(NDATAVMAX, 3);
     EXPECT_EQ(table(1, 3), 7.0);
     EXPECT_EQ(failure_of(HEAD + "1 0.0 1 2 3\n2 2e-7 4 5 6\n3 1e-7 7 8 9\n"),
-              "ERROR: Times in Applied Voltage section of Vdata.txt file MUST BE IN CHRONOLOGICAL ORDER\n");
+              "ERROR: Times in Applied Voltage section of Vdata.txt file MUST BE IN CHRONOLOGICAL ORDER\n" +
+                  at_line(11, "3 1e-7 7 8 9"));
 }
 
 TEST_F(VoltageFile, MissingFileNamesTheFile) {
@@ -136,30 +151,32 @@ TEST_F(VoltageFile, MissingFileNamesTheFile) {
 TEST_F(VoltageFile, HeaderErrors) {
     const std::string rest = HEAD.substr(HEAD.find('\n') + 1) + TWO_ROWS;
     EXPECT_EQ(failure_of("three electrodes\n" + rest),
-              "ERROR: Reading first line (number of electrods) from Vdata.txt file\n");
+              "ERROR: Reading first line (number of electrods) from Vdata.txt file\n" +
+                  at_line(1, "three electrodes"));
     EXPECT_EQ(failure_of("2\n" + rest),
               "ERROR: number of electrodes from [GEOMETRY] section of Input_File.txt - 3 does not agree with the "
-              "number of electrodes from Vdata.txt - 2\n");
+              "number of electrodes from Vdata.txt - 2\n" + at_line(1, "2"));
     EXPECT_EQ(failure_of("3\n\n\n\n\n\n0 0.0 180 0 zero\n\n" + TWO_ROWS),
-              "ERROR: Reading Smart Start section of Vdata.txt file\n");
+              "ERROR: Reading Smart Start section of Vdata.txt file\n" + at_line(7, "0 0.0 180 0 zero"));
 
     // More electrodes than the per-electrode arrays hold, even if the
     // geometry agrees.
     set_geometry_electrodes(41);
-    EXPECT_EQ(failure_of("41\n" + rest), "ERROR: Vdata.txt gives 41 electrodes; the program holds 0 to 40\n");
+    EXPECT_EQ(failure_of("41\n" + rest), "ERROR: Vdata.txt gives 41 electrodes; the program holds 0 to 40\n" + at_line(1, "41"));
 }
 
 TEST_F(VoltageFile, BadTableRowsStopTheRun) {
     const std::string message =
         "ERROR: Reading Applied Voltage section of Vdata.txt file. Check number of electrodes...\n";
     // A missing voltage makes the last row read the heading that follows.
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0\n2 1e-7 0 0 0\nSin Voltage\n"), message);
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0\n2 1e-7 0 0 0\nSin Voltage\n"), message + at_line(11, "Sin Voltage"));
     // ... or run into the end of the file.
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0\n2 1e-7 0 0 0\n"), message);
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 V2 0\n"), message);
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 1e999 0\n"), message);
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 Infinity 0 0 0\n"), message);
-    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2.5 1e-7 0 0 0\n"), message);  // label must be an integer
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0\n2 1e-7 0 0 0\n"), message + at_end(10));
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 V2 0\n"), message + at_line(10, "2 1e-7 0 V2 0"));
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 1e999 0\n"), message + at_line(10, "2 1e-7 0 1e999 0"));
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 Infinity 0 0 0\n"), message + at_line(10, "2 Infinity 0 0 0"));
+    // The label must be an integer.
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2.5 1e-7 0 0 0\n"), message + at_line(10, "2.5 1e-7 0 0 0"));
 }
 
 TEST_F(VoltageFile, FileWithoutSectionsAddsNoWaves) {
@@ -188,14 +205,15 @@ TEST_F(VoltageFile, SinusoidalSectionWithRowsAndZeroPeriodRule) {
 
     const std::string head = HEAD + TWO_ROWS + "Sin Voltage\nflag\n";
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 1e-7\n\n\nS1 10 2e-8 0\nS2 5 0 0\nA 0 1 0\n"),
-              "ERROR: Period in Sin Voltage must not be zero\n");
+              "ERROR: Period in Sin Voltage must not be zero\n" + at_line(18, "S2 5 0 0"));
     EXPECT_EQ(failure_of(head + "on\n"),
-              "ERROR: Reading flag from line just bellow Sin Voltage from Vdata.txt file\n");
-    EXPECT_EQ(failure_of(head + "1\n0 1e-7\n"), "ERROR: Reading sin interval from Sin Voltage from Vdata.txt file\n");
+              "ERROR: Reading flag from line just bellow Sin Voltage from Vdata.txt file\n" + at_line(13, "on"));
+    EXPECT_EQ(failure_of(head + "1\n0 1e-7\n"),
+              "ERROR: Reading sin interval from Sin Voltage from Vdata.txt file\n" + at_end(14));
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 1e-7\n\n\nS1 10 2e-8 0\nS2 5 1e-8\n"),
-              "ERROR: Reading (Voltage,Period,Time Shift) data from Sin Voltage section of Vdata.txt\n");
+              "ERROR: Reading (Voltage,Period,Time Shift) data from Sin Voltage section of Vdata.txt\n" + at_end(18));
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 0\n\n\nS1 10 2e-8 0\nS2 5 1e-8 0\nA 0 1 0\n"),
-              "ERROR: Decay time in Sin Voltage must not be zero\n");
+              "ERROR: Decay time in Sin Voltage must not be zero\n" + at_line(14, "0 1e-7 0"));
 }
 
 TEST_F(VoltageFile, MeanderSectionAndItsErrors) {
@@ -217,16 +235,17 @@ TEST_F(VoltageFile, MeanderSectionAndItsErrors) {
 
     const std::string head = HEAD + TWO_ROWS + "Meander Voltage\nflag\n";
     EXPECT_EQ(failure_of(head + "x\n"),
-              "ERROR: Reading flag from line just bellow Meander Voltage from Vdata.txt file\n");
+              "ERROR: Reading flag from line just bellow Meander Voltage from Vdata.txt file\n" + at_line(13, "x"));
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 start\n"),
-              "ERROR: Reading meander interval from Meander Voltage from Vdata.txt file\n");
+              "ERROR: Reading meander interval from Meander Voltage from Vdata.txt file\n" +
+                  at_line(14, "0 1e-7 start"));
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 1\n\n\nS1 0 180 2e-8 0.5\nS2 0 180 2e-8\nA 0 1 1 1\n"),
               "ERROR: Reading (elec#,Vlowi,Vhighi,Ti,sec,dutyfactor={0,1}) data from Meander Voltage section of "
-              "Vdata.txt\n");
+              "Vdata.txt\n" + at_line(19, "A 0 1 1 1"));
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 1\n\n\nS1 0 180 0 0.5\nS2 0 0 1 0\nA 0 0 1 0\n"),
-              "ERROR: Period in Meander Voltage must not be zero\n");
+              "ERROR: Period in Meander Voltage must not be zero\n" + at_line(17, "S1 0 180 0 0.5"));
     EXPECT_EQ(failure_of(head + "1\n0 1e-7 0\n\n\nS1 0 180 1 0.5\nS2 0 0 1 0\nA 0 0 1 0\n"),
-              "ERROR: Decay time in Meander Voltage must not be zero\n");
+              "ERROR: Decay time in Meander Voltage must not be zero\n" + at_line(14, "0 1e-7 0"));
 }
 
 TEST_F(VoltageFile, SectionChainingAndOverwriting) {
@@ -272,4 +291,176 @@ TEST_F(VoltageFile, SectionEndingAtEndOfFileIsComplete) {
     read_voltage_file();
     EXPECT_EQ(meander_flag, 0);
     EXPECT_EQ(meander_tau, 1.0);
+}
+
+TEST_F(VoltageFile, VoltagesNoCellCanHoldAreRefusedWithTheirLine) {
+    // Up to the limit, either sign, is accepted.
+    write("3\n\n\n\n\n\n0 0.0 1.0E+05 -1.0E+05 0\n\n1 0.0 100000 0 -100000\n2 1e-7 0 0 0\n");
+    read_voltage_file();
+    EXPECT_EQ(smart_start_voltage[2], -1.0e5);
+    EXPECT_EQ(table(3, 1), -1.0e5);
+
+    EXPECT_EQ(failure_of("3\n\n\n\n\n\n0 0.0 0 5.0E+07 0\n\n" + TWO_ROWS),
+              "ERROR: Smart Start voltage of electrode 2 in Vdata.txt is 5.000E+07 V; no cell holds more than "
+              "1.000E+05 V\n" + at_line(7, "0 0.0 0 5.0E+07 0"));
+    EXPECT_EQ(failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 0 -100000.1\n"),
+              "ERROR: Applied voltage of electrode 3 in table row 2 in Vdata.txt is -1.000E+05 V; no cell holds "
+              "more than 1.000E+05 V\n" + at_line(10, "2 1e-7 0 0 -100000.1"));
+    EXPECT_EQ(failure_of(HEAD + TWO_ROWS + "Sin\n\n1\n0 1e-7 1\n\n\nS1 0 1 0\nS2 1e308 1e-8 0\nA 0 1 0\n"),
+              "ERROR: Sin Voltage amplitude of electrode 2 in Vdata.txt is 1.0000000000000000E+308 V; no cell holds "
+              "more than 1.000E+05 V\n" + at_line(18, "S2 1e308 1e-8 0"));
+    EXPECT_EQ(failure_of(HEAD + TWO_ROWS + "Meander\n\n1\n0 1e-7 1\n\n\nS1 0 180 2e-8 0.5\nS2 0 0 1 0\nA -2e5 0 1 0\n"),
+              "ERROR: Meander Voltage first level of electrode 3 in Vdata.txt is -2.000E+05 V; no cell holds more "
+              "than 1.000E+05 V\n" + at_line(19, "A -2e5 0 1 0"));
+}
+
+// A wave is added as amplitude * exp(-(t - start)/tau) * sin(phase) (or a
+// level times the same exponential) inside its window: a negative or tiny
+// decay time grows it, a tiny period with a large shift overflows its phase.
+TEST_F(VoltageFile, WavesThatGrowOrOverflowWhileTheyAreOnAreRefused) {
+    const std::string sine = HEAD + TWO_ROWS + "Sin\n\n1\n";
+    const std::string rows = "\n\n\nS1 0 1e-8 0\nS2 10 1e-8 0\nA 0 1e-8 0\n";
+    EXPECT_EQ(failure_of(sine + "0 1e-7 -1e-300" + rows),
+              "ERROR: Sin Voltage of electrode 1 in Vdata.txt overflows (its formula gives no finite value) inside "
+              "its window; no cell holds more than 1.000E+05 V\n" + at_line(17, "S1 0 1e-8 0"));
+    // Growth by e^10 over the window: 10 V becomes 2.2e5 V.
+    std::string m = failure_of(sine + "0 1e-7 -1e-8" + rows);
+    EXPECT_EQ(m.substr(0, m.find('\n')),
+              "ERROR: Sin Voltage of electrode 2 in Vdata.txt reaches 2.203E+05 V inside its window; no cell holds "
+              "more than 1.000E+05 V") << m;
+    EXPECT_NE(m.find(at_line(18, "S2 10 1e-8 0")), std::string::npos) << m;
+    // The phase overflows for a tiny period far from the shift, whatever the amplitude.
+    m = failure_of(sine + "0 1e-7 1\n\n\nS1 0 1e-10 -1e300\nS2 0 1 0\nA 0 1 0\n");
+    EXPECT_NE(m.find("ERROR: Sin Voltage of electrode 1 in Vdata.txt overflows"), std::string::npos) << m;
+    m = failure_of(HEAD + TWO_ROWS + "Meander\n\n1\n0 1e-7 -1e-300\n\n\nS1 0 0 1 0\nS2 0 0 1 0\nA 0 0 1 0\n");
+    EXPECT_NE(m.find("ERROR: Meander Voltage of electrode 1 in Vdata.txt overflows"), std::string::npos) << m;
+
+    // The same growth where the wave is never on (its window lies after the
+    // table) is harmless and accepted.
+    write(sine + "1.0 2.0 -1e-300" + rows);
+    EXPECT_NO_THROW(read_voltage_file());
+}
+
+TEST_F(VoltageFile, AcceptedWavesStayWithinTheirComputedLargestTerm) {
+    // Growth by e^10 of 1 V, and a meander decaying from 500 ... 50000 V.
+    write(HEAD + TWO_ROWS + "Sin\n\n1\n0 1e-7 -1e-8\n\n\nS1 1 3e-8 1e-9\nS2 -1 7e-9 0\nA 0.5 1e-8 0\n" +
+          "Meander\n\n1\n2e-8 9e-8 2e-8\n\n\nS1 500 -50000 1e-8 0.3\nS2 0 0 1 0\nA 1 2 3e-8 0.5\n");
+    read_voltage_file();
+    double largest[4] = {0, 0, 0, 0};
+    for (int e = 1; e <= 3; ++e) {
+        largest[e] = electrodes::largest_sine_term(e) + electrodes::largest_meander_term(e);
+        EXPECT_LE(largest[e], VOLTAGE_LIMIT);
+    }
+    EXPECT_NEAR(electrodes::largest_sine_term(1), std::exp(10.0), 1e-6 * std::exp(10.0));
+    // The voltage stays within table value plus the waves at every time.
+    double seen = 0.0;
+    for (int n = 0; n <= 1000; ++n) {
+        const double t = 1e-10 * n;
+        electrodes::update_electrode_voltages(t, 1e-10);
+        for (int e = 1; e <= 3; ++e) {
+            const double s = t / 1e-7;
+            const double plain = (1.0 - s) * table(e, 1) + s * table(e, 2);
+            const double added = electrodes::electrode_voltage[e] - plain;
+            EXPECT_LE(std::fabs(added), largest[e] * (1.0 + 1e-12) + 1e-9) << "t " << t << " electrode " << e;
+            seen = std::max(seen, std::fabs(added) / largest[e]);
+        }
+    }
+    EXPECT_GT(seen, 0.9);  // the bound is reached, not just respected
+    electrodes::reset();
+}
+
+TEST_F(VoltageFile, FilesFromOtherEditors) {
+    // A UTF-8 byte-order mark is passed over; CR LF line ends are read.
+    write("\xEF\xBB\xBF" + HEAD + TWO_ROWS);
+    read_voltage_file();
+    EXPECT_EQ(n_electrodes, 3);
+    EXPECT_EQ(table(3, 2), 90.0);
+    reset();
+    std::string crlf;
+    for (char c : HEAD + TWO_ROWS) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    write(crlf);
+    read_voltage_file();
+    EXPECT_EQ(table(3, 2), 90.0);
+
+    const std::string hint = "       save it as plain text (ASCII or UTF-8) with LF or CR LF line ends\n";
+    std::string utf16le = "\xFF\xFE", utf16be;
+    for (char c : HEAD + TWO_ROWS) {
+        utf16le += std::string(1, c) + '\0';
+        utf16be += std::string(1, '\0') + c;
+    }
+    EXPECT_EQ(failure_of(utf16le), "ERROR: Vdata.txt is in UTF-16 (little-endian)\n" + hint);
+    EXPECT_EQ(failure_of(utf16be), "ERROR: Vdata.txt is in UTF-16 (big-endian)\n" + hint);
+    std::string cr = HEAD + TWO_ROWS;
+    std::replace(cr.begin(), cr.end(), '\n', '\r');
+    EXPECT_EQ(failure_of(cr),
+              "ERROR: Vdata.txt has lines that end in a carriage return alone (CR, old Macintosh line ends)\n" + hint);
+
+    // A decimal comma splits a number in two, so times of 2 s and 1 s come
+    // out of order; the message points at the line.
+    std::string m = failure_of(HEAD + "1  2,5E-08 180 0 0\n2  1,0000E-07 0 0 90\n");
+    EXPECT_EQ(m, "ERROR: Times in Applied Voltage section of Vdata.txt file MUST BE IN CHRONOLOGICAL ORDER\n" +
+                     at_line(10, "2  1,0000E-07 0 0 90"));
+    // A comment holding "Sin" starts a section: the message names the line
+    // where that section's reading failed.
+    m = failure_of(HEAD + TWO_ROWS + "# Sine drive is off in this case\nnothing follows\n");
+    EXPECT_EQ(m, "ERROR: Reading flag from line just bellow Sin Voltage from Vdata.txt file\n" + at_end(12));
+    // Long or odd lines are quoted cut and with control characters shown as '?'.
+    m = failure_of(HEAD + "1 0.0 180 0 0\n2 1e-7 0 0\tX" + std::string(80, 'y') + "\n");
+    EXPECT_NE(m.find(at_line(10, "2 1e-7 0 0?X" + std::string(48, 'y') + " ...")), std::string::npos) << m;
+}
+
+namespace {
+
+// Runs the real program in the current folder; returns its exit status and
+// console output.
+int run_program(std::string& output) {
+    const std::string command = std::string(PDPCELL_BINARY) + " --max-steps 50 </dev/null 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+    const int raw = pclose(pipe);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+}  // namespace
+
+// These inputs used to run on with NaN or enormous voltages until the field
+// solve never converged; now the program stops at once with the message.
+TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
+    const fs::path example = fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
+    const struct {
+        const char* from;
+        const char* to;
+        const char* message;
+    } cases[] = {
+        {"2       1.0000E-07      0.0      0.0      0.0", "2       1.0000E-07      0.0      5.0E+09  0.0",
+         "ERROR: Applied voltage of electrode 2 in table row 2 in Vdata.txt is 5.000E+09 V"},
+        {"0      0.0D+00      0.0    180.0      0.0", "0      0.0D+00      0.0    5.0E+07    0.0",
+         "ERROR: Smart Start voltage of electrode 2 in Vdata.txt is 5.000E+07 V"},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        fs::copy_file(example / "input_file.txt", "input_file.txt");
+        std::string text = TempFolder::read((example / "Vdata.txt").string());
+        const std::size_t at = text.find(c.from);
+        ASSERT_NE(at, std::string::npos) << c.from;
+        TempFolder::write("Vdata.txt", text.replace(at, std::strlen(c.from), c.to));
+        std::string output;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run_program(output), 1) << output;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+        EXPECT_NE(output.find("       (line "), std::string::npos) << output;
+    }
+
+    // A sine section of amplitude 1e308 appended to the example.
+    TempFolder folder;
+    fs::copy_file(example / "input_file.txt", "input_file.txt");
+    TempFolder::write("Vdata.txt", TempFolder::read((example / "Vdata.txt").string()) +
+                                       "Sin Voltage\n\n1\n0 1e-6 1e-6\n\n\nS1 1e308 1e-7 0\nS2 0 1 0\nA 0 1 0\n");
+    std::string output;
+    EXPECT_EQ(run_program(output), 1) << output;
+    EXPECT_NE(output.find("ERROR: Sin Voltage amplitude of electrode 1 in Vdata.txt is 1.0000000000000000E+308 V"),
+              std::string::npos) << output;
 }
