@@ -1,5 +1,6 @@
 #include "particles/particle_merging.hpp"
 
+#include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "driver/checkpoint.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -184,6 +185,7 @@ TEST_F(Merging, StopsWhenTargetIsReachedAndMergesAgainWhenOnePassIsNotEnough) {
 TEST_F(Merging, DependsOnlyOnTheSeedsAndWhatACheckpointRestores) {
     TempFolder folder;
     mesh::reset();
+    build_geometry_quietly();  // a restart checks every position against the gas box
     std::mt19937_64 rng(11);
     fill_random(electrons, 3000, -1.0, 3, 0, rng);
     fill_random(ions, 3000, +1.0, 2, 1, rng);
