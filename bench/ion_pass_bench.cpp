@@ -8,6 +8,8 @@
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
+#include "bench_cell.hpp"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -23,23 +25,6 @@ struct Start {
     double x, y, z;
     int species;
 };
-
-void set_up_cell() {
-    using namespace mesh;
-    mesh::reset();
-    ilo = 15, ihi = 53, jlo = 2, jhi = 136, klo = 2, khi = 9;
-    xlow = ilo * dx, xhigh = (ihi + 1) * dx;
-    ylow = jlo * dy, yhigh = (jhi + 1) * dy;
-    zlow = klo * dz, zhigh = (khi + 1) * dz;
-    for (int k = 1; k <= NZ; ++k)
-        for (int j = 1; j <= NY; ++j)
-            for (int i = 1; i <= NX; ++i) {
-                const int n = node(i, j, k);
-                ex[n] = 2e4 * (1 + 0.3 * std::sin(0.05 * j));  // V/cm
-                ey[n] = 5e3 * std::cos(0.05 * j);
-                ez[n] = 2e3 * std::sin(0.3 * k);
-            }
-}
 
 std::vector<Start> starting_population() {
     using random_numbers::draw_uniform;
@@ -61,7 +46,7 @@ double thread_seconds() {
 }
 
 void BM_IonPass(benchmark::State& state) {
-    set_up_cell();
+    set_up_bench_cell();
     const std::vector<Start> population = starting_population();
     double cpu_seconds = 0;
     long long ions_moved = 0;

@@ -72,6 +72,11 @@ struct Motion {
     double t;           // s
 };
 
+// The particle record takes the state its sub-steps reached.
+void take_motion(Particle& e, const Motion& m) {
+    e.x = m.x, e.y = m.y, e.z = m.z, e.vx = m.vx, e.vy = m.vy, e.vz = m.vz, e.t = m.t;
+}
+
 // One sub-step of length h (s) in the field at its start point: constant
 // acceleration, so the position moves with the mean velocity.
 [[gnu::always_inline]] inline void push(Motion& m, double h) {
@@ -136,13 +141,13 @@ bool fly(Particle& e, double tau, const PassConstants& p) {
         surface::Wall wall;
         if (reaches_wall(m, p, wall)) {
             substep_count += s + 1;
-            e.x = m.x, e.y = m.y, e.z = m.z, e.vx = m.vx, e.vy = m.vy, e.vz = m.vz, e.t = m.t;
+            take_motion(e, m);
             absorb(wall, e);
             return false;
         }
     }
     substep_count += n;
-    e.x = m.x, e.y = m.y, e.z = m.z, e.vx = m.vx, e.vy = m.vy, e.vz = m.vz, e.t = m.t;
+    take_motion(e, m);
     return true;
 }
 

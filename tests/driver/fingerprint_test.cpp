@@ -5,61 +5,21 @@
 // (skewed sweeps, a table of shared weights, sums taken apart from the sweep)
 // must keep every product, sum and draw of the plain algorithms; any change in
 // order shows here.
+#include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <sstream>
 #include <string>
-
-namespace {
-
-// Runs the binary with arguments (and shell redirections) in the current
-// folder; returns its exit status and appends its output to `output`.
-int run_pdpcell(const std::string& arguments, std::string& output) {
-    const std::string command = std::string(PDPCELL_BINARY) + " " + arguments + " 2>&1";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-    const int raw = pclose(pipe);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
-// FNV-1a, 64 bits: a fingerprint of a file's bytes.
-std::uint64_t fingerprint(const std::string& text) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-// The run log without its processor-time column, the one thing that may
-// differ from run to run.
-std::string log_without_cpu_time(const std::string& log) {
-    std::string kept;
-    std::istringstream in(log);
-    for (std::string line; std::getline(in, line);) kept += line.substr(0, 70) + "\n";
-    return kept;
-}
-
-}  // namespace
 
 // The fingerprints were taken from the output of the program before its
 // speed-up; a change in any of them means it now computes something else.
 TEST(Binary, DischargeRunTo3600StepsReproducesEveryOutputFileBitForBit) {
     TempFolder folder;
-    const std::filesystem::path example = std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
-    for (const char* name : {"input_file.txt", "Vdata.txt"}) std::filesystem::copy_file(example / name, name);
-    std::string output;
-    ASSERT_EQ(run_pdpcell("--max-steps 3600 </dev/null", output), 0) << output;
+    copy_example_case();
+    const RunResult r = run_pdpcell("--max-steps 3600 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
     // The discharge has built up: more than a thousand ions at the last logged step.
     const std::string log = TempFolder::read("general.txt");
     const std::size_t last_line = log.rfind('\n', log.size() - 2) + 1;

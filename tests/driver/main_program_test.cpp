@@ -4,6 +4,7 @@
 #include "driver/checkpoint.hpp"
 
 #include "common/fortran_format.hpp"
+#include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 #include "electrons/electron_mover.hpp"
 #include "input/electrode_voltages.hpp"
@@ -21,30 +22,6 @@
 #include <vector>
 
 namespace {
-
-struct RunResult {
-    int status;
-    std::string output;
-};
-
-// Runs the binary with arguments (and shell redirections) in the current folder.
-RunResult run_pdpcell(const std::string& arguments) {
-    const std::string command = std::string(PDPCELL_BINARY) + " " + arguments + " 2>&1";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    RunResult result{-1, {}};
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) result.output.append(buf, n);
-    const int raw = pclose(pipe);
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return result;
-}
-
-void copy_example_case() {
-    const std::filesystem::path example = std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
-    for (const char* name : {"input_file.txt", "Vdata.txt"})
-        std::filesystem::copy_file(example / name, name);
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
@@ -177,28 +154,6 @@ TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("ERROR: input_file.txt is in UTF-16 (little-endian)\n"), std::string::npos) << r.output;
 }
-
-namespace {
-
-// FNV-1a, 64 bits: a fingerprint of a file's bytes.
-std::uint64_t fingerprint(const std::string& text) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-// The run log without its processor-time column, the one thing that may
-// differ from run to run.
-std::string log_without_cpu_time(const std::string& log) {
-    std::string kept;
-    for (const std::string& line : lines_of(log)) kept += line.substr(0, 70) + "\n";
-    return kept;
-}
-
-}  // namespace
 
 // The same inputs give the same files on every machine and in every build
 // (Release and sanitizer builds alike): the arithmetic order, the random

@@ -2,6 +2,7 @@
 // console on /dev/full, closed standard descriptors. The run must never
 // report success while losing output, and must say which file failed.
 #include "common/fatal_error.hpp"
+#include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 #include "driver/main_program.hpp"
 
@@ -41,11 +42,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
-}
-
-void copy_example_case(const fs::path& dir) {
-    const fs::path example = fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
-    for (const char* name : {"input_file.txt", "Vdata.txt"}) fs::copy_file(example / name, dir / name);
 }
 
 const char* const LOG_HEADER =

@@ -1,6 +1,7 @@
 #include "input/voltage_file.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -409,22 +410,6 @@ TEST_F(VoltageFile, FilesFromOtherEditors) {
     EXPECT_NE(m.find(at_line(10, "2 1e-7 0 0?X" + std::string(48, 'y') + " ...")), std::string::npos) << m;
 }
 
-namespace {
-
-// Runs the real program in the current folder; returns its exit status and
-// console output.
-int run_program(std::string& output) {
-    const std::string command = std::string(PDPCELL_BINARY) + " --max-steps 50 </dev/null 2>&1";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-    const int raw = pclose(pipe);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
-}  // namespace
-
 // These inputs used to run on with NaN or enormous voltages until the field
 // solve never converged; now the program stops at once with the message.
 TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
@@ -446,12 +431,12 @@ TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
         const std::size_t at = text.find(c.from);
         ASSERT_NE(at, std::string::npos) << c.from;
         TempFolder::write("Vdata.txt", text.replace(at, std::strlen(c.from), c.to));
-        std::string output;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(run_program(output), 1) << output;
+        const RunResult r = run_pdpcell("--max-steps 50 </dev/null");
+        EXPECT_EQ(r.status, 1) << r.output;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-        EXPECT_NE(output.find(c.message), std::string::npos) << output;
-        EXPECT_NE(output.find("       (line "), std::string::npos) << output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("       (line "), std::string::npos) << r.output;
     }
 
     // A sine section of amplitude 1e308 appended to the example.
@@ -459,8 +444,8 @@ TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
     fs::copy_file(example / "input_file.txt", "input_file.txt");
     TempFolder::write("Vdata.txt", TempFolder::read((example / "Vdata.txt").string()) +
                                        "Sin Voltage\n\n1\n0 1e-6 1e-6\n\n\nS1 1e308 1e-7 0\nS2 0 1 0\nA 0 1 0\n");
-    std::string output;
-    EXPECT_EQ(run_program(output), 1) << output;
-    EXPECT_NE(output.find("ERROR: Sin Voltage amplitude of electrode 1 in Vdata.txt is 1.0000000000000000E+308 V"),
-              std::string::npos) << output;
+    const RunResult r = run_pdpcell("--max-steps 50 </dev/null");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("ERROR: Sin Voltage amplitude of electrode 1 in Vdata.txt is 1.0000000000000000E+308 V"),
+              std::string::npos) << r.output;
 }

@@ -5,6 +5,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/quiet_geometry.hpp"
+#include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 #include "driver/checkpoint.hpp"
 #include "driver/main_program.hpp"
@@ -41,12 +42,9 @@ using Probe = std::map<std::string, std::vector<double>>;
 Probe probe(const std::string& file, const std::string& queries = "") {
     const std::string command = "/usr/bin/python3 " + std::string(PDPCELL_SOURCE_DIR) +
                                 "/tests/output/vtk_probe.py " + file + " " + queries + " 2>&1";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    std::string text;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0) << text;
+    const RunResult run = run_command(command);
+    const std::string& text = run.output;
+    EXPECT_EQ(run.status, 0) << text;
     Probe result;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -358,12 +356,9 @@ TEST_F(VtkOutput, UnwritableFolderStopsTheRunWithAMessage) {
 namespace {
 
 int run_pdpcell_in(const std::string& folder, const std::string& arguments, std::string& console) {
-    const std::string command = "cd " + folder + " && " + PDPCELL_BINARY + " " + arguments + " </dev/null 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) console.append(buf, n);
-    return pclose(pipe);
+    const RunResult r = run_command("cd " + folder + " && " + PDPCELL_BINARY + " " + arguments + " </dev/null 2>/dev/null");
+    console += r.output;
+    return r.status;
 }
 
 // The console and the run log without the processor times, which differ
