@@ -1,5 +1,6 @@
 #include "driver/run_options.hpp"
 
+#include "common/chunked_work.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <cerrno>
@@ -52,6 +53,12 @@ const char* usage_text() {
            "  --quiet                leave out the diagnostics block every 20 steps\n"
            "  --progress-every SEC   seconds between progress lines on standard error when\n"
            "                         it is not a terminal (default 60; 0: none)\n"
+           "  --threads N            threads for the work that may be shared (default: the\n"
+           "                         machine's cores); without --parallel the output files\n"
+           "                         are the same for every N\n"
+           "  --parallel             give every particle its own random stream, so that the\n"
+           "                         particle passes use all threads; the files are the same\n"
+           "                         for every --threads, but differ from a run without it\n"
            "  --help                 print this text\n"
            "  --version              print the version\n";
 }
@@ -72,6 +79,13 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         if (arg == "--version") return ParseResult{ParseResult::Action::version, ""};
         if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--parallel") {
+            options.parallel = true;
+        } else if (arg == "--threads") {
+            if (!value_of(a, value)) return usage_error("--threads needs a value");
+            if (!parse_integer(value, 1, MAX_THREADS, n))
+                return usage_error("--threads needs a whole number from 1 to 1024");
+            options.threads = static_cast<int>(n);
         } else if (arg == "--max-steps") {
             if (!value_of(a, value)) return usage_error("--max-steps needs a value");
             if (!parse_integer(value, 1, 1000000000, n))
@@ -105,6 +119,10 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         }
     }
     return ParseResult{};
+}
+
+int thread_count(const Options& options) {
+    return options.threads > 0 ? options.threads : chunked_work::default_thread_count();
 }
 
 }  // namespace run_options

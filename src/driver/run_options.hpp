@@ -16,6 +16,8 @@ struct Options {
     int vtk_every = 0;         // > 0: write the 3D state every this many steps
     bool quiet = false;        // omit the periodic diagnostics blocks on the console
     double progress_every = 60.0;  // s between plain progress lines when stderr is no terminal; 0: none
+    int threads = 0;           // threads for the parts that may share work; 0: the machine's cores
+    bool parallel = false;     // per-particle random streams, so the particle passes can be shared
 };
 
 // What the parse asks of main: run, or leave at once with an exit status.
@@ -25,6 +27,10 @@ struct ParseResult {
 };
 
 constexpr int MIN_CAP = 1000;  // smallest store cap that merging accepts
+constexpr int MAX_THREADS = 1024;
+
+// The threads a run uses: --threads if given, else the machine's cores.
+int thread_count(const Options& options);
 
 // Parses argv[1..]; fills options as it goes.
 ParseResult parse(const std::vector<std::string>& args, Options& options);

@@ -29,12 +29,14 @@ TEST(RunOptions, NoOptionsIsTheSpecifiedRun) {
     EXPECT_EQ(options.seed2, 550);
     EXPECT_EQ(options.vtk_every, 0);
     EXPECT_FALSE(options.quiet);
+    EXPECT_FALSE(options.parallel);
+    EXPECT_GE(run_options::thread_count(options), 1);
 }
 
 TEST(RunOptions, ValuesLandInTheirFields) {
     Options options;
     ASSERT_EQ(parse({"--max-steps", "300", "--max-ions", "20000", "--max-electrons", "1000", "--seed",
-                     "2147483562", "1", "--vtk-every", "50", "--quiet", "--progress-every", "2.5"},
+                     "2147483562", "1", "--vtk-every", "50", "--quiet", "--progress-every", "2.5", "--threads", "3", "--parallel"},
                     options)
                   .action,
               ParseResult::Action::run);
@@ -46,6 +48,9 @@ TEST(RunOptions, ValuesLandInTheirFields) {
     EXPECT_EQ(options.vtk_every, 50);
     EXPECT_TRUE(options.quiet);
     EXPECT_EQ(options.progress_every, 2.5);
+    EXPECT_EQ(options.threads, 3);
+    EXPECT_EQ(run_options::thread_count(options), 3);
+    EXPECT_TRUE(options.parallel);
 }
 
 TEST(RunOptions, BadValuesAreUsageErrors) {
@@ -63,6 +68,10 @@ TEST(RunOptions, BadValuesAreUsageErrors) {
     EXPECT_TRUE(refused({"--vtk-every", "-1"}));
     EXPECT_TRUE(refused({"--progress-every", "-1"}));
     EXPECT_TRUE(refused({"--progress-every", "nan"}));
+    EXPECT_TRUE(refused({"--threads"}));
+    EXPECT_TRUE(refused({"--threads", "0"}));
+    EXPECT_TRUE(refused({"--threads", "1025"}));
+    EXPECT_TRUE(refused({"--threads", "2.5"}));
     Options options;
     const ParseResult missing = parse({"--max-steps"}, options);
     EXPECT_NE(missing.message.find("needs a value"), std::string::npos) << missing.message;
