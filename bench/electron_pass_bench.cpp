@@ -88,8 +88,8 @@ BENCHMARK(BM_ElectronPass)->UseManualTime()->Unit(benchmark::kMillisecond)->MinT
 
 // The floor under a sub-step: the same pass with the bound numax so small
 // that no flight ends in a collision, in a field of zeros, with slow
-// electrons (0.01 eV) that take about 60 sub-steps over the step and stay
-// well inside the box. What is left is the chain of one sub-step feeding the
+// electrons (0.001 eV) moved for ten steps, so that each takes one flight of
+// about a hundred sub-steps and stays well inside the box. What is left is the chain of one sub-step feeding the
 // next: a division by the cell width, the truncation to the cell and back,
 // the weights, the trilinear sums and the push. Those operations and their
 // order are what the output's bits depend on, so no rearrangement of the loop
@@ -99,7 +99,7 @@ void BM_SubStepChain(benchmark::State& state) {
     std::fill(mesh::ex, mesh::ex + mesh::NODE_COUNT, 0.0);
     std::fill(mesh::ey, mesh::ey + mesh::NODE_COUNT, 0.0);
     std::fill(mesh::ez, mesh::ez + mesh::NODE_COUNT, 0.0);
-    const std::vector<Start> population = starting_population(0.01);
+    const std::vector<Start> population = starting_population(0.001);
     electron_mover::reset();
     electron_mover::advance_electrons(0.0);  // first call: the bound line and its raise
     electron_mover::numax = 1e-30;           // 1/s: every free time outlasts the step
@@ -115,7 +115,7 @@ void BM_SubStepChain(benchmark::State& state) {
         const long long flights_before = electron_mover::flight_count;
         state.ResumeTiming();
         const double cpu_start = thread_seconds();
-        electron_mover::advance_electrons(STEP);
+        electron_mover::advance_electrons(10 * STEP);
         cpu_seconds += thread_seconds() - cpu_start;
         substeps += electron_mover::substep_count - substeps_before;
         flights += electron_mover::flight_count - flights_before;
