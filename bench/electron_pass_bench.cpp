@@ -89,11 +89,12 @@ BENCHMARK(BM_ElectronPass)->UseManualTime()->Unit(benchmark::kMillisecond)->MinT
 // The floor under a sub-step: the same pass with the bound numax so small
 // that no flight ends in a collision, in a field of zeros, with slow
 // electrons (0.001 eV) moved for ten steps, so that each takes one flight of
-// about a hundred sub-steps and stays well inside the box. What is left is the chain of one sub-step feeding the
-// next: a division by the cell width, the truncation to the cell and back,
-// the weights, the trilinear sums and the push. Those operations and their
-// order are what the output's bits depend on, so no rearrangement of the loop
-// makes a sub-step cheaper than this.
+// about a hundred sub-steps and stays well inside the box. What is left is
+// the chain of one sub-step feeding the next: a division by the cell width,
+// the truncation to the cell and back, the weights, the trilinear sums and
+// the push. Those operations and their order are what the output's bits
+// depend on, so a sub-step with the same bits costs about this much however
+// the loop is arranged.
 void BM_SubStepChain(benchmark::State& state) {
     set_up_bench_cell();
     std::fill(mesh::ex, mesh::ex + mesh::NODE_COUNT, 0.0);
