@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/ordered_sum.hpp"
 #include "common/thread_team.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -71,25 +72,6 @@ constexpr int BAND_STEPS = LENGTH + ROWS - 1;
 double change[INTERIOR_NODES];
 int change_index(int j, int k) { return ((k - K_FIRST) * ROWS_PER_PLANE + (j - J_FIRST)) * LENGTH; }
 
-// The sum and the largest of the changes, taken in the plain k, j, i order as
-// the changes become final. One member of the team keeps it, and adds a few
-// changes after every step of a band: the chain of additions, each waiting on
-// the one before, then overlaps with the relaxation instead of following it.
-struct Tally {
-    double sum = 0.0, largest = 0.0;
-    const double* next = change;   // the next change to add
-    const double* ready = change;  // the changes before this one are final
-    int per_step = 0;              // changes added per step of a band; 0: none
-
-    [[gnu::always_inline]] void add(const double* end) {
-        for (; next < end; ++next) {
-            sum = sum + *next;
-            largest = std::max(largest, *next);
-        }
-    }
-    [[gnu::always_inline]] void add_some() { add(std::min(next + per_step, ready)); }
-};
-
 // One over-relaxation of interior node n: neighbours relaxed earlier in the
 // sweep contribute their new values, the others their old ones.
 [[gnu::always_inline]] inline void relax_node(int n, double& node_change) {
@@ -109,7 +91,7 @@ struct Tally {
 // sees the same new and old values and gets the same bits. One row alone is a
 // chain of updates, each waiting on the one before; the skewed rows are
 // independent chains that the processor overlaps.
-void relax_band(int k, int j0, int rows, Tally& tally) {
+void relax_band(int k, int j0, int rows, ordered_sum::Tally& tally) {
     const int first = node(I_FIRST, j0, k);  // row r's node i is first + i + r·STEP_Y
     double* band_change = change + change_index(j0, k);
     auto step = [&](int t) {
@@ -138,11 +120,12 @@ void relax_band(int k, int j0, int rows, Tally& tally) {
 // relaxed it. With the seven-point stencil rows of two blocks meet only at
 // the block edge, where the lower block's row is new and the upper block's
 // row is old, as in the plain order. The last member, the caller, keeps the
-// tally; it takes fewer bands, as the additions take some of its time.
+// tally of the changes in plain order; it takes fewer bands, as the additions
+// take some of its time.
 constexpr double TALLY_MEMBER_SHARE = 0.7;  // of a plain member's bands, found by the benchmark
 int first_band[thread_team::MAX_MEMBERS + 1];
 int team_size = 1;
-Tally tally;
+ordered_sum::Tally tally;
 
 int band_row(int band) { return J_FIRST + band * ROWS; }
 
@@ -154,15 +137,13 @@ void split_bands(int members) {
 }
 
 void relax_block(void*, int member) {
-    // A local tally, so that its sums stay in registers.
-    Tally t;
+    // A local tally, so that its sums stay in registers. Its keeper adds
+    // enough changes per step to keep up with a whole plane while it relaxes
+    // its own part of one.
+    ordered_sum::Tally t;
     const bool keeps_tally = member == team_size - 1;
-    if (keeps_tally) {
-        // Enough additions per step to keep up with a whole plane while this
-        // member relaxes its own part of one.
-        const int steps = (first_band[member + 1] - first_band[member]) * BAND_STEPS;
-        t.per_step = (PLANE_NODES + steps - 1) / steps;
-    }
+    const int steps = (first_band[member + 1] - first_band[member]) * BAND_STEPS;
+    t.begin(change, keeps_tally ? (PLANE_NODES + steps - 1) / steps : 0);
     for (int k = K_FIRST; k <= K_LAST; ++k) {
         thread_team::wait_for_plane(member, k);
         for (int b = first_band[member]; b < first_band[member + 1]; ++b) {
@@ -174,7 +155,7 @@ void relax_block(void*, int member) {
         thread_team::finish_plane(member, k);
     }
     if (keeps_tally) {
-        t.add(change + INTERIOR_NODES);
+        t.add_until(change + INTERIOR_NODES);
         tally = t;
     }
 }
