@@ -58,8 +58,10 @@ void build_stencil_table() {
             }
 }
 
-// Rows relaxed together, and the nodes of a row and a plane.
-constexpr int ROWS = 4;
+// Rows relaxed together and the lag of each behind the one below, and the
+// nodes of a row and a plane.
+constexpr int ROWS = 8;
+constexpr int SKEW = 2;
 constexpr int LENGTH = I_LAST - I_FIRST + 1;
 constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
 constexpr int PLANE_NODES = LENGTH * ROWS_PER_PLANE;
@@ -90,11 +92,11 @@ int change_index(int j, int k) { return ((k - K_FIRST) * ROWS_PER_PLANE + (j - J
 // and precedes (i + 1, j) and (i, j + 1), as in the plain k, j, i sweep, so it
 // sees the same new and old values and gets the same bits. One row alone is a
 // chain of updates, each waiting on the one before; the skewed rows are
-// independent chains that the processor overlaps.
+// chains that the processor overlaps.
 void relax_band(int k, int j0, int rows, ordered_sum::Tally& tally) {
     const int first = node(I_FIRST, j0, k);  // row r's node i is first + i + r·STEP_Y
     double* band_change = change + change_index(j0, k);
-    auto step = [&](int t) {
+    auto step = [&](int t) __attribute__((always_inline)) {
         for (int r = 0; r < rows; ++r) {
             const int i = t - r;
             if (i >= 0 && i < LENGTH) relax_node(first + i + r * STEP_Y, band_change[i + r * LENGTH]);
