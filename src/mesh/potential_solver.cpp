@@ -58,10 +58,8 @@ void build_stencil_table() {
             }
 }
 
-// Rows relaxed together and the lag of each behind the one below, and the
-// nodes of a row and a plane.
-constexpr int ROWS = 8;
-constexpr int SKEW = 2;
+// Rows relaxed together, and the nodes of a row and a plane.
+constexpr int ROWS = 4;
 constexpr int LENGTH = I_LAST - I_FIRST + 1;
 constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
 constexpr int PLANE_NODES = LENGTH * ROWS_PER_PLANE;
@@ -75,16 +73,17 @@ double change[INTERIOR_NODES];
 int change_index(int j, int k) { return ((k - K_FIRST) * ROWS_PER_PLANE + (j - J_FIRST)) * LENGTH; }
 
 // One over-relaxation of interior node n: neighbours relaxed earlier in the
-// sweep contribute their new values, the others their old ones.
-[[gnu::always_inline]] inline void relax_node(int n, double& node_change) {
+// sweep contribute their new values, the others their old ones. The new
+// values of the i - 1 and j - 1 neighbours come in as left and below.
+[[gnu::always_inline]] inline double relax_node(int n, double left, double below, double& node_change) {
     const Stencil& a = stencils[stencil_of[n]];
     const double old = phi[n];
     phi_prev[n] = old;
-    const double r = (old - charge_source[n] - a.zm * phi[n - STEP_Z] - a.zp * phi[n + STEP_Z] -
-                      a.ym * phi[n - STEP_Y] - a.yp * phi[n + STEP_Y] - a.xm * phi[n - 1] -
-                      a.xp * phi[n + 1]) * OMEGA_SOR;
+    const double r = (old - charge_source[n] - a.zm * phi[n - STEP_Z] - a.zp * phi[n + STEP_Z] - a.ym * below -
+                      a.yp * phi[n + STEP_Y] - a.xm * left - a.xp * phi[n + 1]) * OMEGA_SOR;
     phi[n] = old - r;
     node_change = std::fabs(r);
+    return old - r;
 }
 
 // Rows j0 .. j0 + rows - 1 of plane k relaxed together, each row one node
@@ -98,8 +97,8 @@ void relax_band(int k, int j0, int rows, ordered_sum::Tally& tally) {
     double* band_change = change + change_index(j0, k);
     auto step = [&](int t) __attribute__((always_inline)) {
         for (int r = 0; r < rows; ++r) {
-            const int i = t - r;
-            if (i >= 0 && i < LENGTH) relax_node(first + i + r * STEP_Y, band_change[i + r * LENGTH]);
+            const int i = t - r, n = first + i + r * STEP_Y;
+            if (i >= 0 && i < LENGTH) relax_node(n, phi[n - 1], phi[n - STEP_Y], band_change[i + r * LENGTH]);
         }
         tally.add_some();
     };
@@ -108,10 +107,22 @@ void relax_band(int k, int j0, int rows, ordered_sum::Tally& tally) {
         return;
     }
     for (int t = 0; t < ROWS - 1; ++t) step(t);
-    // Every row is inside the plane here: no range tests.
+    // Every row is inside the plane here: no range tests. The left and lower
+    // neighbours of a node are the values its row and the row below relaxed
+    // at the step before: kept in registers, they spare the chain a trip
+    // through memory. The top row goes first so that each row still reads
+    // the previous step's value of the row below.
+    static_assert(ROWS == 4);
+    constexpr int ROW = STEP_Y - 1, CHANGE_ROW = LENGTH - 1;  // from one row's node to the next row's
+    double row0 = phi[first + 2], row1 = phi[first + 1 + STEP_Y], row2 = phi[first + 2 * STEP_Y],
+           row3 = phi[first - 1 + 3 * STEP_Y];
     for (int t = ROWS - 1; t < LENGTH; ++t) {
-        for (int r = 0; r < ROWS; ++r)
-            relax_node(first + t + r * (STEP_Y - 1), band_change[t + r * (LENGTH - 1)]);
+        const int n = first + t;
+        double* c = band_change + t;
+        row3 = relax_node(n + 3 * ROW, row3, row2, c[3 * CHANGE_ROW]);
+        row2 = relax_node(n + 2 * ROW, row2, row1, c[2 * CHANGE_ROW]);
+        row1 = relax_node(n + ROW, row1, row0, c[CHANGE_ROW]);
+        row0 = relax_node(n, row0, phi[n - STEP_Y], c[0]);
         tally.add_some();
     }
     for (int t = LENGTH; t < LENGTH + ROWS - 1; ++t) step(t);
