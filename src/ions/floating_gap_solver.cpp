@@ -55,6 +55,10 @@ struct Run {
 std::vector<Run> solid_runs, gas_runs;
 std::vector<int> row_solid_runs;  // row (j, k)'s stretches: [row_solid_runs[r], row_solid_runs[r + 1])
 int row_number(int j, int k) { return (k - K_FIRST) * ROWS_PER_PLANE + (j - J_FIRST); }
+// Rows relaxed together where they have the same solid stretches, and per
+// row whether the next row (j + 1) has the same ones.
+constexpr int ROWS = 4;
+std::vector<char> same_as_next_row;
 
 // |r| of every solid node of the sweep, at the node's place in the k, i, j
 // order; plane k's nodes start at plane_first_change[k].
@@ -81,6 +85,16 @@ void map_nodes() {
             }
             row_solid_runs.push_back(static_cast<int>(solid_runs.size()));
         }
+    const int rows = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
+    same_as_next_row.assign(rows, 0);
+    for (int row = 0; row + 1 < rows; ++row) {
+        const int a = row_solid_runs[row], b = row_solid_runs[row + 1], c = row_solid_runs[row + 2];
+        bool same = b - a == c - b && (row + 1) % ROWS_PER_PLANE != 0;
+        for (int s = 0; same && s < b - a; ++s)
+            same = solid_runs[b + s].first == solid_runs[a + s].first + STEP_Y &&
+                   solid_runs[b + s].last == solid_runs[a + s].last + STEP_Y;
+        same_as_next_row[row] = same;
+    }
     int slot = 0;
     surface_gas_nodes.clear();
     for (int k = K_FIRST; k <= K_LAST; ++k) {
@@ -129,16 +143,50 @@ void split_rows(int members) {
     first_row[members] = J_LAST + 1;
 }
 
+// One over-relaxation of solid node n, its change recorded at its place in
+// the order of the sum.
+[[gnu::always_inline]] inline void relax_solid_node(int n, ordered_sum::Tally& t) {
+    const double r = OMEGA_SUSTAIN * (sor_zm[n] * phi[n - STEP_Z] + sor_zp[n] * phi[n + STEP_Z] +
+                                      sor_ym[n] * phi[n - STEP_Y] + sor_yp[n] * phi[n + STEP_Y] +
+                                      sor_xm[n] * phi[n - STEP_X] + sor_xp[n] * phi[n + STEP_X] - phi[n]);
+    phi[n] = phi[n] + r;
+    change[change_slot[n]] = std::fabs(r);
+    t.add_some();
+}
+
+void relax_row(int j, int k, ordered_sum::Tally& t) {
+    const int row = row_number(j, k);
+    for (int s = row_solid_runs[row]; s < row_solid_runs[row + 1]; ++s)
+        for (int n = solid_runs[s].first; n <= solid_runs[s].last; ++n) relax_solid_node(n, t);
+}
+
+// ROWS rows with the same solid stretches relaxed together, each row one
+// node behind the row below it, as in the regular potential solve: the
+// neighbours keep their order, and the rows are chains of updates that the
+// processor overlaps. At a stretch's ends the neighbours along i are gas.
+void relax_band(int j0, int k, ordered_sum::Tally& t) {
+    const int row = row_number(j0, k);
+    for (int s = row_solid_runs[row]; s < row_solid_runs[row + 1]; ++s) {
+        const int first = solid_runs[s].first, length = solid_runs[s].last - first + 1;
+        for (int step = 0; step < length + ROWS - 1; ++step)
+            for (int r = 0; r < ROWS; ++r) {
+                const int i = step - r;
+                if (i >= 0 && i < length) relax_solid_node(first + i + r * STEP_Y, t);
+            }
+    }
+}
+
 // Over-relaxation of the solid nodes of a block in place; the gas nodes hold
 // still. In this k, j, i order a node sees the same new (i-1, j-1, k-1) and
 // old (i+1, j+1, k+1) neighbours as in the k, i, j order of the sums.
 void relax_block(void*, int member) {
     ordered_sum::Tally t;  // local, so that its sums stay in registers
     const bool keeps_tally = member == team_size - 1;
+    const int j_first = first_row[member], j_end = first_row[member + 1];
     int block_solid = 0;
-    for (int j = first_row[member]; j < first_row[member + 1]; ++j)
-        for (int r = row_solid_runs[row_number(j, K_FIRST)]; r < row_solid_runs[row_number(j, K_FIRST) + 1]; ++r)
-            block_solid += solid_runs[r].last - solid_runs[r].first + 1;
+    for (int j = j_first; j < j_end; ++j)
+        for (int s = row_solid_runs[row_number(j, K_FIRST)]; s < row_solid_runs[row_number(j, K_FIRST) + 1]; ++s)
+            block_solid += solid_runs[s].last - solid_runs[s].first + 1;
     // Enough additions per node to keep up with a plane of the sum.
     const int plane_solid = plane_first_change[K_FIRST + 1] - plane_first_change[K_FIRST];
     t.begin(change, keeps_tally ? (plane_solid + block_solid) / std::max(block_solid, 1) : 0);
@@ -146,20 +194,18 @@ void relax_block(void*, int member) {
         thread_team::wait_for_plane(member, k);
         // Every node of the planes before this one has been relaxed.
         if (keeps_tally) t.ready = change + plane_first_change[k];
-        for (int j = first_row[member]; j < first_row[member + 1]; ++j) {
-            // The values before this sweep, for the geometric tail.
+        // The values before this sweep, for the geometric tail.
+        for (int j = j_first; j < j_end; ++j)
             std::copy(phi + node(I_FIRST, j, k), phi + node(I_LAST, j, k) + 1, phi_prev + node(I_FIRST, j, k));
+        for (int j = j_first; j < j_end;) {
             const int row = row_number(j, k);
-            for (int r = row_solid_runs[row]; r < row_solid_runs[row + 1]; ++r)
-                for (int n = solid_runs[r].first; n <= solid_runs[r].last; ++n) {
-                    const double r_n =
-                        OMEGA_SUSTAIN * (sor_zm[n] * phi[n - STEP_Z] + sor_zp[n] * phi[n + STEP_Z] +
-                                         sor_ym[n] * phi[n - STEP_Y] + sor_yp[n] * phi[n + STEP_Y] +
-                                         sor_xm[n] * phi[n - STEP_X] + sor_xp[n] * phi[n + STEP_X] - phi[n]);
-                    phi[n] = phi[n] + r_n;
-                    change[change_slot[n]] = std::fabs(r_n);
-                    t.add_some();
-                }
+            if (j + ROWS <= j_end && same_as_next_row[row] && same_as_next_row[row + 1] && same_as_next_row[row + 2]) {
+                relax_band(j, k, t);
+                j += ROWS;
+            } else {
+                relax_row(j, k, t);
+                ++j;
+            }
         }
         thread_team::finish_plane(member, k);
     }
