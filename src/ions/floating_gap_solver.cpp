@@ -130,7 +130,7 @@ double float_gas_region() {
 // after member m - 1 has relaxed it, so every node sees the same new and old
 // neighbours as in the plain order. The last member, the caller, keeps the
 // tally of the changes in the k, i, j order, a plane behind the relaxation.
-constexpr double TALLY_MEMBER_SHARE = 0.7;  // of a plain member's rows
+constexpr double TALLY_MEMBER_SHARE = 0.9;  // of a plain member's rows, as for the potential
 int first_row[thread_team::MAX_MEMBERS + 1];
 int team_size = 1;
 ordered_sum::Tally tally;
