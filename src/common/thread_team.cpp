@@ -14,7 +14,7 @@ int member_count = 1;
 
 // Phase n is posted by storing n in phase_number after the work and context;
 // a member that reads n sees them.
-std::atomic<long> phase_number{0};
+std::atomic<int> phase_number{0};
 Phase phase_work = nullptr;
 void* phase_context = nullptr;
 std::atomic<int> members_done{0};
@@ -23,26 +23,31 @@ std::atomic<bool> leaving{false};
 // The phase in which each member last finished each plane. One cache line per
 // member, so that a member's marks do not disturb the others' reads.
 struct alignas(64) PlaneMarks {
-    std::atomic<long> phase[MAX_PLANES];
+    std::atomic<int> phase[MAX_PLANES];
 };
 PlaneMarks plane_marks[MAX_MEMBERS];
 
-// Spins a while, then yields the core: with more members than cores the one
-// being waited for needs it.
+// Waits until ready(value of a) holds: spins a few microseconds, the usual
+// wait on an idle machine, then sleeps until a changes. On a busy machine,
+// or with more members than cores, a sleeping waiter leaves the core to the
+// member it waits for instead of spinning away its share.
 template <class Ready>
-void wait_until(Ready ready) {
-    for (int spins = 0; !ready(); ++spins)
-        if (spins > 2000) std::this_thread::yield();
+void wait_until(const std::atomic<int>& a, Ready ready) {
+    for (int spins = 0; spins < 4000; ++spins)
+        if (ready(a.load(std::memory_order_acquire))) return;
+    for (int seen = a.load(std::memory_order_acquire); !ready(seen); seen = a.load(std::memory_order_acquire))
+        a.wait(seen, std::memory_order_acquire);
 }
 
 void work_loop(int member) {
-    long seen = 0;
+    int seen = 0;
     for (;;) {
-        wait_until([&] { return phase_number.load(std::memory_order_acquire) != seen; });
+        wait_until(phase_number, [&](int phase) { return phase != seen; });
         seen = phase_number.load(std::memory_order_acquire);
         if (leaving.load(std::memory_order_relaxed)) return;
         phase_work(phase_context, member);
         members_done.fetch_add(1, std::memory_order_release);
+        members_done.notify_all();
     }
 }
 
@@ -53,7 +58,7 @@ void start(int members) {
     member_count = std::clamp(members, 1, MAX_MEMBERS);
     leaving.store(false);
     for (PlaneMarks& marks : plane_marks)
-        for (std::atomic<long>& p : marks.phase) p.store(0, std::memory_order_relaxed);
+        for (std::atomic<int>& p : marks.phase) p.store(0, std::memory_order_relaxed);
     phase_number.store(0);
     workers.reserve(member_count - 1);
     for (int m = 0; m < member_count - 1; ++m) workers.emplace_back(work_loop, m);
@@ -65,17 +70,19 @@ void run(Phase work, void* context) {
     phase_work = work;
     phase_context = context;
     members_done.store(0, std::memory_order_relaxed);
-    const long phase = phase_number.load(std::memory_order_relaxed) + 1;
+    const int phase = phase_number.load(std::memory_order_relaxed) + 1;
     phase_number.store(phase, std::memory_order_release);
+    phase_number.notify_all();
     work(context, member_count - 1);
     const int others = member_count - 1;
-    wait_until([&] { return members_done.load(std::memory_order_acquire) == others; });
+    wait_until(members_done, [&](int done) { return done == others; });
 }
 
 void stop() {
     if (!workers.empty()) {
         leaving.store(true, std::memory_order_relaxed);
         phase_number.fetch_add(1, std::memory_order_release);
+        phase_number.notify_all();
         for (std::thread& w : workers) w.join();
         workers.clear();
     }
@@ -83,14 +90,15 @@ void stop() {
 }
 
 void finish_plane(int member, int plane) {
-    plane_marks[member].phase[plane].store(phase_number.load(std::memory_order_relaxed), std::memory_order_release);
+    std::atomic<int>& mark = plane_marks[member].phase[plane];
+    mark.store(phase_number.load(std::memory_order_relaxed), std::memory_order_release);
+    mark.notify_all();
 }
 
 void wait_for_plane(int member, int plane) {
     if (member == 0) return;
-    const long phase = phase_number.load(std::memory_order_relaxed);
-    const std::atomic<long>& mark = plane_marks[member - 1].phase[plane];
-    wait_until([&] { return mark.load(std::memory_order_acquire) >= phase; });
+    const int phase = phase_number.load(std::memory_order_relaxed);
+    wait_until(plane_marks[member - 1].phase[plane], [&](int done) { return done >= phase; });
 }
 
 void reset() { stop(); }

@@ -7,8 +7,9 @@
 // block m relaxes plane k only after block m - 1 has relaxed plane k, so every
 // node sees the same new and old neighbours as in one sweep over all rows.
 //
-// Waiting members spin and then yield, so a team larger than the machine's
-// cores is slow but never stuck.
+// Waiting members spin a few microseconds and then sleep until woken, so a
+// team larger than the machine's cores, or on a busy machine, is slower but
+// never stuck.
 namespace thread_team {
 
 constexpr int MAX_MEMBERS = 64;
