@@ -229,9 +229,10 @@ TEST_F(BuiltinCell, NoChargeAndNoVoltageStopsAfterOneSweepAtZero) {
 // solve would never end; it stops at the sweep limit with a message that
 // names the solve, the sweeps and the last change. A sane voltage converges
 // far below the limit.
-// With threads, the error leaves no thread behind: the solve after it works.
+// On two threads, so that the error is seen to leave no thread behind: the
+// solve after it works and gives the bits of the one before it.
 TEST_F(BuiltinCell, ASolveThatCannotConvergeStopsAtTheSweepLimit) {
-    for (int threads : {1, 2}) {
+    for (int threads : {2}) {
         potential::reset();
         potential::set_thread_count(threads);
         std::fill(phi, phi + NODE_COUNT, 0.0);
