@@ -24,6 +24,13 @@ int members();
 // Runs work(context, m) on every member m and returns when all have returned.
 // The work must not throw.
 void run(Phase work, void* context);
+// Runs work(context, m) for every member m like run(), or on the caller
+// alone, member after member, whichever has lately been faster. Both give
+// the same result: in member order every plane a member waits for is done.
+// The first two calls try each way, and every 16th call tries the slower one
+// again. On an idle machine the team wins; on one so busy that the members
+// keep waiting for each other to be scheduled, the caller alone does.
+void run_paced(Phase work, void* context);
 // Ends the team's threads; run() then works on the caller alone.
 void stop();
 

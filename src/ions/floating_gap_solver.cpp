@@ -300,7 +300,7 @@ void solve_floating_gap() {
     double largest = 0.0;
     sweeps_in_last_solve = 0;
     do {
-        thread_team::run(relax_block, nullptr);
+        thread_team::run_paced(relax_block, nullptr);
         const double sum = tally.sum;
         largest = tally.largest;
         float_gas_region();

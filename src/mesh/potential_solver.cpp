@@ -281,7 +281,7 @@ void solve_potential() {
     double sum = 0.0, largest = 0.0;
     sweeps_in_last_solve = 0;
     do {
-        thread_team::run(relax_block, nullptr);
+        thread_team::run_paced(relax_block, nullptr);
         sum = tally.sum;
         largest = tally.largest;
         ++sweeps_in_last_solve;

@@ -60,6 +60,25 @@ TEST(ThreadTeam, EveryMemberRunsEachPhaseAndWaitsForThePlaneBelow) {
     EXPECT_EQ(thread_team::members(), 1);
 }
 
+// A paced call runs every member once whether it runs on the team or on the
+// caller alone, and in both the planes keep their order. The first two calls
+// try each way; twenty calls see both.
+TEST(ThreadTeam, PacedCallsRunEveryMemberOnceInEitherWay) {
+    for (int members : {1, 2, 8}) {
+        thread_team::Scope team(members);
+        PipelineLog log(members);
+        for (int call = 1; call <= 20; ++call) {
+            thread_team::run_paced(PipelineLog::phase, &log);
+            for (int m = 0; m < members; ++m) {
+                ASSERT_EQ(log.calls[m], call) << "member " << m << " of " << members;
+                for (int p = 0; p < PLANES && m > 0; ++p)
+                    ASSERT_GT(log.started[m * PLANES + p], log.ended[(m - 1) * PLANES + p])
+                        << "member " << m << " of " << members << ", plane " << p << ", call " << call;
+            }
+        }
+    }
+}
+
 // A team ended by an exception in its scope leaves no thread behind, and a
 // new team starts cleanly after it.
 TEST(ThreadTeam, AScopeLeftByAnExceptionEndsItsTeam) {
