@@ -34,6 +34,20 @@ struct PipelineLog {
             thread_team::finish_plane(member, p);
         }
     }
+
+    // After call number `call`: every member ran it once and took each plane
+    // after the member below had finished it.
+    testing::AssertionResult ran_in_order(int call) const {
+        for (int m = 0; m < members; ++m) {
+            if (calls[m] != call)
+                return testing::AssertionFailure() << "member " << m << " of " << members << " ran " << calls[m] << " times";
+            for (int p = 0; p < PLANES && m > 0; ++p)
+                if (started[m * PLANES + p] <= ended[(m - 1) * PLANES + p])
+                    return testing::AssertionFailure() << "member " << m << " of " << members << " took plane " << p
+                                                       << " before member " << m - 1 << " finished it";
+        }
+        return testing::AssertionSuccess();
+    }
 };
 
 }  // namespace
@@ -49,12 +63,7 @@ TEST(ThreadTeam, EveryMemberRunsEachPhaseAndWaitsForThePlaneBelow) {
         PipelineLog log(members);
         for (int phase = 1; phase <= 3; ++phase) {
             thread_team::run(PipelineLog::phase, &log);
-            for (int m = 0; m < members; ++m) {
-                ASSERT_EQ(log.calls[m], phase) << "member " << m << " of " << members;
-                for (int p = 0; p < PLANES && m > 0; ++p)
-                    ASSERT_GT(log.started[m * PLANES + p], log.ended[(m - 1) * PLANES + p])
-                        << "member " << m << " of " << members << ", plane " << p << ", phase " << phase;
-            }
+            ASSERT_TRUE(log.ran_in_order(phase)) << "phase " << phase;
         }
     }
     EXPECT_EQ(thread_team::members(), 1);
@@ -69,12 +78,7 @@ TEST(ThreadTeam, PacedCallsRunEveryMemberOnceInEitherWay) {
         PipelineLog log(members);
         for (int call = 1; call <= 20; ++call) {
             thread_team::run_paced(PipelineLog::phase, &log);
-            for (int m = 0; m < members; ++m) {
-                ASSERT_EQ(log.calls[m], call) << "member " << m << " of " << members;
-                for (int p = 0; p < PLANES && m > 0; ++p)
-                    ASSERT_GT(log.started[m * PLANES + p], log.ended[(m - 1) * PLANES + p])
-                        << "member " << m << " of " << members << ", plane " << p << ", call " << call;
-            }
+            ASSERT_TRUE(log.ran_in_order(call)) << "call " << call;
         }
     }
 }
