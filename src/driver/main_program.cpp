@@ -148,6 +148,8 @@ void run_simulation(const run_options::Options& options) {
     std::int32_t s1, s2;
     random_numbers::get_seed(s1, s2);
     particle_merging::configure(options.max_ions, options.max_electrons, options.seed1, options.seed2);
+    potential::set_thread_count(run_options::thread_count(options));
+    floating_gap::set_thread_count(run_options::thread_count(options));
 
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());

@@ -2,6 +2,8 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/ordered_sum.hpp"
+#include "common/thread_team.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
 
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace floating_gap {
 
@@ -38,72 +41,192 @@ double gas_node_flux(int n) {
            sor_xm[n] * phi[n - STEP_X] + sor_yp[n] * phi[n + STEP_Y] + sor_ym[n] * phi[n - STEP_Y];
 }
 
-// Per node of the latest pass: |r| of a solid node, the flux of a gas node.
-// The loops run i fastest, along memory; the sums then add these up in the
-// k, i, j order that fixes their rounding.
-double node_value[NODE_COUNT];
+// Interior nodes, and the solid nodes in the k, i, j order that fixes the
+// rounding of the sum of changes, built at the start of a solve.
+constexpr int I_FIRST = 2, I_LAST = 66, J_FIRST = 2, J_LAST = 136, K_FIRST = 2, K_LAST = 12;
+constexpr int INTERIOR_NODES = (I_LAST - I_FIRST + 1) * (J_LAST - J_FIRST + 1) * (K_LAST - K_FIRST + 1);
+constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
+
+// A stretch of nodes [first, last] along i in one row.
+struct Run {
+    int first, last;
+};
+// The solid stretches of each row (j, k), and the gas stretches.
+std::vector<Run> solid_runs, gas_runs;
+std::vector<int> row_solid_runs;  // row (j, k)'s stretches: [row_solid_runs[r], row_solid_runs[r + 1])
+int row_number(int j, int k) { return (k - K_FIRST) * ROWS_PER_PLANE + (j - J_FIRST); }
+// Rows relaxed together where they have the same solid stretches, and per
+// row whether the next row (j + 1) has the same ones.
+constexpr int ROWS = 4;
+std::vector<char> same_as_next_row;
+
+// |r| of every solid node of the sweep, at the node's place in the k, i, j
+// order; plane k's nodes start at plane_first_change[k].
+double change[INTERIOR_NODES];
+int change_slot[NODE_COUNT];
+int plane_first_change[K_LAST + 2];
+
+// The gas nodes that touch a dielectric, in the k, i, j order of the sum of
+// fluxes. Every other gas node has no weight and adds a zero term.
+std::vector<int> surface_gas_nodes;
+
+void map_nodes() {
+    solid_runs.clear();
+    gas_runs.clear();
+    row_solid_runs.assign(1, 0);
+    for (int k = K_FIRST; k <= K_LAST; ++k)
+        for (int j = J_FIRST; j <= J_LAST; ++j) {
+            for (int i = I_FIRST; i <= I_LAST;) {
+                const bool gas = is_gas(i, j, k);
+                int last = i;
+                while (last < I_LAST && is_gas(last + 1, j, k) == gas) ++last;
+                (gas ? gas_runs : solid_runs).push_back({node(i, j, k), node(last, j, k)});
+                i = last + 1;
+            }
+            row_solid_runs.push_back(static_cast<int>(solid_runs.size()));
+        }
+    const int rows = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
+    same_as_next_row.assign(rows, 0);
+    for (int row = 0; row + 1 < rows; ++row) {
+        const int a = row_solid_runs[row], b = row_solid_runs[row + 1], c = row_solid_runs[row + 2];
+        bool same = b - a == c - b && (row + 1) % ROWS_PER_PLANE != 0;
+        for (int s = 0; same && s < b - a; ++s)
+            same = solid_runs[b + s].first == solid_runs[a + s].first + STEP_Y &&
+                   solid_runs[b + s].last == solid_runs[a + s].last + STEP_Y;
+        same_as_next_row[row] = same;
+    }
+    int slot = 0;
+    surface_gas_nodes.clear();
+    for (int k = K_FIRST; k <= K_LAST; ++k) {
+        plane_first_change[k] = slot;
+        for (int i = I_FIRST; i <= I_LAST; ++i)
+            for (int j = J_FIRST; j <= J_LAST; ++j) {
+                const int n = node(i, j, k);
+                if (!is_gas(i, j, k)) {
+                    change_slot[n] = slot++;
+                } else if (sor_zp[n] != 0.0 || sor_zm[n] != 0.0 || sor_xp[n] != 0.0 || sor_xm[n] != 0.0 ||
+                           sor_yp[n] != 0.0 || sor_ym[n] != 0.0) {
+                    surface_gas_nodes.push_back(n);
+                }
+            }
+    }
+    plane_first_change[K_LAST + 1] = slot;
+}
 
 // The potential of the whole gas region such that no net flux leaves it: the
-// weighted mean of its dielectric neighbours. Every gas node takes it.
+// weighted mean of its dielectric neighbours. Every gas node takes it. The
+// gas nodes left out of the sum add 0·phi terms, zeros that leave every sum
+// of finite potentials as it is.
 double float_gas_region() {
-    for (int k = 2; k <= 12; ++k)
-        for (int j = 2; j <= 136; ++j)
-            for (int i = 2; i <= 66; ++i)
-                if (is_gas(i, j, k)) node_value[node(i, j, k)] = gas_node_flux(node(i, j, k));
     double flux = 0.0;
-    for (int k = 2; k <= 12; ++k)
-        for (int i = 2; i <= 66; ++i)
-            for (int j = 2; j <= 136; ++j)
-                if (is_gas(i, j, k)) flux += node_value[node(i, j, k)];
+    for (int n : surface_gas_nodes) flux += gas_node_flux(n);
     const double floating = flux / gap_coupling_sum;
-    for (int k = 2; k <= 12; ++k)
-        for (int j = 2; j <= 136; ++j)
-            for (int i = 2; i <= 66; ++i)
-                if (is_gas(i, j, k)) phi[node(i, j, k)] = floating;
+    for (const Run& run : gas_runs) std::fill(phi + run.first, phi + run.last + 1, floating);
     return floating;
 }
 
-// Sum and largest of the changes of the solid nodes in the k, i, j order.
-// Kept out of line so that both stay in registers.
-[[gnu::noinline]] void add_changes(double& sum_out, double& largest_out) {
-    double sum = 0.0, largest = 0.0;
-    for (int k = 2; k <= 12; ++k)
-        for (int i = 2; i <= 66; ++i)
-            for (int j = 2; j <= 136; ++j) {
-                if (is_gas(i, j, k)) continue;
-                const double change = node_value[node(i, j, k)];
-                sum = sum + change;
-                largest = std::max(largest, change);
-            }
-    sum_out = sum;
-    largest_out = largest;
+// The sweep split among a team, as for the regular potential solve: member m
+// relaxes rows [first_row[m], first_row[m + 1]) of every plane, a plane only
+// after member m - 1 has relaxed it, so every node sees the same new and old
+// neighbours as in the plain order. The last member, the caller, keeps the
+// tally of the changes in the k, i, j order, a plane behind the relaxation.
+constexpr double TALLY_MEMBER_SHARE = 0.9;  // of a plain member's rows, as for the potential
+int first_row[thread_team::MAX_MEMBERS + 1];
+int team_size = 1;
+ordered_sum::Tally tally;
+
+void split_rows(int members) {
+    team_size = members;
+    const double weight = members - 1 + TALLY_MEMBER_SHARE;
+    for (int m = 0; m < members; ++m)
+        first_row[m] = J_FIRST + static_cast<int>(std::lround(ROWS_PER_PLANE * m / weight));
+    first_row[members] = J_LAST + 1;
 }
 
-// Over-relaxation of the solid nodes in place; the gas nodes hold still. In
-// this k, j, i order a node sees the same new (i-1, j-1, k-1) and old (i+1,
-// j+1, k+1) neighbours as in the k, i, j order whose sums are kept.
-void relax_solid_nodes(double& sum_out, double& largest_out) {
-    for (int k = 2; k <= 12; ++k)
-        for (int j = 2; j <= 136; ++j)
-            for (int i = 2; i <= 66; ++i) {
-                if (is_gas(i, j, k)) continue;
-                const int n = node(i, j, k);
-                const double r =
-                    OMEGA_SUSTAIN * (sor_zm[n] * phi[n - STEP_Z] + sor_zp[n] * phi[n + STEP_Z] +
-                                     sor_ym[n] * phi[n - STEP_Y] + sor_yp[n] * phi[n + STEP_Y] +
-                                     sor_xm[n] * phi[n - STEP_X] + sor_xp[n] * phi[n + STEP_X] - phi[n]);
-                phi[n] = phi[n] + r;
-                node_value[n] = std::fabs(r);
-            }
-    add_changes(sum_out, largest_out);
+// One over-relaxation of solid node n, its change recorded at its place in
+// the order of the sum.
+[[gnu::always_inline]] inline void relax_solid_node(int n, ordered_sum::Tally& t) {
+    const double r = OMEGA_SUSTAIN * (sor_zm[n] * phi[n - STEP_Z] + sor_zp[n] * phi[n + STEP_Z] +
+                                      sor_ym[n] * phi[n - STEP_Y] + sor_yp[n] * phi[n + STEP_Y] +
+                                      sor_xm[n] * phi[n - STEP_X] + sor_xp[n] * phi[n + STEP_X] - phi[n]);
+    phi[n] = phi[n] + r;
+    change[change_slot[n]] = std::fabs(r);
+    t.add_some();
 }
 
-template <class F>
-void for_interior_nodes(F&& f) {
-    for (int k = 2; k <= 12; ++k)
-        for (int j = 2; j <= 136; ++j)
-            for (int i = 2; i <= 66; ++i) f(node(i, j, k));
+void relax_row(int j, int k, ordered_sum::Tally& t) {
+    const int row = row_number(j, k);
+    for (int s = row_solid_runs[row]; s < row_solid_runs[row + 1]; ++s)
+        for (int n = solid_runs[s].first; n <= solid_runs[s].last; ++n) relax_solid_node(n, t);
 }
+
+// ROWS rows with the same solid stretches relaxed together, each row one
+// node behind the row below it, as in the regular potential solve: the
+// neighbours keep their order, and the rows are chains of updates that the
+// processor overlaps. At a stretch's ends the neighbours along i are gas.
+void relax_band(int j0, int k, ordered_sum::Tally& t) {
+    const int row = row_number(j0, k);
+    for (int s = row_solid_runs[row]; s < row_solid_runs[row + 1]; ++s) {
+        const int first = solid_runs[s].first, length = solid_runs[s].last - first + 1;
+        for (int step = 0; step < length + ROWS - 1; ++step)
+            for (int r = 0; r < ROWS; ++r) {
+                const int i = step - r;
+                if (i >= 0 && i < length) relax_solid_node(first + i + r * STEP_Y, t);
+            }
+    }
+}
+
+// Over-relaxation of the solid nodes of a block in place; the gas nodes hold
+// still. In this k, j, i order a node sees the same new (i-1, j-1, k-1) and
+// old (i+1, j+1, k+1) neighbours as in the k, i, j order of the sums.
+void relax_block(void*, int member) {
+    ordered_sum::Tally t;  // local, so that its sums stay in registers
+    const bool keeps_tally = member == team_size - 1;
+    const int j_first = first_row[member], j_end = first_row[member + 1];
+    int block_solid = 0;
+    for (int j = j_first; j < j_end; ++j)
+        for (int s = row_solid_runs[row_number(j, K_FIRST)]; s < row_solid_runs[row_number(j, K_FIRST) + 1]; ++s)
+            block_solid += solid_runs[s].last - solid_runs[s].first + 1;
+    // Enough additions per node to keep up with a plane of the sum.
+    const int plane_solid = plane_first_change[K_FIRST + 1] - plane_first_change[K_FIRST];
+    t.begin(change, keeps_tally ? (plane_solid + block_solid) / std::max(block_solid, 1) : 0);
+    for (int k = K_FIRST; k <= K_LAST; ++k) {
+        thread_team::wait_for_plane(member, k);
+        // Every node of the planes before this one has been relaxed.
+        if (keeps_tally) t.ready = change + plane_first_change[k];
+        // The values before this sweep, for the geometric tail.
+        for (int j = j_first; j < j_end; ++j)
+            std::copy(phi + node(I_FIRST, j, k), phi + node(I_LAST, j, k) + 1, phi_prev + node(I_FIRST, j, k));
+        for (int j = j_first; j < j_end;) {
+            const int row = row_number(j, k);
+            if (j + ROWS <= j_end && same_as_next_row[row] && same_as_next_row[row + 1] && same_as_next_row[row + 2]) {
+                relax_band(j, k, t);
+                j += ROWS;
+            } else {
+                relax_row(j, k, t);
+                ++j;
+            }
+        }
+        thread_team::finish_plane(member, k);
+    }
+    if (keeps_tally) {
+        t.add_until(change + plane_first_change[K_LAST + 1]);
+        tally = t;
+    }
+}
+
+// Once the error shrinks by a steady ratio, add the rest of its geometric
+// series at once, gas nodes included.
+double tail_lambda = 0.0;
+void add_geometric_tail(void*, int member) {
+    const double lambda = tail_lambda;
+    for (int k = K_FIRST; k <= K_LAST; ++k)
+        for (int j = first_row[member]; j < first_row[member + 1]; ++j)
+            for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n)
+                phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
+}
+
+int thread_count = 1;
 
 }  // namespace
 
@@ -167,24 +290,27 @@ void solve_floating_gap() {
         pdp::fatal({"ERROR: the gas region touches no dielectric node,",
                     "       so its floating potential is undefined"});
 
+    map_nodes();
+    // At least one row per member.
+    const int members = std::min(thread_count, ROWS_PER_PLANE);
+    thread_team::Scope team(members);
+    split_rows(members);
+
     double lambda_prev = 0.0, residual_prev = 1.0;
     double largest = 0.0;
     sweeps_in_last_solve = 0;
     do {
-        for_interior_nodes([](int n) { phi_prev[n] = phi[n]; });
-
-        double sum = 0.0;
-        relax_solid_nodes(sum, largest);
+        thread_team::run_paced(relax_block, nullptr);
+        const double sum = tally.sum;
+        largest = tally.largest;
         float_gas_region();
 
-        // Once the error shrinks by a steady ratio, add the rest of its
-        // geometric series at once.
         const double residual = sum * dx * dy * 0.2;
         const double lambda = residual / residual_prev;
-        if (std::fabs(lambda_prev / lambda - 1.0) <= SUSTAIN_RATIO_TOLERANCE)
-            for_interior_nodes([lambda](int n) {
-                phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
-            });
+        if (std::fabs(lambda_prev / lambda - 1.0) <= SUSTAIN_RATIO_TOLERANCE) {
+            tail_lambda = lambda;
+            thread_team::run(add_geometric_tail, nullptr);
+        }
         lambda_prev = lambda;
         residual_prev = residual;
         ++sweeps_in_last_solve;
@@ -203,8 +329,11 @@ void solve_floating_gap() {
     potential::apply_boundary_values();
 }
 
+void set_thread_count(int threads) { thread_count = std::clamp(threads, 1, thread_team::MAX_MEMBERS); }
+
 void reset() {
     sweeps_in_last_solve = 0;
+    thread_count = 1;
     gap_potential = 0.0;
     gap_coupling_sum = 0.0;
 }

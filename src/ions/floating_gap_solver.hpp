@@ -15,6 +15,8 @@ extern int sweeps_in_last_solve;
 
 void setup_sustain_coefficients();
 void solve_floating_gap();
+// Threads of the solve (at least 1); every count gives the same bits.
+void set_thread_count(int threads);
 
 // Clears the results, as at program start.
 void reset();

@@ -2,6 +2,8 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/ordered_sum.hpp"
+#include "common/thread_team.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
 
@@ -56,23 +58,32 @@ void build_stencil_table() {
             }
 }
 
-// Rows relaxed together, and the nodes of a row.
+// Rows relaxed together, and the nodes of a row and a plane.
 constexpr int ROWS = 4;
 constexpr int LENGTH = I_LAST - I_FIRST + 1;
-// |r| of each node of the band being relaxed, added up in plain order after it.
-double band_change[ROWS][LENGTH];
+constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
+constexpr int PLANE_NODES = LENGTH * ROWS_PER_PLANE;
+constexpr int INTERIOR_NODES = PLANE_NODES * (K_LAST - K_FIRST + 1);
+constexpr int BANDS_PER_PLANE = (ROWS_PER_PLANE + ROWS - 1) / ROWS;
+// Steps of a band: each row one node behind the row below it.
+constexpr int BAND_STEPS = LENGTH + ROWS - 1;
+
+// |r| of every interior node of the sweep, in the plain k, j, i order.
+double change[INTERIOR_NODES];
+int change_index(int j, int k) { return ((k - K_FIRST) * ROWS_PER_PLANE + (j - J_FIRST)) * LENGTH; }
 
 // One over-relaxation of interior node n: neighbours relaxed earlier in the
-// sweep contribute their new values, the others their old ones.
-[[gnu::always_inline]] inline void relax_node(int n, double& change) {
+// sweep contribute their new values, the others their old ones. The new
+// values of the i - 1 and j - 1 neighbours come in as left and below.
+[[gnu::always_inline]] inline double relax_node(int n, double left, double below, double& node_change) {
     const Stencil& a = stencils[stencil_of[n]];
     const double old = phi[n];
     phi_prev[n] = old;
-    const double r = (old - charge_source[n] - a.zm * phi[n - STEP_Z] - a.zp * phi[n + STEP_Z] -
-                      a.ym * phi[n - STEP_Y] - a.yp * phi[n + STEP_Y] - a.xm * phi[n - 1] -
-                      a.xp * phi[n + 1]) * OMEGA_SOR;
+    const double r = (old - charge_source[n] - a.zm * phi[n - STEP_Z] - a.zp * phi[n + STEP_Z] - a.ym * below -
+                      a.yp * phi[n + STEP_Y] - a.xm * left - a.xp * phi[n + 1]) * OMEGA_SOR;
     phi[n] = old - r;
-    change = std::fabs(r);
+    node_change = std::fabs(r);
+    return old - r;
 }
 
 // Rows j0 .. j0 + rows - 1 of plane k relaxed together, each row one node
@@ -80,63 +91,105 @@ double band_change[ROWS][LENGTH];
 // and precedes (i + 1, j) and (i, j + 1), as in the plain k, j, i sweep, so it
 // sees the same new and old values and gets the same bits. One row alone is a
 // chain of updates, each waiting on the one before; the skewed rows are
-// independent chains that the processor overlaps.
-void relax_band(int k, int j0, int rows) {
+// chains that the processor overlaps.
+void relax_band(int k, int j0, int rows, ordered_sum::Tally& tally) {
     const int first = node(I_FIRST, j0, k);  // row r's node i is first + i + r·STEP_Y
-    auto step = [&](int t) {
+    double* band_change = change + change_index(j0, k);
+    auto step = [&](int t) __attribute__((always_inline)) {
         for (int r = 0; r < rows; ++r) {
-            const int i = t - r;
-            if (i >= 0 && i < LENGTH) relax_node(first + i + r * STEP_Y, band_change[r][i]);
+            const int i = t - r, n = first + i + r * STEP_Y;
+            if (i >= 0 && i < LENGTH) relax_node(n, phi[n - 1], phi[n - STEP_Y], band_change[i + r * LENGTH]);
         }
+        tally.add_some();
     };
     if (rows != ROWS) {
         for (int t = 0; t < LENGTH + rows - 1; ++t) step(t);
         return;
     }
     for (int t = 0; t < ROWS - 1; ++t) step(t);
-    // Every row is inside the plane here: no range tests.
-    for (int t = ROWS - 1; t < LENGTH; ++t)
-        for (int r = 0; r < ROWS; ++r) relax_node(first + t + r * (STEP_Y - 1), band_change[r][t - r]);
+    // Every row is inside the plane here: no range tests. The left and lower
+    // neighbours of a node are the values its row and the row below relaxed
+    // at the step before: kept in registers, they spare the chain a trip
+    // through memory. The top row goes first so that each row still reads
+    // the previous step's value of the row below.
+    static_assert(ROWS == 4);
+    constexpr int ROW = STEP_Y - 1, CHANGE_ROW = LENGTH - 1;  // from one row's node to the next row's
+    // Each row's node relaxed at step ROWS - 2 (row 3's is still its plate node).
+    double row0 = phi[first + 2], row1 = phi[first + 1 + STEP_Y], row2 = phi[first + 2 * STEP_Y],
+           row3 = phi[first - 1 + 3 * STEP_Y];
+    for (int t = ROWS - 1; t < LENGTH; ++t) {
+        const int n = first + t;
+        double* c = band_change + t;
+        row3 = relax_node(n + 3 * ROW, row3, row2, c[3 * CHANGE_ROW]);
+        row2 = relax_node(n + 2 * ROW, row2, row1, c[2 * CHANGE_ROW]);
+        row1 = relax_node(n + ROW, row1, row0, c[CHANGE_ROW]);
+        row0 = relax_node(n, row0, phi[n - STEP_Y], c[0]);
+        tally.add_some();
+    }
     for (int t = LENGTH; t < LENGTH + ROWS - 1; ++t) step(t);
 }
 
-// One sweep over the interior nodes, planes in k order and bands in j order.
-// Returns the sum of the changes |r|, added in the plain k, j, i order, and
-// the largest.
-struct Totals {
-    double sum, largest;
-};
+// The sweep split among the team: member m relaxes the bands [first_band[m],
+// first_band[m + 1]) of every plane, a plane only after member m - 1 has
+// relaxed it. With the seven-point stencil rows of two blocks meet only at
+// the block edge, where the lower block's row is new and the upper block's
+// row is old, as in the plain order. The last member, the caller, keeps the
+// tally of the changes in plain order; it takes fewer bands, as the additions
+// take some of its time.
+// Timed per thread on two threads: the additions cost the keeper about a
+// tenth of its relaxation time.
+constexpr double TALLY_MEMBER_SHARE = 0.9;  // of a plain member's bands
+int first_band[thread_team::MAX_MEMBERS + 1];
+int team_size = 1;
+ordered_sum::Tally tally;
 
-// Adds the changes of a band, row by row, to the running totals. Kept out of
-// line so that both totals stay in registers.
-[[gnu::noinline]] Totals add_band_changes(Totals t, int rows) {
-    for (int r = 0; r < rows; ++r)
-        for (int i = 0; i < LENGTH; ++i) {
-            t.sum = t.sum + band_change[r][i];
-            t.largest = std::max(t.largest, band_change[r][i]);
-        }
-    return t;
+int band_row(int band) { return J_FIRST + band * ROWS; }
+
+void split_bands(int members) {
+    team_size = members;
+    const double weight = members - 1 + TALLY_MEMBER_SHARE;
+    for (int m = 0; m < members; ++m) first_band[m] = static_cast<int>(std::lround(BANDS_PER_PLANE * m / weight));
+    first_band[members] = BANDS_PER_PLANE;
 }
 
-Totals relax_sweep() {
-    Totals t{0.0, 0.0};
-    for (int k = K_FIRST; k <= K_LAST; ++k)
-        for (int j0 = J_FIRST; j0 <= J_LAST; j0 += ROWS) {
-            const int rows = std::min(ROWS, J_LAST - j0 + 1);
-            relax_band(k, j0, rows);
-            t = add_band_changes(t, rows);
+void relax_block(void*, int member) {
+    // A local tally, so that its sums stay in registers. Its keeper adds
+    // enough changes per step to keep up with a whole plane while it relaxes
+    // its own part of one.
+    ordered_sum::Tally t;
+    const bool keeps_tally = member == team_size - 1;
+    const int steps = (first_band[member + 1] - first_band[member]) * BAND_STEPS;
+    t.begin(change, keeps_tally ? (PLANE_NODES + steps - 1) / steps : 0);
+    for (int k = K_FIRST; k <= K_LAST; ++k) {
+        thread_team::wait_for_plane(member, k);
+        for (int b = first_band[member]; b < first_band[member + 1]; ++b) {
+            const int j0 = band_row(b);
+            // Every node before this band in the plain order has been relaxed.
+            if (keeps_tally) t.ready = change + change_index(j0, k);
+            relax_band(k, j0, std::min(ROWS, J_LAST - j0 + 1), t);
         }
-    return t;
+        thread_team::finish_plane(member, k);
+    }
+    if (keeps_tally) {
+        t.add_until(change + INTERIOR_NODES);
+        tally = t;
+    }
 }
 
 // Once the change shrinks by a steady ratio lambda per sweep, the remaining
 // corrections form a geometric series: add its sum lambda/(1 - lambda) at once.
-void add_geometric_tail(double lambda) {
+double tail_lambda = 0.0;
+void add_geometric_tail(void*, int member) {
+    const double lambda = tail_lambda;
+    const int j_first = band_row(first_band[member]);
+    const int j_last = std::min(J_LAST, band_row(first_band[member + 1]) - 1);
     for (int k = K_FIRST; k <= K_LAST; ++k)
-        for (int j = J_FIRST; j <= J_LAST; ++j)
+        for (int j = j_first; j <= j_last; ++j)
             for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n)
                 phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
 }
+
+int thread_count = 1;
 
 }  // namespace
 
@@ -219,18 +272,26 @@ void solve_potential() {
             for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n)
                 charge_source[n] = charge_source[n] * sor_center[n];
 
+    // At least one band per member.
+    const int members = std::min(thread_count, BANDS_PER_PLANE);
+    thread_team::Scope team(members);
+    split_bands(members);
+
     double lambda_prev = 0.0, residual_prev = 1.0;
     double sum = 0.0, largest = 0.0;
     sweeps_in_last_solve = 0;
     do {
-        const Totals totals = relax_sweep();
-        sum = totals.sum;
-        largest = totals.largest;
+        thread_team::run_paced(relax_block, nullptr);
+        sum = tally.sum;
+        largest = tally.largest;
         ++sweeps_in_last_solve;
         const double residual = sum * dx * dy * 0.2;
         const double lambda = residual / residual_prev;
         // A sweep that changed nothing gives lambda = 0 and never passes this test.
-        if (std::fabs(lambda_prev / lambda - 1.0) <= RATIO_TOLERANCE) add_geometric_tail(lambda);
+        if (std::fabs(lambda_prev / lambda - 1.0) <= RATIO_TOLERANCE) {
+            tail_lambda = lambda;
+            thread_team::run(add_geometric_tail, nullptr);
+        }
         lambda_prev = lambda;
         residual_prev = residual;
         // Rounding noise alone can exceed the absolute tolerance at absurd
@@ -244,8 +305,11 @@ void solve_potential() {
     apply_boundary_values();
 }
 
+void set_thread_count(int threads) { thread_count = std::clamp(threads, 1, thread_team::MAX_MEMBERS); }
+
 void reset() {
     first_solve = true;
+    thread_count = 1;
     sweeps_in_last_solve = 0;
 }
 

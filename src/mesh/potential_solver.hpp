@@ -23,6 +23,9 @@ void apply_boundary_values();
 void extrapolate_potential();
 // The whole solve; scales charge_source in place, so rebuild it before each call.
 void solve_potential();
+// Threads of the solve (at least 1). Any count gives the same bits: the sweep
+// keeps the plain order's new and old neighbour values and its sum of changes.
+void set_thread_count(int threads);
 
 void reset();
 

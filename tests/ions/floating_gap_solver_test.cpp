@@ -8,12 +8,15 @@
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "mesh/potential_solver.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <vector>
 
 using namespace mesh;
 
@@ -51,6 +54,82 @@ void build_plane_cell(double v_front, double v_rear) {
     electrodes::electrode_voltage[3] = v_rear;
 }
 
+bool is_gas(int i, int j, int k) { return material_map[padded(i, j, k)] == 0; }
+
+// The floating-gap solve written out in its plain k, i, j order, summing as it
+// goes: the reference for the reordered, threaded sweep. Returns the sweeps
+// and counts the geometric-tail steps taken.
+int plain_order_solve(int& tail_steps) {
+    using floating_gap::OMEGA_SUSTAIN;
+    auto at = [](int i, int j, int k) { return phi[node(i, j, k)]; };
+    auto gas_flux = [&]() {
+        double flux = 0.0;
+        for (int k = 2; k <= 12; ++k)
+            for (int i = 2; i <= 66; ++i)
+                for (int j = 2; j <= 136; ++j)
+                    if (is_gas(i, j, k)) {
+                        const int n = node(i, j, k);
+                        flux += sor_zp[n] * at(i, j, k + 1) + sor_zm[n] * at(i, j, k - 1) + sor_xp[n] * at(i + 1, j, k) +
+                                sor_xm[n] * at(i - 1, j, k) + sor_yp[n] * at(i, j + 1, k) + sor_ym[n] * at(i, j - 1, k);
+                    }
+        return flux;
+    };
+    auto set_gas = [](double value) {
+        for (int k = 2; k <= 12; ++k)
+            for (int j = 2; j <= 136; ++j)
+                for (int i = 2; i <= 66; ++i)
+                    if (is_gas(i, j, k)) phi[node(i, j, k)] = value;
+    };
+    double coupling = 0.0;
+    for (int k = 2; k <= 12; ++k)
+        for (int i = 2; i <= 66; ++i)
+            for (int j = 2; j <= 136; ++j)
+                if (is_gas(i, j, k)) {
+                    const int n = node(i, j, k);
+                    coupling += sor_zp[n] + sor_zm[n] + sor_xp[n] + sor_xm[n] + sor_yp[n] + sor_ym[n];
+                }
+    double lambda_prev = 0.0, r_prev = 1.0, largest = 0.0;
+    int sweeps = 0;
+    tail_steps = 0;
+    do {
+        for (int n = 0; n < NODE_COUNT; ++n) phi_prev[n] = phi[n];
+        double sum = 0.0;
+        largest = 0.0;
+        for (int k = 2; k <= 12; ++k)
+            for (int i = 2; i <= 66; ++i)
+                for (int j = 2; j <= 136; ++j) {
+                    if (is_gas(i, j, k)) continue;
+                    const int n = node(i, j, k);
+                    const double r = OMEGA_SUSTAIN * (sor_zm[n] * at(i, j, k - 1) + sor_zp[n] * at(i, j, k + 1) +
+                                                      sor_ym[n] * at(i, j - 1, k) + sor_yp[n] * at(i, j + 1, k) +
+                                                      sor_xm[n] * at(i - 1, j, k) + sor_xp[n] * at(i + 1, j, k) - phi[n]);
+                    phi[n] = phi[n] + r;
+                    sum = sum + std::fabs(r);
+                    largest = std::max(largest, std::fabs(r));
+                }
+        set_gas(gas_flux() / coupling);
+        ++sweeps;
+        const double R = sum * dx * dy * 0.2;
+        const double lambda = R / r_prev;
+        if (std::fabs(lambda_prev / lambda - 1.0) <= floating_gap::SUSTAIN_RATIO_TOLERANCE) {
+            ++tail_steps;
+            for (int k = 2; k <= 12; ++k)
+                for (int j = 2; j <= 136; ++j)
+                    for (int i = 2; i <= 66; ++i) {
+                        const int n = node(i, j, k);
+                        phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
+                    }
+        }
+        lambda_prev = lambda;
+        r_prev = R;
+    } while (largest > floating_gap::SUSTAIN_TOLERANCE);
+    potential::apply_boundary_values();
+    floating_gap::gap_potential = gas_flux() / coupling;
+    set_gas(floating_gap::gap_potential);
+    potential::apply_boundary_values();
+    return sweeps;
+}
+
 std::string solve_quietly() {
     testing::internal::CaptureStdout();
     floating_gap::solve_floating_gap();
@@ -66,6 +145,35 @@ protected:
         FILE_MANAGER::reset();
     }
 };
+
+// The built-in cell at sustain voltages of both signs on the three
+// electrodes: the threaded sweep of the solid nodes in blocks of rows, the
+// sum of changes kept in the k, i, j order and the gas flux summed over the
+// gas nodes next to a dielectric give the plain order's bits for every count.
+TEST_F(FloatingGap, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
+    build_builtin_cell();
+    electrodes::electrode_voltage[1] = 180.0;
+    electrodes::electrode_voltage[2] = -35.0;
+    electrodes::electrode_voltage[3] = 70.0;
+    potential::apply_boundary_values();
+    floating_gap::setup_sustain_coefficients();
+    const std::vector<double> start(phi, phi + NODE_COUNT);
+
+    int tail_steps = 0;
+    const int plain_sweeps = plain_order_solve(tail_steps);
+    EXPECT_GT(tail_steps, 0) << "the geometric tail, which needs the ordered sum, was not exercised";
+    const std::vector<double> plain(phi, phi + NODE_COUNT);
+    const double plain_gap = floating_gap::gap_potential;
+
+    for (int threads : {1, 2, 3, 8}) {
+        std::copy(start.begin(), start.end(), phi);
+        floating_gap::set_thread_count(threads);
+        const std::string out = solve_quietly();
+        EXPECT_EQ(floating_gap::sweeps_in_last_solve, plain_sweeps) << threads << " threads";
+        EXPECT_EQ(std::memcmp(phi, plain.data(), sizeof(double) * NODE_COUNT), 0) << threads << " threads";
+        EXPECT_EQ(out, " PH_M= " + fortran::free_real(plain_gap) + "\n") << threads << " threads";
+    }
+}
 
 TEST_F(FloatingGap, SolidWeightsSumToOneAndGasFacesTakeTheFullPermittivity) {
     build_builtin_cell();

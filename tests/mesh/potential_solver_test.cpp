@@ -175,7 +175,11 @@ TEST_F(BuiltinCell, FirstExtrapolationKeepsPhiLaterOnesExtendTheTrend) {
     }
 }
 
-TEST_F(BuiltinCell, SkewedRowSweepGivesThePlainOrderPotentialBitForBit) {
+// Thread counts of the threaded-solve checks: one, the machine's two cores,
+// an odd split and more threads than cores.
+constexpr int THREAD_COUNTS[] = {1, 2, 3, 8};
+
+TEST_F(BuiltinCell, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
     // Space charge of uneven sign and size on every gas node, and charged
     // walls, so no symmetry hides a wrong visiting order.
     for (int k = klo; k <= khi; ++k)
@@ -198,16 +202,20 @@ TEST_F(BuiltinCell, SkewedRowSweepGivesThePlainOrderPotentialBitForBit) {
         }
         field::build_charge_source();
         const SolverState before = SolverState::take();
-        potential::solve_potential();
-        const std::vector<double> skewed(phi, phi + NODE_COUNT);
-        const int skewed_sweeps = potential::sweeps_in_last_solve;
-
-        before.restore();
         int tail_steps = 0;
         const int plain_sweeps = plain_order_solve(tail_steps);
-        EXPECT_EQ(skewed_sweeps, plain_sweeps) << "solve " << solve;
         EXPECT_GT(tail_steps, 0) << "the geometric tail, which needs the plain-order sum, was not exercised";
-        EXPECT_TRUE(same_bits(phi, skewed.data())) << "solve " << solve;
+        const SolverState plain = SolverState::take();
+
+        for (int threads : THREAD_COUNTS) {
+            before.restore();
+            potential::set_thread_count(threads);
+            potential::solve_potential();
+            EXPECT_EQ(potential::sweeps_in_last_solve, plain_sweeps) << "solve " << solve << ", threads " << threads;
+            EXPECT_TRUE(same_bits(phi, plain.phi_.data())) << "solve " << solve << ", threads " << threads;
+            EXPECT_TRUE(same_bits(phi_old, plain.phi_old_.data())) << "solve " << solve << ", threads " << threads;
+        }
+        plain.restore();  // the next solve starts from the same state for every count
     }
 }
 
@@ -221,20 +229,36 @@ TEST_F(BuiltinCell, NoChargeAndNoVoltageStopsAfterOneSweepAtZero) {
 // solve would never end; it stops at the sweep limit with a message that
 // names the solve, the sweeps and the last change. A sane voltage converges
 // far below the limit.
+// On two threads, so that the error is seen to leave no thread behind: the
+// solve after it works and gives the bits of the one before it.
 TEST_F(BuiltinCell, ASolveThatCannotConvergeStopsAtTheSweepLimit) {
-    electrodes::electrode_voltage[1] = 180.0;
-    potential::solve_potential();
-    EXPECT_LT(potential::sweeps_in_last_solve, potential::MAX_SWEEPS / 5);
+    for (int threads : {2}) {
+        potential::reset();
+        potential::set_thread_count(threads);
+        std::fill(phi, phi + NODE_COUNT, 0.0);
+        electrodes::electrode_voltage[1] = 180.0;
+        potential::solve_potential();
+        EXPECT_LT(potential::sweeps_in_last_solve, potential::MAX_SWEEPS / 5);
+        const std::vector<double> converged(phi, phi + NODE_COUNT);
 
-    potential::reset();
-    std::fill(phi, phi + NODE_COUNT, 0.0);
-    electrodes::electrode_voltage[1] = 5e9;
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(potential::solve_potential(), pdp::FatalError);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(potential::sweeps_in_last_solve, potential::MAX_SWEEPS);
-    EXPECT_EQ(out.rfind("ERROR: the potential solve did not converge in 5000 sweeps:\n", 0), 0u) << out;
-    EXPECT_NE(out.find("changed phi by up to "), std::string::npos) << out;
+        potential::reset();
+        potential::set_thread_count(threads);
+        std::fill(phi, phi + NODE_COUNT, 0.0);
+        electrodes::electrode_voltage[1] = 5e9;
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(potential::solve_potential(), pdp::FatalError);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(potential::sweeps_in_last_solve, potential::MAX_SWEEPS);
+        EXPECT_EQ(out.rfind("ERROR: the potential solve did not converge in 5000 sweeps:\n", 0), 0u) << out;
+        EXPECT_NE(out.find("changed phi by up to "), std::string::npos) << out;
+
+        potential::reset();
+        potential::set_thread_count(threads);
+        std::fill(phi, phi + NODE_COUNT, 0.0);
+        electrodes::electrode_voltage[1] = 180.0;
+        potential::solve_potential();
+        EXPECT_TRUE(same_bits(phi, converged.data())) << threads << " threads";
+    }
 }
 
 TEST_F(BuiltinCell, AfterASolveTheBoundaryLayersHoldTheirValues) {

@@ -1,0 +1,133 @@
+#include "common/thread_team.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace thread_team {
+
+namespace {
+
+std::vector<std::thread> workers;
+int member_count = 1;
+
+// Phase n is posted by storing n in phase_number after the work and context;
+// a member that reads n sees them.
+std::atomic<int> phase_number{0};
+Phase phase_work = nullptr;
+void* phase_context = nullptr;
+std::atomic<int> members_done{0};
+std::atomic<bool> leaving{false};
+
+// The phase in which each member last finished each plane. One cache line per
+// member, so that a member's marks do not disturb the others' reads.
+struct alignas(64) PlaneMarks {
+    std::atomic<int> phase[MAX_PLANES];
+};
+PlaneMarks plane_marks[MAX_MEMBERS];
+
+// Waits until ready(value of a) holds: spins a few microseconds, the usual
+// wait on an idle machine, then sleeps until a changes. On a busy machine,
+// or with more members than cores, a sleeping waiter leaves the core to the
+// member it waits for instead of spinning away its share.
+template <class Ready>
+void wait_until(const std::atomic<int>& a, Ready ready) {
+    for (int spins = 0; spins < 4000; ++spins)
+        if (ready(a.load(std::memory_order_acquire))) return;
+    for (int seen = a.load(std::memory_order_acquire); !ready(seen); seen = a.load(std::memory_order_acquire))
+        a.wait(seen, std::memory_order_acquire);
+}
+
+// Wall time of the latest paced calls each way, s (< 0: not yet tried).
+struct Pace {
+    double team = -1.0, alone = -1.0;
+    int calls = 0;
+};
+Pace pace;
+
+void work_loop(int member) {
+    int seen = 0;
+    for (;;) {
+        wait_until(phase_number, [&](int phase) { return phase != seen; });
+        seen = phase_number.load(std::memory_order_acquire);
+        if (leaving.load(std::memory_order_relaxed)) return;
+        phase_work(phase_context, member);
+        members_done.fetch_add(1, std::memory_order_release);
+        members_done.notify_all();
+    }
+}
+
+}  // namespace
+
+void start(int members) {
+    stop();
+    member_count = std::clamp(members, 1, MAX_MEMBERS);
+    leaving.store(false);
+    for (PlaneMarks& marks : plane_marks)
+        for (std::atomic<int>& p : marks.phase) p.store(0, std::memory_order_relaxed);
+    phase_number.store(0);
+    pace = Pace{};
+    workers.reserve(member_count - 1);
+    for (int m = 0; m < member_count - 1; ++m) workers.emplace_back(work_loop, m);
+}
+
+int members() { return member_count; }
+
+void run(Phase work, void* context) {
+    phase_work = work;
+    phase_context = context;
+    members_done.store(0, std::memory_order_relaxed);
+    const int phase = phase_number.load(std::memory_order_relaxed) + 1;
+    phase_number.store(phase, std::memory_order_release);
+    phase_number.notify_all();
+    work(context, member_count - 1);
+    const int others = member_count - 1;
+    wait_until(members_done, [&](int done) { return done == others; });
+}
+
+void run_paced(Phase work, void* context) {
+    if (member_count == 1) {
+        work(context, 0);
+        return;
+    }
+    bool on_team = pace.team < 0.0 || (pace.alone >= 0.0 && pace.team <= pace.alone);
+    if (pace.team >= 0.0 && pace.alone >= 0.0 && pace.calls % 16 == 15) on_team = !on_team;
+    const auto start = std::chrono::steady_clock::now();
+    if (on_team) {
+        run(work, context);
+    } else {
+        for (int m = 0; m < member_count; ++m) work(context, m);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    (on_team ? pace.team : pace.alone) = seconds;
+    ++pace.calls;
+}
+
+void stop() {
+    if (!workers.empty()) {
+        leaving.store(true, std::memory_order_relaxed);
+        phase_number.fetch_add(1, std::memory_order_release);
+        phase_number.notify_all();
+        for (std::thread& w : workers) w.join();
+        workers.clear();
+    }
+    member_count = 1;
+}
+
+void finish_plane(int member, int plane) {
+    std::atomic<int>& mark = plane_marks[member].phase[plane];
+    mark.store(phase_number.load(std::memory_order_relaxed), std::memory_order_release);
+    mark.notify_all();
+}
+
+void wait_for_plane(int member, int plane) {
+    if (member == 0) return;
+    const int phase = phase_number.load(std::memory_order_relaxed);
+    wait_until(plane_marks[member - 1].phase[plane], [&](int done) { return done >= phase; });
+}
+
+void reset() { stop(); }
+
+}  // namespace thread_team
