@@ -23,13 +23,17 @@ bool dense = false;  // the electrons of this step exceed DENSE_ELECTRONS
 
 bool gas(int i, int j, int k) { return material_map[padded(i, j, k)] == GAS; }
 
+// Conductivity of node n, S/cm: electron_density is the signed charge
+// density (C/cm^3), so |rho_e|·mu_e; each ion species adds rho_i·mu_i.
+double conductivity(int n) {
+    return std::fabs(electron_density[n]) * electron_mobility() + ion_density[2 * n] * NE_ION_MOBILITY +
+           ion_density[2 * n + 1] * XE_ION_MOBILITY;
+}
+
 // frozen_time·sigma/eps0 on the face between nodes a and b (no unit): the
 // conduction a field frozen that long drives, over the permittivity of vacuum.
-// electron_density is the signed charge density (C/cm^3), so |rho_e|·mu_e is
-// the conductivity (S/cm).
-double conduction(int a, int b, double time_mobility) {
-    const double rho = 0.5 * (std::fabs(electron_density[a]) + std::fabs(electron_density[b]));
-    return time_mobility * rho * INV_EPS0;
+double conduction(int a, int b, double frozen_time) {
+    return frozen_time * 0.5 * (conductivity(a) + conductivity(b)) * INV_EPS0;
 }
 
 }  // namespace
@@ -51,7 +55,6 @@ void load_conducting_couplings(double frozen_time) {
         std::copy(eps_face_z, eps_face_z + NODE_COUNT, vacuum_face_z);
         conducting = true;
     }
-    const double time_mobility = frozen_time * electron_mobility();  // cm^2·s/V
     // Face area over node distance, as in the vacuum couplings.
     const double gx = dy * dz / dx, gy = dx * dz / dy, gz = dx * dy / dz;
     for (int k = 1; k <= NZ; ++k)
@@ -60,11 +63,11 @@ void load_conducting_couplings(double frozen_time) {
                 const int n = node(i, j, k);
                 if (!gas(i, j, k)) continue;
                 if (gas(i - 1, j, k))
-                    eps_face_x[n] = vacuum_face_x[n] + conduction(node(i - 1, j, k), n, time_mobility) * gx;
+                    eps_face_x[n] = vacuum_face_x[n] + conduction(node(i - 1, j, k), n, frozen_time) * gx;
                 if (gas(i, j - 1, k))
-                    eps_face_y[n] = vacuum_face_y[n] + conduction(node(i, j - 1, k), n, time_mobility) * gy;
+                    eps_face_y[n] = vacuum_face_y[n] + conduction(node(i, j - 1, k), n, frozen_time) * gy;
                 if (gas(i, j, k - 1))
-                    eps_face_z[n] = vacuum_face_z[n] + conduction(node(i, j, k - 1), n, time_mobility) * gz;
+                    eps_face_z[n] = vacuum_face_z[n] + conduction(node(i, j, k - 1), n, frozen_time) * gz;
             }
     potential::setup_sor_coefficients();
 }

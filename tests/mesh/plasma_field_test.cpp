@@ -82,7 +82,7 @@ TEST_F(PlasmaField, AQuasiNeutralPlasmaHasNoSpaceChargeField) {
 
 // Electrons displaced against the ions of a 1e12 cm^-3 plasma that fills the
 // gap, varying along x only (a 1D-like case on the real solver and mesh). The
-// frozen field then drives an electron current sigma·E for the whole interval;
+// frozen field then drives a current sigma·E for the whole interval;
 // the charge left at its end is rho' = rho - dt·div(sigma·E). The field of the
 // plain solve drives the separation far past neutral (dt >> eps0/sigma); the
 // semi-implicit field leaves a small remainder of the same sign.
@@ -102,8 +102,12 @@ TEST_F(PlasmaField, ConductionDampsAChargeSeparationInsteadOfOvershooting) {
     // carries (a face onto a wall carries none).
     auto charge_after_interval = [&] {
         std::vector<double> after(NODE_COUNT, 0.0);
-        auto sigma = [&](int a, int b) {
-            return plasma_field::electron_mobility() * 0.5 * (std::fabs(electron_density[a]) + std::fabs(electron_density[b]));
+        auto sigma = [&](int a, int b) {  // electrons and Ne+ ions, S/cm
+            auto node_sigma = [](int n) {
+                return plasma_field::electron_mobility() * std::fabs(electron_density[n]) +
+                       plasma_field::NE_ION_MOBILITY * ion_density[2 * n];
+            };
+            return 0.5 * (node_sigma(a) + node_sigma(b));
         };
         for_gas_nodes([&](int i, int j, int k) {
             const int n = node(i, j, k);
@@ -162,15 +166,14 @@ TEST_F(PlasmaField, ConductionDampsAChargeSeparationInsteadOfOvershooting) {
     EXPECT_GT(implicit_overlap, 0.0);  // relaxes towards neutral from the same side
 }
 
-// Without electrons the conducting couplings are the vacuum ones, so the
-// solve is the plain solve to the bit; after any plasma solve the face
-// couplings and the solver's coefficients are the vacuum ones again, as the
-// sustain-state and floating-gap solves expect.
-TEST_F(PlasmaField, WithoutElectronsItIsThePlainSolveAndTheVacuumCouplingsComeBack) {
+// With no charge carriers in the gas (wall charge only) the conducting
+// couplings are the vacuum ones, so the solve is the plain solve to the bit;
+// after any plasma solve the face couplings and the solver's coefficients are
+// the vacuum ones again, as the sustain-state and floating-gap solves expect.
+TEST_F(PlasmaField, WithoutCarriersItIsThePlainSolveAndTheVacuumCouplingsComeBack) {
     auto load_charges = [] {
-        ion_density[ion_slot(1, 30, 60, 4)] = 3e-7;
-        ion_density[ion_slot(2, 40, 80, 6)] = 1e-7;
         wall_charge_x[padded(15, 70, 5)] = -2e-6;
+        wall_charge_x[padded(54, 40, 3)] = 3e-6;
         wall_charge_z[padded(25, 90, 8)] = 1e-6;
     };
     electrodes::electrode_voltage[1] = 180.0;
