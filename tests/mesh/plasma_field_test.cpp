@@ -224,6 +224,27 @@ TEST_F(PlasmaField, OnlyGasToGasFacesConduct) {
     EXPECT_EQ(std::memcmp(eps_face_x, fx.data(), sizeof eps_face_x), 0);
 }
 
+// The schedule: every interval steps while the electrons are few; every
+// step once their real number (the sum of |w|/e, merged records counting
+// their weight, dead slots nothing) exceeds the threshold.
+TEST_F(PlasmaField, TheFieldIsSolvedEveryStepOnlyWhileTheElectronsAreDense) {
+    using namespace PARTICLE_STORAGE;
+    PARTICLE_STORAGE::reset();
+    const double x = 0.5 * (xlow + xhigh), y = 0.5 * (ylow + yhigh), z = 0.5 * (zlow + zhigh);
+    add_particle(electrons, -6e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 0);
+    add_particle(electrons, -3e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 1);
+    add_particle(ions, 5e5 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 1);  // ions do not count
+    EXPECT_FALSE(plasma_field::field_due(37, 100));
+    EXPECT_TRUE(plasma_field::field_due(200, 100));
+    add_particle(electrons, -2e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 2);
+    EXPECT_TRUE(plasma_field::field_due(37, 100));
+    EXPECT_TRUE(plasma_field::field_due(38, 100));
+    electrons.cursor = 3;
+    delete_current(electrons);
+    EXPECT_FALSE(plasma_field::field_due(39, 100));
+    PARTICLE_STORAGE::reset();
+}
+
 namespace {
 
 // The files of a run, the run log without its processor times.
