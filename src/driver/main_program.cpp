@@ -16,6 +16,7 @@
 #include "ions/sustain_state.hpp"
 #include "mesh/charge_and_field.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "mesh/plasma_field.hpp"
 #include "mesh/potential_solver.hpp"
 #include "output/density_accumulation.hpp"
 #include "output/diagnostics.hpp"
@@ -189,10 +190,15 @@ void run_simulation(const run_options::Options& options) {
         // Field phase; between solves the particles move in a frozen field.
         const double field_start = processor_time();
         if (n % slice_interval == 0) densities::accumulate_densities();
-        if (n % 100 == 0) {
+        const bool field_due =
+            options.plasma_field ? plasma_field::field_due(n, FIELD_INTERVAL) : n % FIELD_INTERVAL == 0;
+        if (field_due) {
             densities::accumulate_densities();
             field::build_charge_source();
-            potential::solve_potential();
+            if (options.plasma_field)
+                plasma_field::solve_potential(TIME_STEP, FIELD_INTERVAL);
+            else
+                potential::solve_potential();
             field::compute_field();
         }
         t11 += processor_time() - field_start;
@@ -219,7 +225,8 @@ void run_simulation(const run_options::Options& options) {
         }
         // The densities are current when the field phase accumulated them.
         if (options.vtk_every > 0)
-            vtk_output::write_state_if_due(nstep, t, options.vtk_every, n % slice_interval == 0 || n % 100 == 0);
+            vtk_output::write_state_if_due(nstep, t, options.vtk_every,
+                                           n % slice_interval == 0 || field_due);
 
         t = t + dt;
         nstep = nstep + 1;
@@ -252,6 +259,7 @@ void reset_all() {
     voltage_file::reset();
     electrodes::reset();
     potential::reset();
+    plasma_field::reset();
     electron_mover::reset();
     floating_gap::reset();
     sustain_state::reset();

@@ -12,6 +12,7 @@ namespace driver {
 constexpr double END_TIME = 7e-5;      // s
 constexpr int MAX_STEP = 1000000;
 constexpr double TIME_STEP = 1e-10;    // s, set in every step
+constexpr int FIELD_INTERVAL = 100;    // steps between field solves; the field is frozen in between
 
 extern int nstep;              // step being computed, from 1
 extern double t;               // s, simulated time at the start of the step

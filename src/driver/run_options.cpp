@@ -49,6 +49,9 @@ const char* usage_text() {
            "  --max-electrons N      the same for electron records\n"
            "  --seed S1 S2           the random generator's seeds (default 1100 550;\n"
            "                         1 <= S1 <= 2147483562, 1 <= S2 <= 2147483398)\n"
+           "  --plasma-field         count the electrons' charge in the field and solve it\n"
+           "                         semi-implicitly in their current, so that a dense\n"
+           "                         discharge stays stable; give it again on restart\n"
            "  --vtk-every N          write the 3D state for ParaView into vtk/ every N steps\n"
            "  --quiet                leave out the diagnostics block every 20 steps\n"
            "  --progress-every SEC   seconds between progress lines on standard error when\n"
@@ -81,6 +84,8 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
             options.quiet = true;
         } else if (arg == "--parallel") {
             options.parallel = true;
+        } else if (arg == "--plasma-field") {
+            options.plasma_field = true;
         } else if (arg == "--threads") {
             if (!value_of(a, value)) return usage_error("--threads needs a value");
             if (!parse_integer(value, 1, MAX_THREADS, n))

@@ -18,6 +18,7 @@ struct Options {
     double progress_every = 60.0;  // s between plain progress lines when stderr is no terminal; 0: none
     int threads = 0;           // threads for the parts that may share work; 0: the machine's cores
     bool parallel = false;     // per-particle random streams, so the particle passes can be shared
+    bool plasma_field = false; // electrons in the field's source, semi-implicit in their current
 };
 
 // What the parse asks of main: run, or leave at once with an exit status.

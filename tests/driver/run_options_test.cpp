@@ -30,13 +30,15 @@ TEST(RunOptions, NoOptionsIsTheSpecifiedRun) {
     EXPECT_EQ(options.vtk_every, 0);
     EXPECT_FALSE(options.quiet);
     EXPECT_FALSE(options.parallel);
+    EXPECT_FALSE(options.plasma_field);
     EXPECT_GE(run_options::thread_count(options), 1);
 }
 
 TEST(RunOptions, ValuesLandInTheirFields) {
     Options options;
     ASSERT_EQ(parse({"--max-steps", "300", "--max-ions", "20000", "--max-electrons", "1000", "--seed",
-                     "2147483562", "1", "--vtk-every", "50", "--quiet", "--progress-every", "2.5", "--threads", "3", "--parallel"},
+                     "2147483562", "1", "--vtk-every", "50", "--quiet", "--progress-every", "2.5", "--threads", "3", "--parallel",
+                     "--plasma-field"},
                     options)
                   .action,
               ParseResult::Action::run);
@@ -51,6 +53,7 @@ TEST(RunOptions, ValuesLandInTheirFields) {
     EXPECT_EQ(options.threads, 3);
     EXPECT_EQ(run_options::thread_count(options), 3);
     EXPECT_TRUE(options.parallel);
+    EXPECT_TRUE(options.plasma_field);
 }
 
 TEST(RunOptions, BadValuesAreUsageErrors) {

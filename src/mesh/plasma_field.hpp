@@ -1,0 +1,69 @@
+#pragma once
+// The field of a dense discharge. Two changes to the plain solve:
+// - the electrons' charge joins the source, so a quasi-neutral plasma has no
+//   space-charge field;
+// - the solve is semi-implicit in the particles' current: it finds the field
+//   that is consistent with the charge the electrons (and ions) will have
+//   moved by the end of the time dt_f in which the field stays frozen,
+//       div((eps0·eps + dt_f·sigma) grad phi) = -rho,
+//       sigma = e·(mu_e·n_e + mu_Ne+·n_Ne+ + mu_Xe+·n_Xe+),
+//   which damps a charge separation instead of overshooting it when the
+//   dielectric relaxation time eps0/sigma is far shorter than dt_f.
+#include "ions/ion_mover.hpp"
+
+namespace plasma_field {
+
+// Electron mobility times gas density, 1/(V·cm·s), of the built-in 86 % Ne,
+// 14 % Xe fill. From the swarm tool (pdpcell-swarm, same collision model) the
+// drift velocity over E is (mu_e·N, 1e22 /(V·cm·s)): 2.58 at 10 Td, 2.30 at
+// 30, 2.14 at 60, 2.02 at 100, 1.76 at 200. The solve is stable only when its
+// conductivity is at least half the true one, so the largest value, that of
+// the weakly driven plasma body, is taken; overestimating merely damps more.
+constexpr double MOBILITY_TIMES_GAS_DENSITY = 2.6e22;
+
+// Ion mobilities, cm^2/(V·s), of the ion model itself: a flight starts at
+// rest after charge exchange and lasts tau on average, so the drift is
+// (e/M)·E·tau. They matter where ions far outnumber electrons, as in a
+// cathode sheath of 1e15 cm^-3 with the field frozen for a step.
+constexpr double NE_ION_MOBILITY = ion_mover::QM_NE_ION * ion_mover::TAU_NE_ION;  // 8.8
+constexpr double XE_ION_MOBILITY = ion_mover::QM_XE_ION * ion_mover::TAU_XE_ION;  // 6.4
+
+// Electron mobility in the run's gas, cm^2/(V·s).
+double electron_mobility();
+
+// Adds the electron charge density to charge_source on every gas node; call it
+// after field::build_charge_source().
+void add_electron_charge();
+
+// Loads into the solver's coefficients the gas-to-gas face couplings
+// eps + frozen_time·sigma/eps0 (times area over spacing), with sigma the mean
+// of the two nodes' conductivities. Faces that touch a dielectric keep
+// their vacuum coupling: electrons reaching a wall become wall charge in the
+// movers, and the wall-charge split and the gas-side field at a surface rest
+// on that coupling. frozen_time in s.
+void load_conducting_couplings(double frozen_time);
+// Puts the vacuum couplings back into the face couplings and the solver's
+// coefficients, as every other solve (sustain state, floating gap) expects.
+void restore_vacuum_couplings();
+
+// Real electrons above which the field is solved in every step instead of
+// every interval. Spread over the gas (4.2e-6 cm^3) they are 2.4e10 cm^-3,
+// where eps0/sigma reaches the 10 ns interval; above it the electrons
+// multiply or drain within a few steps, faster than a field frozen for an
+// interval can follow.
+constexpr double DENSE_ELECTRONS = 1e5;
+
+// Whether the field phase is due in step n (counted from 0): every interval
+// steps, and in every step while the electrons are dense. Reads the electron
+// store; the answer holds for the solve of the same step.
+bool field_due(int n, int interval);
+
+// The field phase's solve, where the plain solve would be called: electrons
+// into the source, conducting couplings for the time the field stays frozen
+// (one step while dense, else the interval), potential::solve_potential(),
+// vacuum couplings back. time_step in s.
+void solve_potential(double time_step, int interval);
+
+void reset();
+
+}  // namespace plasma_field

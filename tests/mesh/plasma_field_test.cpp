@@ -1,0 +1,307 @@
+#include "mesh/plasma_field.hpp"
+
+#include "common/run_binary.hpp"
+#include "driver/checkpoint.hpp"
+#include "driver/main_program.hpp"
+#include "mesh/cell_setup.hpp"
+#include "mesh/charge_and_field.hpp"
+#include "particles/particle_storage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace mesh;
+
+namespace {
+
+constexpr double E = ELECTRON_CHARGE;
+constexpr double STEP = 1e-10;  // s
+constexpr int INTERVAL = 100;   // steps between solves while the electrons are few
+constexpr double FROZEN = INTERVAL * STEP;
+
+bool is_gas(int i, int j, int k) { return material_map[padded(i, j, k)] == 0; }
+
+template <class F>
+void for_gas_nodes(F&& f) {
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                if (is_gas(i, j, k)) f(i, j, k);
+}
+
+double largest_gas_field() {
+    double largest = 0.0;
+    for_gas_nodes([&](int i, int j, int k) {
+        const int n = node(i, j, k);
+        largest = std::max({largest, std::fabs(ex[n]), std::fabs(ey[n]), std::fabs(ez[n])});
+    });
+    return largest;
+}
+
+struct PlasmaField : ::testing::Test {
+    void SetUp() override {
+        build_builtin_cell();  // every electrode at 0 V
+        plasma_field::reset();
+    }
+    void TearDown() override { plasma_field::reset(); }
+};
+
+// A quasi-neutral blob: ions and electrons of the same (non-uniform) density.
+void neutral_blob(double peak) {
+    for_gas_nodes([&](int i, int j, int k) {
+        const double r2 = std::pow((i - 34) / 8.0, 2) + std::pow((j - 69) / 30.0, 2) + std::pow((k - 4) / 3.0, 2);
+        const double rho = peak * std::exp(-r2);
+        ion_density[ion_slot(1, i, j, k)] = 0.86 * rho;
+        ion_density[ion_slot(2, i, j, k)] = 0.14 * rho;
+        electron_density[node(i, j, k)] = -(ion_density[ion_slot(1, i, j, k)] + ion_density[ion_slot(2, i, j, k)]);
+    });
+}
+
+}  // namespace
+
+// The ion charge alone of a glow-density plasma makes a field as strong as the
+// one the sustain voltage applies (1e4 V/cm; here all electrodes are at 0 V);
+// with the electrons counted the blob is neutral and field-free.
+TEST_F(PlasmaField, AQuasiNeutralPlasmaHasNoSpaceChargeField) {
+    neutral_blob(1e13 * E);  // 1e13 cm^-3 at its peak
+    field::build_charge_source();
+    potential::solve_potential();
+    field::compute_field();
+    EXPECT_GT(largest_gas_field(), 1e4);  // V/cm: the ions-only model
+
+    build_builtin_cell();
+    neutral_blob(1e13 * E);
+    field::build_charge_source();
+    plasma_field::solve_potential(STEP, INTERVAL);
+    field::compute_field();
+    EXPECT_LT(largest_gas_field(), 1e-6);
+}
+
+// Electrons displaced against the ions of a 1e12 cm^-3 plasma that fills the
+// gap, varying along x only (a 1D-like case on the real solver and mesh). The
+// frozen field then drives a current sigma·E for the whole interval;
+// the charge left at its end is rho' = rho - dt·div(sigma·E). The field of the
+// plain solve drives the separation far past neutral (dt >> eps0/sigma); the
+// semi-implicit field leaves a small remainder of the same sign.
+TEST_F(PlasmaField, ConductionDampsAChargeSeparationInsteadOfOvershooting) {
+    const double n0 = 1e12 * E;
+    const double sigma0 = plasma_field::electron_mobility() * n0;  // S/cm
+    ASSERT_GT(FROZEN * sigma0 * INV_EPS0, 30.0);  // far beyond the explicit limit
+    auto load_plasma = [&] {
+        for_gas_nodes([&](int i, int j, int k) {
+            ion_density[ion_slot(1, i, j, k)] = n0;
+            const double shift = 0.5 * std::sin(2.0 * M_PI * (i - 14) / 40.0);
+            electron_density[node(i, j, k)] = -n0 * (1.0 + shift);
+        });
+    };
+    // Net charge at the end of the frozen interval, per gas node, from the
+    // electron current through the gas faces, the conduction the model
+    // carries (a face onto a wall carries none).
+    auto charge_after_interval = [&] {
+        std::vector<double> after(NODE_COUNT, 0.0);
+        auto sigma = [&](int a, int b) {  // electrons and Ne+ ions, S/cm
+            auto node_sigma = [](int n) {
+                return plasma_field::electron_mobility() * std::fabs(electron_density[n]) +
+                       plasma_field::NE_ION_MOBILITY * ion_density[2 * n];
+            };
+            return 0.5 * (node_sigma(a) + node_sigma(b));
+        };
+        for_gas_nodes([&](int i, int j, int k) {
+            const int n = node(i, j, k);
+            double rho = ion_density[ion_slot(1, i, j, k)] + electron_density[n];
+            // Outflow of positive charge through the six faces, C/cm^3 over the interval.
+            double out = 0.0;
+            if (is_gas(i + 1, j, k)) out += sigma(n, node(i + 1, j, k)) * ex[node(i + 1, j, k)] * inv_dx;
+            if (is_gas(i - 1, j, k)) out -= sigma(n, node(i - 1, j, k)) * ex[n] * inv_dx;
+            if (is_gas(i, j + 1, k)) out += sigma(n, node(i, j + 1, k)) * ey[node(i, j + 1, k)] * inv_dy;
+            if (is_gas(i, j - 1, k)) out -= sigma(n, node(i, j - 1, k)) * ey[n] * inv_dy;
+            if (is_gas(i, j, k + 1)) out += sigma(n, node(i, j, k + 1)) * ez[node(i, j, k + 1)] * inv_dz;
+            if (is_gas(i, j, k - 1)) out -= sigma(n, node(i, j, k - 1)) * ez[n] * inv_dz;
+            after[n] = rho - FROZEN * out;
+        });
+        return after;
+    };
+    // Sum |rho| and sum rho·rho0 over the gas away from the front and rear
+    // walls, where the charge driven against a wall piles up (the model's
+    // conduction stops there; in a run the movers put it into wall charge).
+    auto separation = [&](const std::vector<double>& rho) {
+        double size = 0.0, overlap = 0.0;
+        for_gas_nodes([&](int i, int j, int k) {
+            if (i < ilo + 2 || i > ihi - 2) return;
+            const int n = node(i, j, k);
+            const double rho0 = ion_density[ion_slot(1, i, j, k)] + electron_density[n];
+            size += std::fabs(rho[n]);
+            overlap += rho[n] * rho0;
+        });
+        return std::pair{size, overlap};
+    };
+
+    load_plasma();
+    std::vector<double> before(NODE_COUNT, 0.0);
+    for_gas_nodes([&](int i, int j, int k) {
+        before[node(i, j, k)] = ion_density[ion_slot(1, i, j, k)] + electron_density[node(i, j, k)];
+    });
+    const double size0 = separation(before).first;
+
+    // Explicit: electrons in the source, vacuum couplings.
+    field::build_charge_source();
+    plasma_field::add_electron_charge();
+    potential::solve_potential();
+    field::compute_field();
+    const auto [explicit_size, explicit_overlap] = separation(charge_after_interval());
+    EXPECT_GT(explicit_size, 10.0 * size0);
+    EXPECT_LT(explicit_overlap, 0.0);  // the sign flips: overshoot
+
+    build_builtin_cell();
+    plasma_field::reset();
+    load_plasma();
+    field::build_charge_source();
+    plasma_field::solve_potential(STEP, INTERVAL);
+    field::compute_field();
+    const auto [implicit_size, implicit_overlap] = separation(charge_after_interval());
+    EXPECT_LT(implicit_size, 0.1 * size0);
+    EXPECT_GT(implicit_overlap, 0.0);  // relaxes towards neutral from the same side
+}
+
+// With no charge carriers in the gas (wall charge only) the conducting
+// couplings are the vacuum ones, so the solve is the plain solve to the bit;
+// after any plasma solve the face couplings and the solver's coefficients are
+// the vacuum ones again, as the sustain-state and floating-gap solves expect.
+TEST_F(PlasmaField, WithoutCarriersItIsThePlainSolveAndTheVacuumCouplingsComeBack) {
+    auto load_charges = [] {
+        wall_charge_x[padded(15, 70, 5)] = -2e-6;
+        wall_charge_x[padded(54, 40, 3)] = 3e-6;
+        wall_charge_z[padded(25, 90, 8)] = 1e-6;
+    };
+    electrodes::electrode_voltage[1] = 180.0;
+    load_charges();
+    field::build_charge_source();
+    potential::solve_potential();
+    const std::vector<double> plain(phi, phi + NODE_COUNT);
+    const std::vector<double> vacuum_center(sor_center, sor_center + NODE_COUNT);
+    const std::vector<double> vacuum_xp(sor_xp, sor_xp + NODE_COUNT), vacuum_zm(sor_zm, sor_zm + NODE_COUNT);
+    const std::vector<double> vacuum_face_y(eps_face_y, eps_face_y + NODE_COUNT);
+
+    build_builtin_cell();
+    electrodes::electrode_voltage[1] = 180.0;
+    load_charges();
+    field::build_charge_source();
+    plasma_field::solve_potential(STEP, INTERVAL);
+    EXPECT_EQ(std::memcmp(phi, plain.data(), sizeof phi), 0);
+
+    // Now with a plasma: a different potential, then the vacuum couplings.
+    neutral_blob(1e12 * E);
+    electron_density[node(30, 60, 4)] *= 1.5;
+    field::build_charge_source();
+    plasma_field::solve_potential(STEP, INTERVAL);
+    EXPECT_NE(std::memcmp(phi, plain.data(), sizeof phi), 0);
+    EXPECT_EQ(std::memcmp(sor_center, vacuum_center.data(), sizeof sor_center), 0);
+    EXPECT_EQ(std::memcmp(sor_xp, vacuum_xp.data(), sizeof sor_xp), 0);
+    EXPECT_EQ(std::memcmp(sor_zm, vacuum_zm.data(), sizeof sor_zm), 0);
+    EXPECT_EQ(std::memcmp(eps_face_y, vacuum_face_y.data(), sizeof eps_face_y), 0);
+}
+
+// The gas-side field at a charged wall comes from Gauss's law with the vacuum
+// coupling of the wall face and the 1 : eps split of the wall charge; a
+// conduction term on that face would break both. Gas faces gain
+// dt·mu·|rho_e|/eps0 times area over spacing.
+TEST_F(PlasmaField, OnlyGasToGasFacesConduct) {
+    const std::vector<double> fx(eps_face_x, eps_face_x + NODE_COUNT), fz(eps_face_z, eps_face_z + NODE_COUNT);
+    std::fill(electron_density, electron_density + NODE_COUNT, -1e12 * E);
+    plasma_field::load_conducting_couplings(FROZEN);
+    const double gain = FROZEN * plasma_field::electron_mobility() * 1e12 * E * INV_EPS0;
+    const int front = node(15, 60, 4), rear = node(54, 60, 4), rib = node(30, 60, 10), gas_x = node(30, 60, 4);
+    const int gas_z = node(30, 60, 9);
+    EXPECT_EQ(eps_face_x[front], fx[front]);  // front dielectric (i = 14) to gas
+    EXPECT_EQ(eps_face_x[rear], fx[rear]);    // gas to rear dielectric
+    EXPECT_EQ(eps_face_z[rib], fz[rib]);      // gas (k = 9) to phosphor
+    EXPECT_NEAR(eps_face_x[gas_x], fx[gas_x] + gain * dy * dz / dx, 1e-12 * eps_face_x[gas_x]);
+    EXPECT_NEAR(eps_face_z[gas_z], fz[gas_z] + gain * dx * dy / dz, 1e-12 * eps_face_z[gas_z]);
+    plasma_field::restore_vacuum_couplings();
+    EXPECT_EQ(std::memcmp(eps_face_x, fx.data(), sizeof eps_face_x), 0);
+}
+
+// The schedule: every interval steps while the electrons are few; every
+// step once their real number (the sum of |w|/e, merged records counting
+// their weight, dead slots nothing) exceeds the threshold.
+TEST_F(PlasmaField, TheFieldIsSolvedEveryStepOnlyWhileTheElectronsAreDense) {
+    using namespace PARTICLE_STORAGE;
+    PARTICLE_STORAGE::reset();
+    const double x = 0.5 * (xlow + xhigh), y = 0.5 * (ylow + yhigh), z = 0.5 * (zlow + zhigh);
+    add_particle(electrons, -6e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 0);
+    add_particle(electrons, -3e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 1);
+    add_particle(ions, 5e5 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 1);  // ions do not count
+    EXPECT_FALSE(plasma_field::field_due(37, 100));
+    EXPECT_TRUE(plasma_field::field_due(200, 100));
+    add_particle(electrons, -2e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 2);
+    EXPECT_TRUE(plasma_field::field_due(37, 100));
+    EXPECT_TRUE(plasma_field::field_due(38, 100));
+    electrons.cursor = 3;
+    delete_current(electrons);
+    EXPECT_FALSE(plasma_field::field_due(39, 100));
+    PARTICLE_STORAGE::reset();
+}
+
+namespace {
+
+// The files of a run, the run log without its processor times.
+std::string run_files() {
+    std::string all = log_without_cpu_time(TempFolder::read("general.txt"));
+    for (const char* name : {"OUT_Ion_Density.2Ddata", "OUT_Electron_Density.2Ddata", "OUT_Potential.2Ddata"})
+        all += TempFolder::read(name);
+    return all;
+}
+
+}  // namespace
+
+// A checkpoint of a dense plasma cloud just before step 10001 (heavy records,
+// so that few electrons carry a conductivity that matters and the field is
+// solved in every step), run through the checkpoint the program writes at
+// step 10001 to step 10021. Restarted from that checkpoint with the option
+// given again, the run writes the same files to the bit; without it the
+// field, and so everything after, differs.
+TEST(Binary, APlasmaFieldRunRestartsBitForBit) {
+    TempFolder folder;
+    driver::reset_all();
+    build_geometry_quietly();  // the gas box, to place the cloud in
+    std::filesystem::remove("input_file.txt");
+    copy_example_case();
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> thermal(0.0, 6e7);  // cm/s, a few eV
+    for (int m = 0; m < 60; ++m) {
+        const double x = xlow + (0.3 + 0.4 * u(rng)) * (xhigh - xlow);
+        const double y = ylow + (0.3 + 0.4 * u(rng)) * (yhigh - ylow);
+        const double z = zlow + (0.2 + 0.6 * u(rng)) * (zhigh - zlow);
+        using PARTICLE_STORAGE::add_particle;
+        add_particle(PARTICLE_STORAGE::electrons, -5000 * E, 9.98e-7, x, y, z, thermal(rng), thermal(rng), thermal(rng), 0);
+        add_particle(PARTICLE_STORAGE::ions, 5000 * E, 9.98e-7, x, y, z, 0.0, 0.0, 0.0, 1 + m % 2);
+    }
+    double t = 9.98e-7, dt = 1e-10;
+    int nstep = 9981;
+    checkpoint::checkpoint_restart(0, t, nstep, dt);
+    driver::reset_all();
+    std::string input = TempFolder::read("input_file.txt");
+    input.replace(input.rfind("0        restart flag"), 1, "1");
+    TempFolder::write("input_file.txt", input);
+
+    RunResult r = run_pdpcell("--plasma-field --max-steps 10021 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string through = run_files();
+    const std::string saved = TempFolder::read("restart");  // written at step 10001
+
+    r = run_pdpcell("--plasma-field --max-steps 10021 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(run_files() == through);
+
+    TempFolder::write("restart", saved);
+    r = run_pdpcell("--max-steps 10021 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_FALSE(run_files() == through);
+}
