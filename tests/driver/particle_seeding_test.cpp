@@ -84,7 +84,7 @@ TEST_F(Seeding, PeriodicPairSharesOnePlaceInsideTheSeedLayer) {
         const double u1 = random_numbers::draw_uniform();
         const double u2 = random_numbers::draw_uniform();
         random_numbers::set_seed(a1, a2);
-        seeding::seed_particles(time);
+        seeding::seed_particles(time, call + 1);
         random_numbers::get_seed(b1, b2);
         const int n = ions.count;
         ASSERT_EQ(electrons.count, n);

@@ -19,11 +19,6 @@ void add_tagged(Store& s, double tag) {
                  static_cast<int>(tag));
 }
 
-void delete_slot(Store& s, int slot) {
-    s.cursor = slot;
-    delete_current(s);
-}
-
 }  // namespace
 
 TEST_F(Storage, CapacityRefusesTheLastSlot) {
