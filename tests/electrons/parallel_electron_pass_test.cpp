@@ -87,7 +87,7 @@ const Record* find(const std::vector<Record>& records, std::uint64_t id) {
 // bit for bit, over several steps with ionizations, absorptions and several
 // rounds of newborns; and the run's generator is never touched.
 TEST_F(ParallelElectronPass, StoresWallChargeAndCountersDoNotDependOnTheThreads) {
-    const std::vector<Record> start_records = population(900);
+    const std::vector<Record> start_records = population(400);
     std::vector<Record> reference_electrons, reference_ions;
     std::vector<double> reference_walls;
     long long reference_flights = 0;
@@ -95,7 +95,7 @@ TEST_F(ParallelElectronPass, StoresWallChargeAndCountersDoNotDependOnTheThreads)
         start(threads, start_records);
         std::int32_t s1, s2;
         random_numbers::get_seed(s1, s2);
-        for (int step = 1; step <= 3; ++step) electron_mover::advance_electrons(step * T_END);
+        for (int step = 1; step <= 2; ++step) electron_mover::advance_electrons(step * T_END);
         std::int32_t a1, a2;
         random_numbers::get_seed(a1, a2);
         EXPECT_TRUE(a1 == s1 && a2 == s2) << "the run's generator was drawn from";
