@@ -25,8 +25,9 @@ struct Deposit {
     double charge;  // C/cm^3 to add
 };
 
-// One chunk's results, in the order its particles produced them.
-struct Chunk {
+// One chunk's results, in the order its particles produced them. A cache
+// line of its own, so that threads filling neighbouring chunks do not share one.
+struct alignas(64) Chunk {
     std::vector<Birth> electrons;
     std::vector<Birth> ions;
     std::vector<Deposit> deposits;
