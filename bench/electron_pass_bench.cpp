@@ -4,9 +4,15 @@
 // by one time step of 1e-10 s. Reports the cost per electron per step, per
 // free flight and per field sub-step (wall time), and per free flight in
 // processor time. A second benchmark gives the floor under a sub-step.
+//
+// electron_pass_bench --parallel: the same pass in the parallel mode, each
+// electron on its own stream, in chunks over 1 and 2 threads (or over the
+// counts given with --threads N, which may be repeated); compare the wall
+// time per free flight across thread counts.
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_mover.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -17,7 +23,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 namespace {
@@ -51,18 +59,23 @@ double thread_seconds() {
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-void BM_ElectronPass(benchmark::State& state) {
+// threads = 0: the exact mode; otherwise the parallel mode on that many threads.
+void electron_pass(benchmark::State& state, int threads) {
     set_up_bench_cell();
     const std::vector<Start> population = starting_population(4.0);
     electron_mover::reset();
+    parallel_mode::reset();
     electron_mover::advance_electrons(0.0);  // first call: the bound line and its raise
     double seconds = 0, cpu_seconds = 0;
     long long substeps = 0, flights = 0, electrons_moved = 0;
     for (auto _ : state) {
         PARTICLE_STORAGE::reset();
+        parallel_mode::configure(threads > 0, threads, 1100, 550);
+        std::uint64_t identity = 1;
         for (const Start& p : population)
-            PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, -mesh::ELECTRON_CHARGE, 0.0, p.x, p.y, p.z,
-                                           p.vx, p.vy, p.vz, 0);
+            PARTICLE_STORAGE::add_record(PARTICLE_STORAGE::electrons,
+                                         {-mesh::ELECTRON_CHARGE, 0.0, p.x, p.y, p.z, p.vx, p.vy, p.vz, 0},
+                                         identity++, 0);
         const long long substeps_before = electron_mover::substep_count;
         const long long flights_before = electron_mover::flight_count;
         const auto start = std::chrono::steady_clock::now();
@@ -83,8 +96,14 @@ void BM_ElectronPass(benchmark::State& state) {
     state.counters["cpu_ns_per_flight"] = 1e9 * cpu_seconds / flights;
     state.counters["substeps_per_flight"] = double(substeps) / flights;
     state.counters["electrons_after"] = PARTICLE_STORAGE::electrons.count;
+    parallel_mode::reset();
 }
-BENCHMARK(BM_ElectronPass)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+void BM_ElectronPass(benchmark::State& state) { electron_pass(state, 0); }
+
+// Processor time here is that of the calling thread only; the wall time per
+// flight is the figure to compare across thread counts.
+void BM_ElectronPassParallel(benchmark::State& state) { electron_pass(state, static_cast<int>(state.range(0))); }
 
 // The floor under a sub-step: the same pass with the bound numax so small
 // that no flight ends in a collision, in a field of zeros, with slow
@@ -127,3 +146,30 @@ void BM_SubStepChain(benchmark::State& state) {
 BENCHMARK(BM_SubStepChain)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    // --parallel and --threads N are ours; the rest goes to the library.
+    bool parallel = false;
+    std::vector<int> thread_counts;
+    std::vector<char*> rest{argv[0]};
+    for (int a = 1; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--parallel") == 0) parallel = true;
+        else if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) thread_counts.push_back(std::stoi(argv[++a]));
+        else rest.push_back(argv[a]);
+    }
+    if (thread_counts.empty()) thread_counts = {1, 2};
+    if (parallel) {
+        auto* b = benchmark::RegisterBenchmark("BM_ElectronPassParallel", BM_ElectronPassParallel);
+        b->ArgName("threads")->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+        for (int n : thread_counts) b->Arg(n);
+    } else {
+        benchmark::RegisterBenchmark("BM_ElectronPass", BM_ElectronPass)
+            ->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+    }
+    int rest_count = static_cast<int>(rest.size());
+    benchmark::Initialize(&rest_count, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(rest_count, rest.data())) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -13,11 +13,20 @@
 # the two are run alternately, so that both see the same load of the machine,
 # and the ratio of their medians is printed. Uses build/pdpcell (built with
 # the release flags if missing); runs in a scratch folder.
+#
+# PDPCELL_ARGS (environment) are passed to build/pdpcell, OTHER_ARGS to the
+# other binary (default: the same as PDPCELL_ARGS). The parallel mode on two
+# threads against the exact mode of the same build:
+#   PDPCELL_ARGS="--parallel --threads 2" OTHER_ARGS=" " scripts/bench-run.sh 4401 3 build/pdpcell
+# (with --parallel the phase columns sum the processor time of every thread;
+# compare the wall times).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 STEPS="${1:-4601}"
 REPS="${2:-3}"
 OTHER="${3:-}"
+THIS_ARGS="${PDPCELL_ARGS:-}"
+OTHER_ARGS="${OTHER_ARGS:-$THIS_ARGS}"
 ROOT="$(pwd)"
 BIN="$ROOT/build/pdpcell"
 if [ ! -x "$BIN" ]; then
@@ -35,13 +44,13 @@ echo "# $STEPS steps of examples/sustain, $REPS repetitions, $(nproc) processors
 
 # One run: prints "wall field ions electrons" in seconds.
 run_once() {
-  local bin="$1" dir="$WORK/run"
+  local bin="$1" args="$2" dir="$WORK/run"
   rm -rf "$dir"
   mkdir -p "$dir"
   cp "$ROOT/examples/sustain/input_file.txt" "$ROOT/examples/sustain/Vdata.txt" "$dir"
   local start end
   start=$(date +%s.%N)
-  (cd "$dir" && "$bin" --max-steps "$STEPS" </dev/null >console.txt 2>&1) || {
+  (cd "$dir" && "$bin" $args --max-steps "$STEPS" </dev/null >console.txt 2>&1) || {
     echo "bench-run: $bin failed, see its last lines:" >&2
     tail -n 3 "$dir/console.txt" >&2
     exit 1
@@ -58,15 +67,17 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 labels=("this")
 bins=("$BIN")
+arguments=("$THIS_ARGS")
 if [ -n "$OTHER" ]; then
   labels=("other" "this")
   bins=("$OTHER" "$BIN")
+  arguments=("$OTHER_ARGS" "$THIS_ARGS")
 fi
 for label in "${labels[@]}"; do : >"$WORK/$label.times"; done
 printf '%-6s %3s %10s %10s %10s %10s\n' build rep wall_s field_s ions_s electrons_s
 for rep in $(seq "$REPS"); do
   for n in "${!bins[@]}"; do
-    read -r wall field ions electrons <<<"$(run_once "${bins[$n]}")"
+    read -r wall field ions electrons <<<"$(run_once "${bins[$n]}" "${arguments[$n]}")"
     echo "$wall $field $ions $electrons" >>"$WORK/${labels[$n]}.times"
     printf '%-6s %3d %10.3f %10.3f %10.3f %10.3f\n' "${labels[$n]}" "$rep" "$wall" "$field" "$ions" "$electrons"
   done

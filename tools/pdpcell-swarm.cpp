@@ -7,7 +7,9 @@
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_mover.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
+#include "particles/particle_streams.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <algorithm>
@@ -38,6 +40,8 @@ struct Options {
     double sample_ns = 5;       // ns of sampling
     double interval_ns = 0.002; // ns between samples (one electron pass)
     int seed1 = 1100, seed2 = 550;
+    bool parallel = false;      // per-electron random streams, as pdpcell --parallel
+    int threads = 1;
 };
 
 void print_usage(std::FILE* out) {
@@ -52,7 +56,11 @@ void print_usage(std::FILE* out) {
         "  --sample NS     sampling time, ns (default 5)\n"
         "  --interval NS   time between samples, ns (default 0.002; shortened so\n"
         "                  that the population cannot outgrow the electron store)\n"
-        "  --seed S1 S2    seed of the random generator (default 1100 550)\n",
+        "  --seed S1 S2    seed of the random generator (default 1100 550)\n"
+        "  --parallel      every electron draws from its own stream, as in pdpcell\n"
+        "                  --parallel (the starting directions still come from the\n"
+        "                  generator)\n"
+        "  --threads N     threads of the --parallel electron pass (default 1)\n",
         out);
 }
 
@@ -96,6 +104,12 @@ Options parse_options(int argc, char** argv) {
         } else if (arg == "--interval") {
             if (next_number("--interval") <= 0) usage_error("--interval must be positive");
             o.interval_ns = v;
+        } else if (arg == "--parallel") {
+            o.parallel = true;
+        } else if (arg == "--threads") {
+            const double n = next_number("--threads");
+            if (n < 1 || n > 1024 || n != std::floor(n)) usage_error("--threads needs a whole number from 1 to 1024");
+            o.threads = static_cast<int>(n);
         } else if (arg == "--seed") {
             const double s1 = next_number("--seed"), s2 = next_number("--seed");
             if (s1 < 1 || s2 < 1 || s1 > random_numbers::S1_LIMIT || s2 > random_numbers::S2_LIMIT ||
@@ -136,13 +150,15 @@ void set_up_open_gas(double field) {
 // position does not matter, and the lookup indices stay small.
 constexpr double X0 = 0.007, Y0 = 0.03, Z0 = 0.005;
 
-void isotropic_start(double speed, double t) {
+// Electron n of the start; in the parallel mode it is seeded particle n.
+void isotropic_start(double speed, double t, int n) {
     const double c = 2.0 * random_numbers::draw_uniform() - 1.0;
     const double s = std::sqrt(1.0 - c * c);
     const double phi = 6.283185307179586 * random_numbers::draw_uniform();
-    PARTICLE_STORAGE::add_particle(electrons, -mesh::ELECTRON_CHARGE, t, X0, Y0, Z0,
-                                   speed * s * portable_math::cos(phi), speed * s * portable_math::sin(phi),
-                                   speed * c, 0);
+    PARTICLE_STORAGE::add_record(electrons,
+                                 {-mesh::ELECTRON_CHARGE, t, X0, Y0, Z0, speed * s * portable_math::cos(phi),
+                                  speed * s * portable_math::sin(phi), speed * c, 0},
+                                 particle_streams::seed_identity(0, static_cast<std::uint64_t>(n)), 0);
 }
 
 // Ions play no part here; they are dropped after every pass.
@@ -245,13 +261,14 @@ int main(int argc, char** argv) {
         set_up_open_gas(field);
         PARTICLE_STORAGE::reset();
         random_numbers::set_seed(o.seed1, o.seed2);
+        parallel_mode::configure(o.parallel, o.threads, o.seed1, o.seed2);
         electron_mover::reset();
-        std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm\n",
-                    GAS_DENSITY, o.reduced_field, field);
+        std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s\n",
+                    GAS_DENSITY, o.reduced_field, field, o.parallel ? ", parallel mode" : "");
         std::printf(" collision bound numax/N (cm^3/s) on the next line\n");
         electron_mover::advance_electrons(0.0);
 
-        for (int n = 0; n < o.electrons; ++n) isotropic_start(SPEED_PER_SQRT_EV, 0.0);  // 1 eV
+        for (int n = 0; n < o.electrons; ++n) isotropic_start(SPEED_PER_SQRT_EV, 0.0, n);  // 1 eV
         double t = 0.0;
         for (long pass = 0; pass < relax_passes; ++pass) {
             t += interval;

@@ -17,6 +17,8 @@ Range chunk_range(int chunk, int records, int chunk_size) {
 }
 
 void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
+    // More threads than chunks would only wait; one chunk needs no team.
+    threads = std::min(threads, chunks);
     if (threads <= 1) {
         for (int c = 0; c < chunks; ++c) body(context, c);
         return;

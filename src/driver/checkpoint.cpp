@@ -8,6 +8,7 @@
 #include "input/voltage_file.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -119,6 +121,25 @@ void write_store(std::FILE* out, Store& store) {
     }
 }
 
+// A parallel run's particles draw from streams keyed by the run's seeds and
+// their identities; after the generator state come the marker with the key,
+// then per store its count and each slot's identity and draws taken.
+const char* const STREAMS_MARKER = "PARALLEL STREAMS";
+
+void write_streams(std::FILE* out) {
+    const particle_streams::Key& key = parallel_mode::settings.key;
+    write_line(out, FreeLine()
+                        .item(STREAMS_MARKER)
+                        .item(static_cast<long long>(key.seed1))
+                        .item(static_cast<long long>(key.seed2))
+                        .str());
+    for (const Store* s : {&PARTICLE_STORAGE::electrons, &PARTICLE_STORAGE::ions}) {
+        write_line(out, FreeLine().item(s->count).str());
+        for (int slot = 1; slot <= s->count; ++slot)
+            write_line(out, " " + std::to_string(s->id[slot]) + " " + std::to_string(s->draws[slot]));
+    }
+}
+
 // A missing file copies nothing; it is not created.
 void copy_text_file(std::FILE* out, const char* name) {
     std::FILE* in = std::fopen(name, "r");
@@ -146,6 +167,7 @@ void write_records(std::FILE* out, double t, int nstep, double dt) {
     std::int32_t s1, s2;
     random_numbers::get_seed(s1, s2);
     write_line(out, FreeLine().item(s1).item(s2).str());
+    if (parallel_mode::on()) write_streams(out);
 
     // For the record only; a restart stops reading after the generator state.
     write_empty_record(out);
@@ -404,6 +426,53 @@ void read_store(RestartReader& in, Store& store, int count_record, const char* n
     PARTICLE_STORAGE::rewind(store);
 }
 
+// An unsigned 64-bit integer written in decimal.
+std::uint64_t unsigned_value(RestartReader& in) {
+    const std::string text = in.token();
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        in.fail("'" + text + "' is not an unsigned 64-bit integer");
+    return value;
+}
+
+// The streams of a parallel run, after its marker line (already read): the
+// key the particles draw under, then every slot's identity and draws, for
+// stores that read_store has just rebuilt.
+void read_streams(RestartReader& in) {
+    std::istringstream marker(in.list.line);
+    std::string word1, word2;
+    long long seed1 = -1, seed2 = -1;
+    marker >> word1 >> word2 >> seed1 >> seed2;
+    in.begin(21, "parallel streams marker");
+    if (!marker || seed1 < 0 || seed1 > 2147483647 || seed2 < 0 || seed2 > 2147483647)
+        in.fail_where("the key after " + std::string(STREAMS_MARKER) + " is not two seeds");
+    parallel_mode::settings.key = particle_streams::key_for_seeds(static_cast<std::int32_t>(seed1),
+                                                                  static_cast<std::int32_t>(seed2));
+    int record = 22;
+    for (Store* s : {&PARTICLE_STORAGE::electrons, &PARTICLE_STORAGE::ions}) {
+        const bool is_ion = s == &PARTICLE_STORAGE::ions;
+        in.begin(record, is_ion ? "ion identities count" : "electron identities count");
+        const int n = in.integer();
+        if (n != s->count)
+            in.fail(std::to_string(n) + " identities for the " + std::to_string(s->count) + " slots of the " +
+                    (is_ion ? "ion store" : "electron store"));
+        for (int slot = 1; slot <= n; ++slot) {
+            in.begin(record + 1, is_ion ? "ion identities" : "electron identities", "slot", n);
+            in.index = slot;
+            in.field = "identity";
+            s->id[slot] = unsigned_value(in);
+            in.field = "draws";
+            s->draws[slot] = unsigned_value(in);
+        }
+        record += 2;
+    }
+    in.field = nullptr;
+    // The copies of the input files follow, as after any checkpoint.
+    if (!in.list.read_line())
+        in.fail_where("the file ends right after it: it was cut short, maybe inside the last number");
+}
+
 // The file against its integrity record, before anything in it is used. A
 // file without one (written before the record existed, or cut short before
 // it) is read with a warning; its values are still checked one by one.
@@ -502,6 +571,16 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     // number.
     if (!in.list.read_line())
         in.fail_where("the file ends right after it: it was cut short, maybe inside the last number");
+    // The particles of the two modes draw their numbers differently; a run
+    // cannot continue the other mode's particles.
+    const bool parallel_file = in.list.line.rfind(std::string(" ") + STREAMS_MARKER, 0) == 0;
+    if (parallel_file && !parallel_mode::on())
+        pdp::fatal({"ERROR: file restart was written by a run with --parallel, whose particles draw from",
+                    "       their own random streams; restart it with --parallel"});
+    if (!parallel_file && parallel_mode::on())
+        pdp::fatal({"ERROR: file restart was written by a run without --parallel; restart it without",
+                    "       --parallel, or start a new --parallel run (restart flag 0)"});
+    if (parallel_file) read_streams(in);
     random_numbers::set_seed(s1, s2);
 
     // A checkpoint is taken after the run's first solve, so phi_old holds the

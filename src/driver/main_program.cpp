@@ -24,6 +24,7 @@
 #include "output/output_history.hpp"
 #include "output/slices.hpp"
 #include "output/vtk_output.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
@@ -151,6 +152,7 @@ void run_simulation(const run_options::Options& options) {
     particle_merging::configure(options.max_ions, options.max_electrons, options.seed1, options.seed2);
     potential::set_thread_count(run_options::thread_count(options));
     floating_gap::set_thread_count(run_options::thread_count(options));
+    parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);
 
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());
@@ -184,7 +186,7 @@ void run_simulation(const run_options::Options& options) {
             n = nstep - 1;
             log = continue_run_log_and_slices();
         }
-        if (n % 200 == 0) seeding::seed_particles(t);
+        if (n % 200 == 0) seeding::seed_particles(t, nstep);
         electrodes::update_electrode_voltages(t, dt);
 
         // Field phase; between solves the particles move in a frozen field.
@@ -255,6 +257,7 @@ void reset_all() {
     mesh::reset();
     PARTICLE_STORAGE::reset();
     particle_merging::reset();
+    parallel_mode::reset();
     random_numbers::reset();
     voltage_file::reset();
     electrodes::reset();

@@ -1,11 +1,14 @@
 #pragma once
 // Seed ion-electron pairs, at rest, in a thin layer above the front dielectric
 // over the second sustain electrode: 45 pairs at start-up, one pair every 200
-// steps. The ions are Xe+; the electrons carry origin code 0.
+// steps. The ions are Xe+; the electrons carry origin code 0. The numbers come
+// from the run's generator, or in the parallel mode from each pair's electron.
 namespace seeding {
 
 void seed_initial_particles();
-void seed_particles(double t);  // t: start time of the step, s
+// t: start time of the step (s); step: its number, from 1. In the parallel
+// mode the pair's identities come from the step; the exact mode ignores it.
+void seed_particles(double t, int step);
 
 // First seeding row above the electrode (76 for the built-in cell).
 int first_seed_row();

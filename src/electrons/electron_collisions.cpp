@@ -3,7 +3,7 @@
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_mover.hpp"
-#include "particles/random_numbers.hpp"
+#include "particles/particle_streams.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,8 @@ namespace {
 
 using namespace collision_frequencies;
 using PARTICLE_STORAGE::Particle;
-using random_numbers::draw_uniform;
+using pass_output::Context;
+using pass_output::draw_uniform;
 
 constexpr double TWO_PI = 6.283185307179586;
 
@@ -30,10 +31,10 @@ struct Direction {
 
 // Isotropic unit vector from two draws: cos(chi) uniform in (-1, 1), azimuth
 // uniform in (0, 2 pi).
-Direction isotropic_direction() {
-    const double cos_chi = 2.0 * draw_uniform() - 1.0;
+Direction isotropic_direction(Context& c) {
+    const double cos_chi = 2.0 * draw_uniform(c) - 1.0;
     const double sin_chi = std::sqrt(1.0 - cos_chi * cos_chi);
-    const double phi = TWO_PI * draw_uniform();
+    const double phi = TWO_PI * draw_uniform(c);
     return {sin_chi * portable_math::cos(phi), sin_chi * portable_math::sin(phi), cos_chi};
 }
 
@@ -45,43 +46,43 @@ void set_velocity(Particle& e, double speed, const Direction& n) {
 
 // The atom recoils: the speed falls by mass_ratio·(1 - cos theta) of itself,
 // theta the scattering angle.
-void scatter_elastic(Particle& e, double v, double mass_ratio) {
-    const Direction n = isotropic_direction();
+void scatter_elastic(Particle& e, double v, double mass_ratio, Context& c) {
+    const Direction n = isotropic_direction(c);
     const double v_new = v - (v - (e.vx * n.x + e.vy * n.y + e.vz * n.z)) * mass_ratio;
     set_velocity(e, v_new, n);
 }
 
 // The level energy is lost; in speed-squared units, v'^2 = v^2 - u^2.
-void excite(Particle& e, double v, double threshold_speed) {
-    const Direction n = isotropic_direction();
+void excite(Particle& e, double v, double threshold_speed, Context& c) {
+    const Direction n = isotropic_direction(c);
     set_velocity(e, std::sqrt(v * v - threshold_speed * threshold_speed), n);
 }
 
 // The electron and the ion of an ionization start where and when the
 // colliding electron is; the ion starts at rest.
-void append_pair(const Particle& e, double speed, const Direction& n, int species) {
-    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, e.w, e.t, e.x, e.y, e.z, speed * n.x,
-                                   speed * n.y, speed * n.z, species);
-    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, -e.w, e.t, e.x, e.y, e.z, 0.0, 0.0, 0.0, species);
+void append_pair(const Particle& e, double speed, const Direction& n, int species, Context& c) {
+    pass_output::add_electron(c, {e.w, e.t, e.x, e.y, e.z, speed * n.x, speed * n.y, speed * n.z, species},
+                              particle_streams::CHILD_ELECTRON);
+    pass_output::add_ion(c, {-e.w, e.t, e.x, e.y, e.z, 0.0, 0.0, 0.0, species}, particle_streams::CHILD_ION);
 }
 
 // The excited Ne atom ionizes a Xe atom at once (Penning); the released
 // electron carries the 4.41 eV left over.
-void excite_ne_with_penning(Particle& e, double v, double threshold_speed) {
-    excite(e, v, threshold_speed);
-    const Direction n2 = isotropic_direction();
-    append_pair(e, PENNING_SPEED, n2, SPECIES_XE);
+void excite_ne_with_penning(Particle& e, double v, double threshold_speed, Context& c) {
+    excite(e, v, threshold_speed, c);
+    const Direction n2 = isotropic_direction(c);
+    append_pair(e, PENNING_SPEED, n2, SPECIES_XE, c);
 }
 
 // The energy above threshold is shared by a uniform fraction r between the
 // two electrons, which leave in independent directions.
-void ionize(Particle& e, double v, double threshold_speed, int species) {
-    const Direction n1 = isotropic_direction();
+void ionize(Particle& e, double v, double threshold_speed, int species, Context& c) {
+    const Direction n1 = isotropic_direction(c);
     const double left = v * v - threshold_speed * threshold_speed;  // (cm/s)^2
-    const double r = draw_uniform();
+    const double r = draw_uniform(c);
     set_velocity(e, std::sqrt(r * left), n1);
-    const Direction n2 = isotropic_direction();
-    append_pair(e, std::sqrt((1.0 - r) * left), n2, species);
+    const Direction n2 = isotropic_direction(c);
+    append_pair(e, std::sqrt((1.0 - r) * left), n2, species, c);
 }
 
 }  // namespace
@@ -114,22 +115,22 @@ Process select_process(double v, double R) {
     return {Kind::null, 0};
 }
 
-void perform(const Process& process, Particle& e, double v) {
+void perform(const Process& process, Particle& e, double v, Context& c) {
     switch (process.kind) {
         case Kind::null: return;
-        case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE); return;
-        case Kind::elastic_ne: scatter_elastic(e, v, MASS_RATIO_NE); return;
-        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1]); return;
-        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE); return;
-        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1]); return;
-        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE); return;
+        case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE, c); return;
+        case Kind::elastic_ne: scatter_elastic(e, v, MASS_RATIO_NE, c); return;
+        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); return;
+        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); return;
+        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); return;
+        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE, c); return;
     }
 }
 
-void collide(Particle& e) {
+void collide(Particle& e, Context& c) {
     const double v = std::sqrt(e.vx * e.vx + e.vy * e.vy + e.vz * e.vz);
-    const double R = draw_uniform();
-    perform(select_process(v, R), e, v);
+    const double R = draw_uniform(c);
+    perform(select_process(v, R), e, v, c);
 }
 
 }  // namespace electron_collisions

@@ -3,6 +3,7 @@
 // scattering, excitation (with Penning ionization after Ne excitation) or
 // ionization, appending new electrons and ions.
 #include "particles/particle_storage.hpp"
+#include "particles/pass_output.hpp"
 
 namespace electron_collisions {
 
@@ -31,8 +32,9 @@ struct Process {
     int level;  // 1..6 for the excitations, 0 otherwise
 };
 
-// Draws one number, selects the process and performs it on the electron.
-void collide(PARTICLE_STORAGE::Particle& electron);
+// Draws one number, selects the process and performs it on the electron;
+// numbers come from, and births go to, the context of the electron's move.
+void collide(PARTICLE_STORAGE::Particle& electron, pass_output::Context& context);
 
 // The process that the uniform number R picks for an electron of speed v
 // (cm/s): the null share of the bound numax comes first, then the sixteen
@@ -42,6 +44,7 @@ Process select_process(double v, double R);
 // Carries out a selected process on an electron of speed v, with its own
 // draws: 2 for elastic scattering and Xe excitation, 4 for Ne excitation with
 // Penning ionization, 5 for ionization, none for the null process.
-void perform(const Process& process, PARTICLE_STORAGE::Particle& electron, double v);
+void perform(const Process& process, PARTICLE_STORAGE::Particle& electron, double v,
+             pass_output::Context& context);
 
 }  // namespace electron_collisions

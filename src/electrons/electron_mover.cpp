@@ -1,5 +1,6 @@
 #include "electrons/electron_mover.hpp"
 
+#include "common/chunked_work.hpp"
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/portable_math.hpp"
@@ -9,12 +10,14 @@
 #include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
-#include "particles/random_numbers.hpp"
+#include "particles/parallel_mode.hpp"
+#include "particles/pass_output.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace electron_mover {
 
@@ -24,6 +27,7 @@ long long substep_count = 0;
 
 namespace {
 
+using pass_output::Context;
 using PARTICLE_STORAGE::Particle;
 
 int first_call_done = 0;
@@ -58,9 +62,8 @@ void check_flight(const Particle& e, double substeps) {
     if (!finite || !(substeps < MAX_SUBSTEPS)) stop_on_bad_electron(e, finite, substeps);
 }
 
-void absorb(surface::Wall wall, const Particle& e) {
-    surface::deposit(wall, surface::wall_cell(wall, e.x, e.y, e.z), e.w);
-    PARTICLE_STORAGE::delete_current(PARTICLE_STORAGE::electrons);
+void absorb(surface::Wall wall, const Particle& e, Context& c) {
+    surface::deposit(wall, surface::wall_cell(wall, e.x, e.y, e.z), e.w, c);
 }
 
 // What the sub-steps of a flight change, held apart from the particle record
@@ -125,7 +128,7 @@ void take_motion(Particle& e, const Motion& m) {
 // A free flight of tau seconds in sub-steps of at most 1/SUBSTEPS_PER_CELL of
 // a cell along each axis. Returns false when a wall absorbed the electron
 // (the wall keeps its charge).
-bool fly(Particle& e, double tau, const PassConstants& p) {
+bool fly(Particle& e, double tau, const PassConstants& p, Context& c) {
     const double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
     const double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
     const double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
@@ -140,33 +143,109 @@ bool fly(Particle& e, double tau, const PassConstants& p) {
         mirror(m, p);
         surface::Wall wall;
         if (reaches_wall(m, p, wall)) {
-            substep_count += s + 1;
+            c.substeps += s + 1;
             take_motion(e, m);
-            absorb(wall, e);
+            absorb(wall, e, c);
             return false;
         }
     }
-    substep_count += n;
+    c.substeps += n;
     take_motion(e, m);
     return true;
 }
 
 // Takes the electron from its own clock to t_end through free flights that
-// end in collision candidates; stores it back, or deletes it at a wall.
-void move_electron(Particle& e, double t_end, const PassConstants& p) {
+// end in collision candidates. Returns false when a wall absorbed it.
+bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
     while (e.t < t_end) {
-        double tau = -portable_math::log(random_numbers::draw_uniform()) / numax;  // s
+        double tau = -portable_math::log(pass_output::draw_uniform(c)) / numax;  // s
         bool collides = true;
         if (e.t + tau > t_end) {
             tau = t_end - e.t;
             collides = false;
         }
-        ++flight_count;
-        if (!fly(e, tau, p)) return;
+        ++c.flights;
+        if (!fly(e, tau, p, c)) return false;
         if (!collides) break;
-        electron_collisions::collide(e);
+        electron_collisions::collide(e, c);
     }
-    PARTICLE_STORAGE::set_current(PARTICLE_STORAGE::electrons, e);
+    return true;
+}
+
+// The exact mode: one walk in store order, every number from the run's
+// generator. After the compaction no dead slot lies at or beyond the cursor;
+// the electrons born during the pass are appended behind it and moved from
+// their birth time by this same walk.
+void advance_electrons_in_order(double t_end, const PassConstants& p) {
+    using namespace PARTICLE_STORAGE;
+    Context c = pass_output::exact();
+    Particle e;
+    while (get_current(electrons, e)) {
+        if (e.t < t_end) {
+            if (move_electron(e, t_end, p, c)) set_current(electrons, e);
+            else delete_current(electrons);
+        }
+        advance(electrons);
+    }
+    flight_count += c.flights;
+    substep_count += c.substeps;
+}
+
+// The parallel mode: chunks of the store on the threads, each electron
+// drawing from its own stream. The births of a round are merged in chunk
+// order after it and moved from their birth time by the next round, until a
+// round gives birth to no electron: the same physics as the exact walk, which
+// reaches the newborns behind its cursor.
+constexpr int ELECTRON_CHUNK = 256;  // records
+
+struct Round {
+    double t_end;
+    const PassConstants* p;
+    int first_slot;  // of the round's records
+    int records;
+};
+
+std::vector<pass_output::Chunk> chunk_outputs;
+
+void move_electron_chunk(void* context, int chunk) {
+    using namespace PARTICLE_STORAGE;
+    const Round& round = *static_cast<const Round*>(context);
+    pass_output::Chunk& out = chunk_outputs[static_cast<std::size_t>(chunk)];
+    pass_output::clear(out);
+    const chunked_work::Range range = chunked_work::chunk_range(chunk, round.records, ELECTRON_CHUNK);
+    Context c{random_source::Source{}, &out, 0, 0};
+    for (int slot = round.first_slot + range.begin; slot < round.first_slot + range.end; ++slot) {
+        if (electrons.alive[slot] == 0) continue;  // merged away between rounds
+        Particle e;
+        get_slot(electrons, slot, e);
+        if (!(e.t < round.t_end)) continue;
+        particle_streams::Stream stream =
+            particle_streams::open_stream(parallel_mode::settings.key, electrons.id[slot], electrons.draws[slot]);
+        c.source = random_source::particle_stream(stream);
+        if (move_electron(e, round.t_end, *round.p, c)) set_slot(electrons, slot, e);
+        else delete_slot(electrons, slot);
+        electrons.draws[slot] = stream.counter;
+    }
+    out.flights = c.flights;
+    out.substeps = c.substeps;
+}
+
+void advance_electrons_in_chunks(double t_end, const PassConstants& p) {
+    using namespace PARTICLE_STORAGE;
+    Round round{t_end, &p, 1, electrons.count};
+    while (round.records > 0) {
+        const int chunks = chunked_work::chunk_count(round.records, ELECTRON_CHUNK);
+        if (chunk_outputs.size() < static_cast<std::size_t>(chunks))
+            chunk_outputs.resize(static_cast<std::size_t>(chunks));
+        chunked_work::run_chunks(chunks, parallel_mode::settings.threads, move_electron_chunk, &round);
+        // The newborns go behind the cursor: a store that merges to make room
+        // for them keeps the moved and the unmoved records apart, and the
+        // cursor follows the first unmoved one.
+        electrons.cursor = electrons.count + 1;
+        pass_output::merge(chunk_outputs, chunks, flight_count, substep_count);
+        round.first_slot = electrons.cursor;
+        round.records = electrons.count - electrons.cursor + 1;
+    }
 }
 
 }  // namespace
@@ -187,16 +266,10 @@ void advance_electrons(double t_end) {
                           SUBSTEPS_PER_CELL / mesh::dx, SUBSTEPS_PER_CELL / mesh::dy,
                           SUBSTEPS_PER_CELL / mesh::dz};
 
-    // After the compaction no dead slot lies at or beyond the cursor; the
-    // electrons born during the pass are appended behind it and moved from
-    // their birth time by this same walk.
     compact(electrons);
     rewind(electrons);
-    Particle e;
-    while (get_current(electrons, e)) {
-        if (e.t < t_end) move_electron(e, t_end, p);
-        advance(electrons);
-    }
+    if (parallel_mode::on()) advance_electrons_in_chunks(t_end, p);
+    else advance_electrons_in_order(t_end, p);
     compact(electrons);
     rewind(electrons);
 }

@@ -6,10 +6,13 @@
 #include "ions/surface_processes.hpp"
 #include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
-#include "particles/random_numbers.hpp"
+#include "common/chunked_work.hpp"
+#include "particles/parallel_mode.hpp"
+#include "particles/pass_output.hpp"
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace ion_mover {
 
@@ -59,26 +62,27 @@ bool hits_wall(const Particle& ion, surface::Wall& wall) {
 }
 
 // The ion's charge goes to its wall cell, which may then emit an electron.
-void absorb(surface::Wall wall, const Particle& ion, double flight) {
+void absorb(surface::Wall wall, const Particle& ion, double flight, pass_output::Context& context) {
     using namespace surface;
     const WallCell cell = wall_cell(wall, ion.x, ion.y, ion.z);
-    deposit(wall, cell, ion.w);
+    deposit(wall, cell, ion.w, context);
     switch (wall) {
-        case Wall::front: emit_secondary_front(ion, flight, cell); break;
-        case Wall::rear: emit_secondary_rear(ion, flight, cell); break;
-        case Wall::rib: emit_secondary_rib(ion, flight, cell); break;
+        case Wall::front: emit_secondary_front(ion, flight, cell, context); break;
+        case Wall::rear: emit_secondary_rear(ion, flight, cell, context); break;
+        case Wall::rib: emit_secondary_rib(ion, flight, cell, context); break;
     }
 }
 
-// Free flights of the current ion until it reaches t_end or a wall. A flight
-// ends at t_end or in charge exchange: the fast ion hands its charge to a
-// slow atom, so the ion that flies on starts at rest.
-void fly(Store& store, Particle& ion, double t_end) {
+// Free flights of an ion until it reaches t_end or a wall. A flight ends at
+// t_end or in charge exchange: the fast ion hands its charge to a slow atom,
+// so the ion that flies on starts at rest. Returns false when a wall absorbed
+// the ion.
+bool move_ion(Particle& ion, double t_end, pass_output::Context& context) {
     check_ion(ion);
     double qm = 0.0, tau_mean = 0.0;
     species_constants(ion.species, qm, tau_mean);
     for (;;) {
-        const double tau = -portable_math::log(random_numbers::draw_uniform()) * tau_mean;
+        const double tau = -portable_math::log(pass_output::draw_uniform(context)) * tau_mean;
         const bool reaches_end = t_end < ion.t + tau;  // ending exactly at t_end is a collision
         const double flight = reaches_end ? t_end - ion.t : tau;
 
@@ -94,19 +98,73 @@ void fly(Store& store, Particle& ion, double t_end) {
 
         surface::Wall wall;
         if (hits_wall(ion, wall)) {
-            absorb(wall, ion, flight);
-            PARTICLE_STORAGE::delete_current(store);
-            PARTICLE_STORAGE::advance(store);
-            return;
+            absorb(wall, ion, flight, context);
+            return false;
         }
         if (!reaches_end) {
             ion.vx = ion.vy = ion.vz = 0.0;
             if (ion.t < t_end) continue;
         }
-        PARTICLE_STORAGE::set_current(store, ion);
-        PARTICLE_STORAGE::advance(store);
-        return;
+        return true;
     }
+}
+
+// The exact mode: one walk in store order, every number from the run's
+// generator.
+void advance_ions_in_order(Store& store, double t_end) {
+    pass_output::Context context = pass_output::exact();
+    // After the compaction no dead slot lies at or beyond the cursor.
+    Particle ion;
+    while (PARTICLE_STORAGE::get_current(store, ion)) {
+        if (t_end <= ion.t) {
+            PARTICLE_STORAGE::advance(store);
+            continue;
+        }
+        if (move_ion(ion, t_end, context)) PARTICLE_STORAGE::set_current(store, ion);
+        else PARTICLE_STORAGE::delete_current(store);
+        PARTICLE_STORAGE::advance(store);
+    }
+}
+
+// The parallel mode: chunks of the store on the threads, each ion drawing
+// from its own stream; the chunks' secondary electrons and wall charge are
+// merged in chunk order afterwards.
+constexpr int ION_CHUNK = 4096;  // records
+
+struct ChunkedPass {
+    Store* store;
+    double t_end;
+    int records;
+};
+
+std::vector<pass_output::Chunk> chunk_outputs;
+
+void move_ion_chunk(void* context, int chunk) {
+    const ChunkedPass& pass = *static_cast<const ChunkedPass*>(context);
+    Store& store = *pass.store;
+    pass_output::Chunk& out = chunk_outputs[static_cast<std::size_t>(chunk)];
+    pass_output::clear(out);
+    const chunked_work::Range range = chunked_work::chunk_range(chunk, pass.records, ION_CHUNK);
+    for (int slot = range.begin + 1; slot <= range.end; ++slot) {
+        Particle ion;
+        PARTICLE_STORAGE::get_slot(store, slot, ion);
+        if (pass.t_end <= ion.t) continue;
+        particle_streams::Stream stream =
+            particle_streams::open_stream(parallel_mode::settings.key, store.id[slot], store.draws[slot]);
+        pass_output::Context ion_context{random_source::particle_stream(stream), &out, 0, 0};
+        if (move_ion(ion, pass.t_end, ion_context)) PARTICLE_STORAGE::set_slot(store, slot, ion);
+        else PARTICLE_STORAGE::delete_slot(store, slot);
+        store.draws[slot] = stream.counter;
+    }
+}
+
+void advance_ions_in_chunks(Store& store, double t_end) {
+    ChunkedPass pass{&store, t_end, store.count};
+    const int chunks = chunked_work::chunk_count(pass.records, ION_CHUNK);
+    if (chunk_outputs.size() < static_cast<std::size_t>(chunks)) chunk_outputs.resize(static_cast<std::size_t>(chunks));
+    chunked_work::run_chunks(chunks, parallel_mode::settings.threads, move_ion_chunk, &pass);
+    long long flights = 0, substeps = 0;  // not counted for ions
+    pass_output::merge(chunk_outputs, chunks, flights, substeps);
 }
 
 }  // namespace
@@ -115,15 +173,8 @@ void advance_ions(double t_end) {
     Store& store = PARTICLE_STORAGE::ions;
     PARTICLE_STORAGE::compact(store);
     PARTICLE_STORAGE::rewind(store);
-    // After the compaction no dead slot lies at or beyond the cursor.
-    Particle ion;
-    while (PARTICLE_STORAGE::get_current(store, ion)) {
-        if (t_end <= ion.t) {
-            PARTICLE_STORAGE::advance(store);
-            continue;
-        }
-        fly(store, ion, t_end);
-    }
+    if (parallel_mode::on()) advance_ions_in_chunks(store, t_end);
+    else advance_ions_in_order(store, t_end);
     PARTICLE_STORAGE::compact(store);
     PARTICLE_STORAGE::rewind(store);
 }

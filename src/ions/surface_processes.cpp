@@ -2,7 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "mesh/mesh_arrays.hpp"
-#include "particles/random_numbers.hpp"
+#include "particles/particle_streams.hpp"
 
 #include <algorithm>
 #include <string>
@@ -29,6 +29,11 @@ void deposit(Wall wall, const WallCell& cell, double w) {
     charge[padded(cell.i, cell.j, cell.k)] += w * inv_cell_volume;
 }
 
+void deposit(Wall wall, const WallCell& cell, double w, pass_output::Context& context) {
+    double* charge = wall == Wall::rib ? wall_charge_z : wall_charge_x;
+    pass_output::deposit(context, &charge[padded(cell.i, cell.j, cell.k)], w * inv_cell_volume);
+}
+
 namespace {
 
 using PARTICLE_STORAGE::Particle;
@@ -42,26 +47,29 @@ double yield(const double (&gamma)[2], int species) {
 // The electron leaves the wall at rest; it carries away the negative of the
 // ion's charge, so the wall keeps a second +w.
 void emit(Wall wall, const double (&gamma)[2], const Particle& ion, double flight_time,
-          const WallCell& cell, double x, double y, double z) {
-    const double r = random_numbers::draw_uniform();
+          const WallCell& cell, double x, double y, double z, pass_output::Context& context) {
+    const double r = pass_output::draw_uniform(context);
     if (r >= yield(gamma, ion.species)) return;
-    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, -ion.w,
-                                   ion.t - EMISSION_OFFSET * flight_time, x, y, z, 0.0, 0.0, 0.0, 0);
-    deposit(wall, cell, ion.w);
+    pass_output::add_electron(context, {-ion.w, ion.t - EMISSION_OFFSET * flight_time, x, y, z, 0.0, 0.0, 0.0, 0},
+                              particle_streams::CHILD_ELECTRON);
+    deposit(wall, cell, ion.w, context);
 }
 
 }  // namespace
 
-void emit_secondary_front(const Particle& ion, double flight_time, const WallCell& cell) {
-    emit(Wall::front, GAMMA_FRONT, ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z);
+void emit_secondary_front(const Particle& ion, double flight_time, const WallCell& cell,
+                          pass_output::Context& context) {
+    emit(Wall::front, GAMMA_FRONT, ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z, context);
 }
 
-void emit_secondary_rear(const Particle& ion, double flight_time, const WallCell& cell) {
-    emit(Wall::rear, GAMMA_BACK, ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z);
+void emit_secondary_rear(const Particle& ion, double flight_time, const WallCell& cell,
+                         pass_output::Context& context) {
+    emit(Wall::rear, GAMMA_BACK, ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z, context);
 }
 
-void emit_secondary_rib(const Particle& ion, double flight_time, const WallCell& cell) {
-    emit(Wall::rib, GAMMA_BACK, ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz);
+void emit_secondary_rib(const Particle& ion, double flight_time, const WallCell& cell,
+                        pass_output::Context& context) {
+    emit(Wall::rib, GAMMA_BACK, ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz, context);
 }
 
 }  // namespace surface

@@ -2,6 +2,7 @@
 // Absorption at the three material walls of the gas box and the secondary
 // electrons that absorbed ions release there.
 #include "particles/particle_storage.hpp"
+#include "particles/pass_output.hpp"
 
 namespace surface {
 
@@ -16,6 +17,8 @@ struct WallCell {
 WallCell wall_cell(Wall wall, double x, double y, double z);
 // Adds w·inv_cell_volume (C/cm^3) to the cell in the wall's array.
 void deposit(Wall wall, const WallCell& cell, double w);
+// The same through the context of a particle's move (at once, or in its chunk).
+void deposit(Wall wall, const WallCell& cell, double w, pass_output::Context& context);
 
 // Secondary-electron yield per absorbed ion, indexed by species - 1 (Ne+, Xe+).
 constexpr double GAMMA_FRONT[2] = {0.64, 0.001};  // front wall
@@ -26,9 +29,13 @@ constexpr double EMISSION_OFFSET = 1e-9;
 
 // Secondary emission for an ion that has just been absorbed at the wall after
 // a flight of flight_time seconds and whose charge went to `cell`: one draw,
-// and on emission an electron at rest plus a second deposit of the ion's w.
-void emit_secondary_front(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell);
-void emit_secondary_rear(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell);
-void emit_secondary_rib(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell);
+// and on emission an electron at rest plus a second deposit of the ion's w,
+// through the context of the ion's move.
+void emit_secondary_front(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell,
+                          pass_output::Context& context);
+void emit_secondary_rear(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell,
+                         pass_output::Context& context);
+void emit_secondary_rib(const PARTICLE_STORAGE::Particle& ion, double flight_time, const WallCell& cell,
+                        pass_output::Context& context);
 
 }  // namespace surface

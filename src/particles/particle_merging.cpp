@@ -89,7 +89,10 @@ double pair_score(const Store& s, int a, int b) {
 }
 
 // One record takes the pair's whole charge and one partner's state, chosen
-// with probability proportional to its weight; the other slot dies.
+// with probability proportional to its weight; the other slot dies. In the
+// parallel mode the survivor keeps its own slot, hence its own identity and
+// draw counter: the merged particle goes on with the stream of the partner
+// whose position, velocity and clock it keeps.
 void merge_pair(Store& s, int a, int b) {
     const double wa = std::fabs(s.w[a]), wb = std::fabs(s.w[b]);
     const bool a_survives = pair_uniform(s, a, b) * (wa + wb) < wa;

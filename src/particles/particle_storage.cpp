@@ -26,6 +26,26 @@ struct GrownFields {
 };
 GrownFields grown_ions, grown_electrons;
 
+// Identities and draw counters, on the heap, only for a parallel run.
+struct Identities {
+    std::vector<std::uint64_t> id, draws;
+};
+Identities ion_identities, electron_identities;
+
+Identities& identities_of(const Store& s) { return &s == &ions ? ion_identities : electron_identities; }
+
+// At least `slots` entries, the present ones kept.
+void size_identities(Store& s, int slots) {
+    Identities& m = identities_of(s);
+    const std::size_t n = static_cast<std::size_t>(std::max(slots, s.capacity));
+    if (m.id.size() < n) {
+        m.id.resize(n, 0);
+        m.draws.resize(n, 0);
+    }
+    s.id = m.id.data();
+    s.draws = m.draws.data();
+}
+
 void copy_slot(Store& s, int from, int to) {
     s.w[to] = s.w[from];
     s.t[to] = s.t[from];
@@ -36,6 +56,10 @@ void copy_slot(Store& s, int from, int to) {
     s.vy[to] = s.vy[from];
     s.vz[to] = s.vz[from];
     s.species[to] = s.species[from];
+    if (s.id != nullptr) {
+        s.id[to] = s.id[from];
+        s.draws[to] = s.draws[from];
+    }
 }
 
 }  // namespace
@@ -64,6 +88,43 @@ void add_particle(Store& s, double w, double t, double x, double y, double z,
     s.species[n] = species;
     s.alive[n] = 1;
     s.count = n;
+    if (s.id != nullptr) s.id[n] = s.draws[n] = 0;
+}
+
+void keep_identities(Store& s) {
+    if (&s != &ions && &s != &electrons) pdp::fatal("ERROR: only the ion and electron stores keep identities");
+    size_identities(s, s.capacity);
+    std::fill(s.id, s.id + s.capacity, 0);
+    std::fill(s.draws, s.draws + s.capacity, 0);
+}
+
+void add_record(Store& s, const Particle& p, std::uint64_t id, std::uint64_t draws) {
+    add_particle(s, p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz, p.species);
+    if (s.id == nullptr) return;
+    s.id[s.count] = id;
+    s.draws[s.count] = draws;
+}
+
+void get_slot(const Store& s, int slot, Particle& p) {
+    p = Particle{s.w[slot], s.t[slot], s.x[slot], s.y[slot], s.z[slot],
+                 s.vx[slot], s.vy[slot], s.vz[slot], s.species[slot]};
+}
+
+void set_slot(Store& s, int slot, const Particle& p) {
+    s.w[slot] = p.w;
+    s.t[slot] = p.t;
+    s.x[slot] = p.x;
+    s.y[slot] = p.y;
+    s.z[slot] = p.z;
+    s.vx[slot] = p.vx;
+    s.vy[slot] = p.vy;
+    s.vz[slot] = p.vz;
+    s.species[slot] = p.species;
+}
+
+void delete_slot(Store& s, int slot) {
+    s.alive[slot] = 0;
+    s.w[slot] = 0.0;
 }
 
 void rewind(Store& s) { s.cursor = 1; }
@@ -149,6 +210,7 @@ void set_capacity(Store& s, int capacity) {
     const bool is_ion = &s == &ions;
     GrownFields& g = is_ion ? grown_ions : grown_electrons;
     const int room = g.w.empty() ? (is_ion ? ION_CAPACITY : ELECTRON_CAPACITY) : static_cast<int>(g.w.size());
+    if (s.id != nullptr) size_identities(s, capacity);
     if (capacity <= room) {
         s.capacity = capacity;
         return;
@@ -188,6 +250,8 @@ void reset() {
                       ele_species, ele_alive};
     grown_ions = GrownFields{};
     grown_electrons = GrownFields{};
+    ion_identities = Identities{};
+    electron_identities = Identities{};
     for (Store* s : {&ions, &electrons}) {
         for (int n = 0; n < s->capacity; ++n) {
             s->w[n] = s->t[n] = s->x[n] = s->y[n] = s->z[n] = 0.0;

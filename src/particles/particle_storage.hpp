@@ -5,6 +5,8 @@
 // at the end; dead slots (w = 0) stay until a compaction squeezes them out.
 // Only merging changes a capacity: at start-up, or when a full store cannot
 // merge enough.
+#include <cstdint>
+
 namespace PARTICLE_STORAGE {
 
 constexpr int ION_CAPACITY = 450000;       // slots; holds 449,999 records
@@ -29,6 +31,11 @@ struct Store {
     // Called by add_particle when no slot is left; it must free slots or
     // add some. Null: the run stops because the store is full.
     void (*make_room)(Store&) = nullptr;
+    // Per-slot identity and draws taken from the particle's own random
+    // stream; null unless keep_identities() gave the store these arrays
+    // (the parallel mode only), which then follow every copy of a record.
+    std::uint64_t* id = nullptr;
+    std::uint64_t* draws = nullptr;
 };
 
 extern Store ions;
@@ -53,8 +60,20 @@ int live_count(const Store& s);
 // stores above can change size.
 void set_capacity(Store& s, int capacity);
 
-// Empties both stores and gives them back their built-in capacities and no
-// make_room, as at program start.
+// Gives the store its per-slot identities and draw counters, zero for the
+// records it holds. Once, at start-up, before a parallel run adds records.
+void keep_identities(Store& s);
+// Appends a record with its identity and draws (add_particle otherwise).
+void add_record(Store& s, const Particle& p, std::uint64_t id, std::uint64_t draws);
+
+// Access by slot number, for passes that share a store among threads (the
+// one cursor serves one walk); each slot must be in 1..count.
+void get_slot(const Store& s, int slot, Particle& p);
+void set_slot(Store& s, int slot, const Particle& p);
+void delete_slot(Store& s, int slot);
+
+// Empties both stores and gives them back their built-in capacities, no
+// make_room and no identities, as at program start.
 void reset();
 
 }  // namespace PARTICLE_STORAGE

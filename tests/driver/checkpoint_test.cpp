@@ -12,6 +12,7 @@
 #include "ions/sustain_state.hpp"
 #include "mesh/potential_solver.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -711,13 +712,15 @@ namespace {
 // The example case with the start-up state of a fresh run saved as a
 // checkpoint at `nstep` (and t = 0), so that a restart from it replays the
 // example run shifted by nstep - 1 steps: a live run that crosses the
-// checkpoint step 10001 soon after it starts.
-void prepare_example_restart(const fs::path& dir, int nstep) {
+// checkpoint step 10001 soon after it starts. `parallel`: the checkpoint of
+// a --parallel run, its seeds drawn from the seeds' own streams.
+void prepare_example_restart(const fs::path& dir, int nstep, bool parallel = false) {
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
     const fs::path previous = fs::current_path();
     fs::current_path(dir);
     driver::reset_all();
     random_numbers::set_seed(1100, 550);
+    parallel_mode::configure(parallel, 1, 1100, 550);
     testing::internal::CaptureStdout();
     geometry::build_geometry();
     potential::setup_sor_coefficients();
@@ -816,6 +819,66 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     write_file(resumed / "Vdata.txt", "3\n");
     EXPECT_EQ(run_program(resumed, "--max-steps 10400", "fresh.txt"), 1);
     EXPECT_TRUE(history_of(resumed) == before);
+}
+
+// The same for a --parallel run: the checkpoint keeps every particle's
+// identity and draws, so the restarted run (here with another thread count)
+// continues the uninterrupted one bit for bit.
+TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCount) {
+    TempFolder folder;
+    const fs::path whole = folder.path / "whole";
+    const fs::path resumed = folder.path / "resumed";
+    prepare_example_restart(whole, 8001, true);
+    ASSERT_EQ(run_program(whole, "--parallel --threads 2 --max-steps 10400", "console.txt"), 0)
+        << read_file(whole / "console.txt");
+    ASSERT_NE(read_file(whole / "restart").find("\n PARALLEL STREAMS 1100 550\n"), std::string::npos);
+    fs::copy(whole, resumed, fs::copy_options::recursive);
+
+    ASSERT_EQ(run_program(resumed, "--parallel --threads 3 --max-steps 10400", "console.txt"), 0)
+        << read_file(resumed / "console.txt");
+    EXPECT_EQ(log_without_cpu_time(resumed / "general.txt"), log_without_cpu_time(whole / "general.txt"));
+    for (const char* name : SLICE_FILES)
+        EXPECT_EQ(first_difference(read_file(resumed / name), read_file(whole / name)), "") << name;
+    const std::string at_checkpoint = log_line_of_step(whole / "general.txt", 10001);
+    const std::string at_end = log_line_of_step(whole / "general.txt", 10381);
+    EXPECT_NE(at_checkpoint.substr(50, 20), at_end.substr(50, 20));  // particles moved on after it
+    // The streams' key comes from the file, not from --seed.
+    ASSERT_EQ(run_program(resumed, "--parallel --seed 5 6 --max-steps 10400", "console.txt"), 0);
+    EXPECT_EQ(log_without_cpu_time(resumed / "general.txt"), log_without_cpu_time(whole / "general.txt"));
+}
+
+// A checkpoint of one mode cannot continue in the other: the particles draw
+// their numbers differently. Each refusal says what to do and leaves the
+// run's files as they were.
+TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
+    TempFolder folder;
+    const fs::path parallel = folder.path / "parallel";
+    const fs::path exact = folder.path / "exact";
+    prepare_example_restart(parallel, 10001, true);
+    prepare_example_restart(exact, 10001, false);
+    const std::string exact_file = read_file(exact / "restart");
+    EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);  // the exact format is unchanged
+
+    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 1);
+    EXPECT_NE(read_file(parallel / "console.txt")
+                  .find("ERROR: file restart was written by a run with --parallel, whose particles draw from\n"
+                        "       their own random streams; restart it with --parallel\n"),
+              std::string::npos)
+        << read_file(parallel / "console.txt");
+    EXPECT_FALSE(fs::exists(parallel / "general.txt"));
+
+    EXPECT_EQ(run_program(exact, "--parallel --max-steps 10002", "console.txt"), 1);
+    EXPECT_NE(read_file(exact / "console.txt")
+                  .find("ERROR: file restart was written by a run without --parallel; restart it without\n"
+                        "       --parallel, or start a new --parallel run (restart flag 0)\n"),
+              std::string::npos)
+        << read_file(exact / "console.txt");
+    EXPECT_EQ(read_file(exact / "restart"), exact_file);
+
+    // Both continue in their own mode.
+    EXPECT_EQ(run_program(parallel, "--parallel --max-steps 10002", "console.txt"), 0)
+        << read_file(parallel / "console.txt");
+    EXPECT_EQ(run_program(exact, "--max-steps 10002", "console.txt"), 0) << read_file(exact / "console.txt");
 }
 
 namespace {

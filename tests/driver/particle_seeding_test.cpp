@@ -5,7 +5,9 @@
 #include "input/cell_geometry.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
+#include "particles/particle_streams.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <gtest/gtest.h>
@@ -84,7 +86,7 @@ TEST_F(Seeding, PeriodicPairSharesOnePlaceInsideTheSeedLayer) {
         const double u1 = random_numbers::draw_uniform();
         const double u2 = random_numbers::draw_uniform();
         random_numbers::set_seed(a1, a2);
-        seeding::seed_particles(time);
+        seeding::seed_particles(time, call + 1);
         random_numbers::get_seed(b1, b2);
         const int n = ions.count;
         ASSERT_EQ(electrons.count, n);
@@ -106,4 +108,41 @@ TEST_F(Seeding, PeriodicPairSharesOnePlaceInsideTheSeedLayer) {
         }
         random_numbers::set_seed(b1, b2);
     }
+}
+
+// In the parallel mode a seeded pair draws from its electron's stream, never
+// from the run's generator: the electron of pair i of step s is
+// seed_identity(s, 2i) with the draws its seeding took (3 at start-up, 5
+// later), the ion seed_identity(s, 2i + 1) with none; the place of a periodic
+// pair comes from the electron's first two numbers.
+TEST_F(Seeding, ParallelSeedsTakeTheirNumbersAndIdentitiesFromTheirOwnStreams) {
+    parallel_mode::configure(true, 1, 1100, 550);
+    const particle_streams::Key key = parallel_mode::settings.key;
+    std::int32_t s1, s2, a1, a2;
+    random_numbers::get_seed(s1, s2);
+    seeding::seed_initial_particles();
+    for (int step : {1, 201}) seeding::seed_particles(2e-8, step);
+    random_numbers::get_seed(a1, a2);
+    EXPECT_TRUE(a1 == s1 && a2 == s2);
+    ASSERT_EQ(electrons.count, 47);
+    ASSERT_EQ(ions.count, 47);
+    for (int i = 0; i < 45; ++i) {
+        EXPECT_EQ(electrons.id[i + 1], particle_streams::seed_identity(0, 2 * i));
+        EXPECT_EQ(electrons.draws[i + 1], 3u);
+        EXPECT_EQ(ions.id[i + 1], particle_streams::seed_identity(0, 2 * i + 1));
+        EXPECT_EQ(ions.draws[i + 1], 0u);
+    }
+    for (int n : {46, 47}) {
+        const std::uint64_t step = n == 46 ? 1 : 201;
+        const std::uint64_t id = particle_streams::seed_identity(step, 0);
+        EXPECT_EQ(electrons.id[n], id);
+        EXPECT_EQ(electrons.draws[n], 5u);
+        EXPECT_EQ(ions.id[n], particle_streams::seed_identity(step, 1));
+        const int j = static_cast<int>(76 + 44 * particle_streams::uniform_at(key, id, 0));
+        const int k = static_cast<int>(7 * particle_streams::uniform_at(key, id, 1));
+        EXPECT_EQ(electrons.y[n], (j + 0.5) * mesh::dy);
+        EXPECT_EQ(ions.z[n], mesh::zlow + (k + 0.5) * mesh::dz);
+    }
+    EXPECT_NE(electrons.y[46], electrons.y[47]);  // other steps, other streams
+    parallel_mode::reset();
 }

@@ -69,6 +69,7 @@ double speed(const Particle& e) { return std::sqrt(e.vx * e.vx + e.vy * e.vy + e
 class ElectronCollisions : public testing::Test {
 protected:
     void SetUp() override { electron_test::reset_world(); }
+    pass_output::Context exact_context = pass_output::exact();
 };
 
 }  // namespace
@@ -127,7 +128,7 @@ TEST_F(ElectronCollisions, DrawCountsAndNewParticlesPerProcess) {
         Particle e = electron_moving_along_x(v);
         std::int32_t s1, s2;
         random_numbers::get_seed(s1, s2);
-        perform(p, e, v);
+        perform(p, e, v, exact_context);
         EXPECT_EQ(electron_test::draws_since(s1, s2), draws_of(p.kind)) << code_of(p);
         const bool ionizing = p.kind == Kind::excite_ne || p.kind == Kind::ionize_xe || p.kind == Kind::ionize_ne;
         EXPECT_EQ(PARTICLE_STORAGE::electrons.count, ionizing ? 1 : 0) << code_of(p);
@@ -142,7 +143,7 @@ TEST_F(ElectronCollisions, DrawCountsAndNewParticlesPerProcess) {
         std::int32_t s1, s2;
         random_numbers::get_seed(s1, s2);
         const int electrons_before = PARTICLE_STORAGE::electrons.count;
-        collide(e);
+        collide(e, exact_context);
         ASSERT_EQ(electron_test::draws_since(s1, s2), 1 + draws_of(expected.kind)) << n;
         if (PARTICLE_STORAGE::electrons.count > electrons_before) ++ionizations;
         if (expected.kind == Kind::null) {
@@ -157,14 +158,14 @@ TEST_F(ElectronCollisions, EnergyBookkeeping) {
     const double v = speed_of(40);
     // Excitation takes exactly the level energy.
     Particle e = electron_moving_along_x(v);
-    perform({Kind::excite_xe, 4}, e, v);
+    perform({Kind::excite_xe, 4}, e, v, exact_context);
     EXPECT_NEAR(electron_test::energy_of(e.vx, e.vy, e.vz), 30.0, 1e-12 * 40);
 
     // Ne excitation: the electron loses the level energy, the Penning
     // electron leaves with 4.41 eV and the ion is a Xe+ at rest, all born
     // where and when the collision happened.
     e = electron_moving_along_x(v);
-    perform({Kind::excite_ne, 6}, e, v);
+    perform({Kind::excite_ne, 6}, e, v, exact_context);
     EXPECT_NEAR(electron_test::energy_of(e.vx, e.vy, e.vz), 40 - 20.65, 1e-12 * 40);
     Particle born, ion;
     PARTICLE_STORAGE::rewind(PARTICLE_STORAGE::electrons);
@@ -188,7 +189,7 @@ TEST_F(ElectronCollisions, EnergyBookkeeping) {
     // electrons; the ion carries the gas code.
     PARTICLE_STORAGE::reset();
     e = electron_moving_along_x(v);
-    perform({Kind::ionize_ne, 0}, e, v);
+    perform({Kind::ionize_ne, 0}, e, v, exact_context);
     PARTICLE_STORAGE::rewind(PARTICLE_STORAGE::electrons);
     ASSERT_TRUE(PARTICLE_STORAGE::get_current(PARTICLE_STORAGE::electrons, born));
     PARTICLE_STORAGE::rewind(PARTICLE_STORAGE::ions);
@@ -201,7 +202,7 @@ TEST_F(ElectronCollisions, EnergyBookkeeping) {
     // Exactly at threshold nothing is left: both electrons stop.
     PARTICLE_STORAGE::reset();
     e = electron_moving_along_x(ION_SPEED_XE);
-    perform({Kind::ionize_xe, 0}, e, ION_SPEED_XE);
+    perform({Kind::ionize_xe, 0}, e, ION_SPEED_XE, exact_context);
     PARTICLE_STORAGE::rewind(PARTICLE_STORAGE::electrons);
     ASSERT_TRUE(PARTICLE_STORAGE::get_current(PARTICLE_STORAGE::electrons, born));
     EXPECT_EQ(speed(e), 0.0);
@@ -218,7 +219,7 @@ TEST_F(ElectronCollisions, ElasticScatteringIsIsotropicWithRecoilLoss) {
     double largest_loss = 0;
     for (int n = 0; n < samples; ++n) {
         Particle e = electron_moving_along_x(v);
-        perform({Kind::elastic_ne, 0}, e, v);
+        perform({Kind::elastic_ne, 0}, e, v, exact_context);
         const double s = speed(e);
         mean_nx += e.vx / s;
         mean_nz += e.vz / s;
@@ -246,7 +247,7 @@ TEST_F(ElectronCollisions, ScatteringTakesTheCosineFromTheFirstDrawAndTheAzimuth
         ASSERT_GT(std::fabs(u1 - u2), 0.2);
         random_numbers::set_seed(123456, 654321);
         Particle e = electron_moving_along_x(speed_of(10.0));
-        perform(process, e, speed(e));
+        perform(process, e, speed(e), exact_context);
         const double v = speed(e);
         EXPECT_NEAR(e.vz / v, 2.0 * u1 - 1.0, 1e-12) << code_of(process);
         double azimuth = std::atan2(e.vy, e.vx);

@@ -17,7 +17,7 @@ constexpr double E = ELECTRON_CHARGE;
 
 struct WallCase {
     surface::Wall wall;
-    void (*emit)(const Particle&, double, const surface::WallCell&);
+    void (*emit)(const Particle&, double, const surface::WallCell&, pass_output::Context&);
     double gamma[2];  // yield of Ne+, Xe+
     Particle ion;     // just absorbed there, at the end of its flight
 };
@@ -25,6 +25,7 @@ struct WallCase {
 class SecondaryEmission : public ::testing::Test {
 protected:
     WallCase walls[3];
+    pass_output::Context exact_context = pass_output::exact();
     void SetUp() override {
         mesh::reset();
         ps::reset();
@@ -55,7 +56,7 @@ TEST_F(SecondaryEmission, OneDrawPerIonAndEmissionExactlyBelowTheYield) {
                 random_numbers::get_seed(a1, a2);
                 random_numbers::set_seed(s1, s2);
                 const int before = ps::electrons.count;
-                w.emit(w.ion, 4e-11, cell);
+                w.emit(w.ion, 4e-11, cell, exact_context);
                 random_numbers::get_seed(e1, e2);
                 ASSERT_TRUE(e1 == a1 && e2 == a2);
                 ASSERT_EQ(ps::electrons.count - before, expected ? 1 : 0) << int(w.wall) << ' ' << species;
@@ -81,7 +82,7 @@ TEST_F(SecondaryEmission, TheElectronStartsAtRestJustInsideTheGasAndTheWallGains
         while (random_numbers::draw_uniform() >= 0.32);
         random_numbers::set_seed(s1, s2);
 
-        w.emit(w.ion, 4e-11, cell);
+        w.emit(w.ion, 4e-11, cell, exact_context);
 
         ASSERT_EQ(ps::electrons.count, 1);
         Particle e{};

@@ -277,3 +277,27 @@ TEST_F(Merging, AStoreThatCannotMergeGrowsAndACapAboveTheBuiltInRoomEnlargesIt) 
     EXPECT_EQ(electrons.x[1], 0.5 * mesh::dx);  // records kept through the move
     EXPECT_EQ(electrons.z[2000], last_z);
 }
+
+// With identities (the parallel mode), a merged record goes on with the
+// identity and draws of the partner whose state it took, wherever the in-order
+// compaction puts it.
+TEST_F(Merging, ASurvivorKeepsTheIdentityAndDrawsOfThePartnerWhoseStateItTook) {
+    keep_identities(electrons);
+    std::mt19937_64 rng(5);
+    fill_random(electrons, 400, -1.0, 3, 0, rng);
+    std::map<double, std::pair<std::uint64_t, std::uint64_t>> by_velocity;  // vx is distinct per record
+    for (int slot = 1; slot <= electrons.count; ++slot) {
+        electrons.id[slot] = 9000 + static_cast<std::uint64_t>(slot);
+        electrons.draws[slot] = 3 * static_cast<std::uint64_t>(slot);
+        by_velocity[electrons.vx[slot]] = {electrons.id[slot], electrons.draws[slot]};
+    }
+    ASSERT_GT(particle_merging::merge_down(electrons, 150, 0), 200);
+    int moved = 0;
+    for (int slot = 1; slot <= electrons.count; ++slot) {
+        const auto& [id, draws] = by_velocity.at(electrons.vx[slot]);
+        EXPECT_EQ(electrons.id[slot], id) << slot;
+        EXPECT_EQ(electrons.draws[slot], draws) << slot;
+        moved += electrons.id[slot] != 9000 + static_cast<std::uint64_t>(slot);
+    }
+    EXPECT_GT(moved, 0);  // the compaction did move records
+}

@@ -19,11 +19,6 @@ void add_tagged(Store& s, double tag) {
                  static_cast<int>(tag));
 }
 
-void delete_slot(Store& s, int slot) {
-    s.cursor = slot;
-    delete_current(s);
-}
-
 }  // namespace
 
 TEST_F(Storage, CapacityRefusesTheLastSlot) {
@@ -176,4 +171,52 @@ TEST_F(Storage, CapacityShrinksInPlaceGrowsIntoLargerRoomAndResetGivesTheBuiltIn
     EXPECT_EQ(electrons.x, built_in);
     EXPECT_EQ(electrons.make_room, nullptr);
     EXPECT_EQ(electrons.count, 0);
+}
+
+// Without identities (the exact mode) a store has no such arrays at all. With
+// them, every copy of a record carries its identity and draws: both
+// compactions, growth into larger room and slot access; a plain add starts
+// the slot clean, whatever it held before.
+TEST_F(Storage, IdentitiesAndDrawsFollowTheirRecordsWhereverTheyMove) {
+    EXPECT_EQ(electrons.id, nullptr);
+    EXPECT_EQ(electrons.draws, nullptr);
+    keep_identities(electrons);
+    ASSERT_NE(electrons.id, nullptr);
+    for (int n = 1; n <= 6; ++n)
+        add_record(electrons, {double(n), 0, 0, 0, 0, 0, 0, 0, n}, 100u + n, 10u * n);
+    delete_slot(electrons, 2);
+    delete_slot(electrons, 4);
+    compact(electrons);  // slot 4 takes 6, slot 2 takes 5
+    ASSERT_EQ(electrons.count, 4);
+    for (int slot = 1; slot <= 4; ++slot) {
+        const int tag = electrons.species[slot];
+        EXPECT_EQ(electrons.id[slot], 100u + tag) << slot;
+        EXPECT_EQ(electrons.draws[slot], 10u * tag) << slot;
+    }
+    delete_slot(electrons, 1);
+    compact_in_order(electrons);
+    ASSERT_EQ(electrons.count, 3);
+    EXPECT_EQ(electrons.id[1], 105u);  // 5, 3, 6 in order
+    EXPECT_EQ(electrons.draws[3], 60u);
+
+    set_capacity(electrons, ELECTRON_CAPACITY + 1000);
+    add_record(electrons, {7, 0, 0, 0, 0, 0, 0, 0, 7}, 107u, 70u);
+    EXPECT_EQ(electrons.id[1], 105u);
+    EXPECT_EQ(electrons.id[4], 107u);
+    electrons.count = ELECTRON_CAPACITY + 500;  // a slot beyond the built-in room
+    set_slot(electrons, electrons.count, {8, 0, 0, 0, 0, 0, 0, 0, 8});
+    electrons.id[electrons.count] = 108u;
+    Particle p{};
+    get_slot(electrons, electrons.count, p);
+    EXPECT_EQ(p.species, 8);
+    EXPECT_EQ(electrons.id[electrons.count], 108u);
+
+    electrons.count = 2;
+    electrons.id[3] = 5555u, electrons.draws[3] = 66u;
+    add_particle(electrons, 9, 0, 0, 0, 0, 0, 0, 0, 9);
+    EXPECT_EQ(electrons.id[3], 0u);
+    EXPECT_EQ(electrons.draws[3], 0u);
+
+    reset();
+    EXPECT_EQ(electrons.id, nullptr);
 }

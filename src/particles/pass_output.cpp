@@ -1,0 +1,57 @@
+#include "particles/pass_output.hpp"
+
+namespace pass_output {
+
+using PARTICLE_STORAGE::Particle;
+
+Context exact() { return Context{random_source::run_generator(), nullptr, 0, 0}; }
+
+namespace {
+
+// The parent's identity and the draws it had taken at the birth: every event
+// takes at least one draw, so no two births of one parent share them.
+std::uint64_t child_of(const Context& c, unsigned which) {
+    const particle_streams::Stream& parent = *c.source.stream;
+    return particle_streams::child_identity(parent.id, parent.counter, which);
+}
+
+}  // namespace
+
+void add_electron(Context& c, const Particle& p, unsigned which) {
+    if (c.chunk == nullptr) {
+        PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz,
+                                       p.species);
+        return;
+    }
+    c.chunk->electrons.push_back({p, child_of(c, which)});
+}
+
+void add_ion(Context& c, const Particle& p, unsigned which) {
+    if (c.chunk == nullptr) {
+        PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz,
+                                       p.species);
+        return;
+    }
+    c.chunk->ions.push_back({p, child_of(c, which)});
+}
+
+void clear(Chunk& chunk) {
+    chunk.electrons.clear();
+    chunk.ions.clear();
+    chunk.deposits.clear();
+    chunk.flights = 0;
+    chunk.substeps = 0;
+}
+
+void merge(std::vector<Chunk>& chunks, int count, long long& flights, long long& substeps) {
+    for (int n = 0; n < count; ++n) {
+        const Chunk& chunk = chunks[static_cast<std::size_t>(n)];
+        for (const Deposit& d : chunk.deposits) *d.cell += d.charge;
+        for (const Birth& b : chunk.electrons) PARTICLE_STORAGE::add_record(PARTICLE_STORAGE::electrons, b.p, b.id, 0);
+        for (const Birth& b : chunk.ions) PARTICLE_STORAGE::add_record(PARTICLE_STORAGE::ions, b.p, b.id, 0);
+        flights += chunk.flights;
+        substeps += chunk.substeps;
+    }
+}
+
+}  // namespace pass_output

@@ -1,0 +1,70 @@
+#pragma once
+// What moving one particle produces besides its own new state: the random
+// numbers it takes, the particles it gives birth to, the charge it leaves on
+// the walls and the work it counts. The exact mode draws from the run's
+// generator and writes births and charge straight into the stores and the
+// wall arrays, as it goes. The parallel mode draws from the particle's own
+// stream and collects the rest per chunk of the store; the chunks are then
+// merged in their order, so that stores, wall charge and counters do not
+// depend on which thread moved which chunk.
+#include "particles/particle_storage.hpp"
+#include "particles/random_source.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace pass_output {
+
+struct Birth {
+    PARTICLE_STORAGE::Particle p;
+    std::uint64_t id;
+};
+
+struct Deposit {
+    double* cell;   // wall-charge cell
+    double charge;  // C/cm^3 to add
+};
+
+// One chunk's results, in the order its particles produced them. A cache
+// line of its own, so that threads filling neighbouring chunks do not share one.
+struct alignas(64) Chunk {
+    std::vector<Birth> electrons;
+    std::vector<Birth> ions;
+    std::vector<Deposit> deposits;
+    long long flights = 0;
+    long long substeps = 0;
+};
+
+// Where one particle's move draws from and writes to.
+struct Context {
+    random_source::Source source;  // the run's generator or the particle's stream
+    Chunk* chunk = nullptr;        // null: straight into the stores and walls
+    long long flights = 0;         // counted here in the exact mode
+    long long substeps = 0;
+};
+
+// The exact mode's context: the run's generator, no buffers.
+Context exact();
+
+inline double draw_uniform(Context& c) { return random_source::draw_uniform(c.source); }
+
+// A particle born from the one being moved; `which` tells apart the children
+// of one event (particle_streams::CHILD_ELECTRON, CHILD_ION). In the parallel
+// mode its identity comes from the parent's identity and draws so far.
+void add_electron(Context& c, const PARTICLE_STORAGE::Particle& p, unsigned which);
+void add_ion(Context& c, const PARTICLE_STORAGE::Particle& p, unsigned which);
+
+// Adds charge (C/cm^3) to one wall-charge cell.
+inline void deposit(Context& c, double* cell, double charge) {
+    if (c.chunk == nullptr) *cell += charge;
+    else c.chunk->deposits.push_back({cell, charge});
+}
+
+// Empties a chunk for its next pass; its buffers keep their room.
+void clear(Chunk& chunk);
+
+// Applies chunks [0, count) in order: their deposits to the walls, their
+// births to the stores (new records draw from 0), their work to the counters.
+void merge(std::vector<Chunk>& chunks, int count, long long& flights, long long& substeps);
+
+}  // namespace pass_output
