@@ -28,8 +28,12 @@ constexpr int K_FIRST = 2, K_LAST = NZ - 1;
 // ones). Plate couplings are in the diagonal and the right-hand side only.
 double diagonal[NODE_COUNT];
 double couple_x[NODE_COUNT], couple_y[NODE_COUNT], couple_z[NODE_COUNT];
-// Pivots of the incomplete Cholesky factor (E − L)·E^-1·(E − L^T).
-double pivot[NODE_COUNT];
+// The incomplete Cholesky factor (E − L)·E^-1·(E − L^T), stored as what its
+// two triangular solves multiply by: 1/pivot, and each lower (upper)
+// coupling over the pivot of the node being solved for.
+double inv_pivot[NODE_COUNT];
+double down_x[NODE_COUNT], down_y[NODE_COUNT], down_z[NODE_COUNT];
+double up_x[NODE_COUNT], up_y[NODE_COUNT], up_z[NODE_COUNT];
 // Right-hand side (V·cm), residual, preconditioned residual, search direction
 // and its image under the matrix. Only the unknowns are ever written.
 double rhs[NODE_COUNT], residual[NODE_COUNT], precond[NODE_COUNT], direction[NODE_COUNT], image[NODE_COUNT];
@@ -82,10 +86,16 @@ void build_system() {
     // pivot stays positive.
     for_interior([](int n) {
         double e = diagonal[n];
-        if (couple_x[n] != 0.0) e -= couple_x[n] * couple_x[n] / pivot[n - 1];
-        if (couple_y[n] != 0.0) e -= couple_y[n] * couple_y[n] / pivot[n - STEP_Y];
-        if (couple_z[n] != 0.0) e -= couple_z[n] * couple_z[n] / pivot[n - STEP_Z];
-        pivot[n] = e;
+        if (couple_x[n] != 0.0) e -= couple_x[n] * couple_x[n] * inv_pivot[n - 1];
+        if (couple_y[n] != 0.0) e -= couple_y[n] * couple_y[n] * inv_pivot[n - STEP_Y];
+        if (couple_z[n] != 0.0) e -= couple_z[n] * couple_z[n] * inv_pivot[n - STEP_Z];
+        inv_pivot[n] = 1.0 / e;
+        down_x[n] = couple_x[n] * inv_pivot[n];
+        down_y[n] = couple_y[n] * inv_pivot[n];
+        down_z[n] = couple_z[n] * inv_pivot[n];
+        up_x[n] = couple_x[n + 1] * inv_pivot[n];
+        up_y[n] = couple_y[n + STEP_Y] * inv_pivot[n];
+        up_z[n] = couple_z[n + STEP_Z] * inv_pivot[n];
     });
 }
 
@@ -100,18 +110,17 @@ void multiply(const double* v, double* out) {
 }
 
 // out := M^-1·r: forward through (E − L), then backward through
-// (E − L^T)·z = E·y. The plain order is the factor's order.
+// (E − L^T)·z = E·y, in the factor's order. The neighbour along the row,
+// solved just before, is added last: it alone waits on the previous node.
 void precondition(const double* r, double* out) {
     for_interior([&](int n) {
-        out[n] = (r[n] + couple_x[n] * out[n - 1] + couple_y[n] * out[n - STEP_Y] + couple_z[n] * out[n - STEP_Z]) /
-                 pivot[n];
+        out[n] = (r[n] * inv_pivot[n] + down_y[n] * out[n - STEP_Y] + down_z[n] * out[n - STEP_Z]) +
+                 down_x[n] * out[n - 1];
     });
     for (int k = K_LAST; k >= K_FIRST; --k)
         for (int j = J_LAST; j >= J_FIRST; --j)
             for (int n = node(I_LAST, j, k); n >= node(I_FIRST, j, k); --n)
-                out[n] = out[n] + (couple_x[n + 1] * out[n + 1] + couple_y[n + STEP_Y] * out[n + STEP_Y] +
-                                   couple_z[n + STEP_Z] * out[n + STEP_Z]) /
-                                      pivot[n];
+                out[n] = (out[n] + up_y[n] * out[n + STEP_Y] + up_z[n] * out[n + STEP_Z]) + up_x[n] * out[n + 1];
 }
 
 double dot(const double* a, const double* b) {
