@@ -129,14 +129,26 @@ double dot(const double* a, const double* b) {
     return sum;
 }
 
+// A NaN escapes a largest-value search (no comparison holds), so the
+// searches also add up what they compare, and a sum that is not finite
+// stops the run instead of letting a NaN potential pass the test.
+void check_finite(double sum) {
+    if (!std::isfinite(sum))
+        pdp::fatal({"ERROR: the conducting potential solve met a value that is not finite:",
+                    "       the charge source or the couplings hold NaN or infinity"});
+}
+
 // residual := rhs − A·phi; returns the largest |residual|/diagonal, V.
 double true_residual() {
     multiply(phi, image);
-    double largest = 0.0;
+    double largest = 0.0, sum = 0.0;
     for_interior([&](int n) {
         residual[n] = rhs[n] - image[n];
-        largest = std::max(largest, std::fabs(residual[n]) / diagonal[n]);
+        const double scaled = std::fabs(residual[n]) / diagonal[n];
+        largest = std::max(largest, scaled);
+        sum += scaled;
     });
+    check_finite(sum);
     return largest;
 }
 
@@ -168,11 +180,15 @@ void solve_potential(double tolerance) {
             multiply(direction, image);
             const double alpha = rz / dot(direction, image);
             largest = 0.0;
+            double sum = 0.0;
             for_interior([&](int n) {
                 phi[n] = phi[n] + alpha * direction[n];
                 residual[n] = residual[n] - alpha * image[n];
-                largest = std::max(largest, std::fabs(residual[n]) / diagonal[n]);
+                const double scaled = std::fabs(residual[n]) / diagonal[n];
+                largest = std::max(largest, scaled);
+                sum += scaled;
             });
+            check_finite(sum);
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
             precondition(residual, precond);

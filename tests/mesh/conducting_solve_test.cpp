@@ -208,3 +208,14 @@ TEST_F(ConductingSolve, ASolveThatCannotConvergeStopsAtTheIterationLimit) {
         << out;
     EXPECT_NE(out.find("largest residual over the diagonal is "), std::string::npos) << out;
 }
+
+// A NaN in the source would pass a largest-residual test unseen; the solve
+// stops the run instead of writing a NaN potential.
+TEST_F(ConductingSolve, ANonFiniteSourceStopsTheRun) {
+    set_voltages(180.0, 0.0, 0.0);
+    charge_source[node(30, 60, 5)] = std::nan("");
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(conducting_solve::solve_potential(), pdp::FatalError);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("ERROR: the conducting potential solve met a value that is not finite:\n", 0), 0u) << out;
+}
