@@ -32,7 +32,8 @@ void load_charges(double scale) {
         for (int j = 1; j <= NY; ++j)
             for (int i = 1; i <= NX; ++i)
                 if (is_gas(i, j, k)) {
-                    const double r2 = std::pow((i - 30) / 6.0, 2) + std::pow((j - 50) / 20.0, 2) + std::pow((k - 5) / 3.0, 2);
+                    const double r2 =
+                        std::pow((i - 30) / 6.0, 2) + std::pow((j - 50) / 20.0, 2) + std::pow((k - 5) / 3.0, 2);
                     ion_density[ion_slot(1, i, j, k)] = 3e11 * E * scale * std::exp(-r2);
                 }
 }
@@ -77,7 +78,8 @@ void load_conducting_ball(double contrast) {
         for (int j = 1; j <= NY; ++j)
             for (int i = 1; i <= NX; ++i) {
                 if (!is_gas(i, j, k)) continue;
-                const double r2 = std::pow((i - 34) / 12.0, 2) + std::pow((j - 69) / 40.0, 2) + std::pow((k - 5) / 3.0, 2);
+                const double r2 =
+                    std::pow((i - 34) / 12.0, 2) + std::pow((j - 69) / 40.0, 2) + std::pow((k - 5) / 3.0, 2);
                 if (r2 > 1.0) continue;
                 electron_density[node(i, j, k)] = -rho;
                 ion_density[ion_slot(1, i, j, k)] = rho * (1.0 + 1e-4 * std::cos(0.3 * j));
@@ -96,8 +98,6 @@ struct ConductingSolve : ::testing::Test {
     void TearDown() override { plasma_field::reset(); }
 };
 
-}  // namespace
-
 // The solver state a solve reads and writes.
 struct SolverState {
     std::vector<double> phi_, phi_old_, source;
@@ -113,6 +113,8 @@ struct SolverState {
         potential::first_solve = first;
     }
 };
+
+}  // namespace
 
 // In vacuum both solves solve the same equation: a first solve from zero and
 // a second from the extrapolated history, with new voltages and charges.
