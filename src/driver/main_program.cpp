@@ -15,6 +15,7 @@
 #include "ions/ion_mover.hpp"
 #include "ions/sustain_state.hpp"
 #include "mesh/charge_and_field.hpp"
+#include "mesh/conducting_solve.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/plasma_field.hpp"
 #include "mesh/potential_solver.hpp"
@@ -263,6 +264,7 @@ void reset_all() {
     electrodes::reset();
     potential::reset();
     plasma_field::reset();
+    conducting_solve::reset();
     electron_mover::reset();
     floating_gap::reset();
     sustain_state::reset();

@@ -1,6 +1,7 @@
 #include "mesh/plasma_field.hpp"
 
 #include "electrons/collision_frequencies.hpp"
+#include "mesh/conducting_solve.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
 #include "particles/particle_storage.hpp"
@@ -92,7 +93,7 @@ bool field_due(int n, int interval) {
 void solve_potential(double time_step, int interval) {
     add_electron_charge();
     load_conducting_couplings(dense ? time_step : interval * time_step);
-    potential::solve_potential();
+    conducting_solve::solve_potential();
     restore_vacuum_couplings();
 }
 

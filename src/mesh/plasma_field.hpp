@@ -60,8 +60,9 @@ bool field_due(int n, int interval);
 
 // The field phase's solve, where the plain solve would be called: electrons
 // into the source, conducting couplings for the time the field stays frozen
-// (one step while dense, else the interval), potential::solve_potential(),
-// vacuum couplings back. time_step in s.
+// (one step while dense, else the interval), conducting_solve::solve_potential()
+// (a point relaxation cannot handle the contrast between plasma and vacuum
+// couplings), vacuum couplings back. time_step in s.
 void solve_potential(double time_step, int interval);
 
 void reset();

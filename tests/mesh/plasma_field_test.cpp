@@ -170,7 +170,8 @@ TEST_F(PlasmaField, ConductionDampsAChargeSeparationInsteadOfOvershooting) {
 }
 
 // With no charge carriers in the gas (wall charge only) the conducting
-// couplings are the vacuum ones, so the solve is the plain solve to the bit;
+// couplings are the vacuum ones, so the solve gives the plain solve's
+// potential to a fraction of a millivolt (each stops on a residual);
 // after any plasma solve the face couplings and the solver's coefficients are
 // the vacuum ones again, as the sustain-state and floating-gap solves expect.
 TEST_F(PlasmaField, WithoutCarriersItIsThePlainSolveAndTheVacuumCouplingsComeBack) {
@@ -193,7 +194,9 @@ TEST_F(PlasmaField, WithoutCarriersItIsThePlainSolveAndTheVacuumCouplingsComeBac
     load_charges();
     field::build_charge_source();
     plasma_field::solve_potential(STEP, INTERVAL);
-    EXPECT_EQ(std::memcmp(phi, plain.data(), sizeof phi), 0);
+    double largest = 0.0;
+    for (int n = 0; n < NODE_COUNT; ++n) largest = std::max(largest, std::fabs(phi[n] - plain[n]));
+    EXPECT_LT(largest, 1e-3);  // V, of 180
 
     // Now with a plasma: a different potential, then the vacuum couplings.
     neutral_blob(1e12 * E);

@@ -1,0 +1,209 @@
+#include "mesh/conducting_solve.hpp"
+
+#include "common/fatal_error.hpp"
+#include "common/fortran_format.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "mesh/potential_solver.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace conducting_solve {
+
+using namespace mesh;
+
+int iterations_in_last_solve = 0;
+
+namespace {
+
+constexpr int STEP_Y = NX, STEP_Z = NX * NY;
+constexpr int I_FIRST = 2, I_LAST = NX - 1;
+constexpr int J_FIRST = 2, J_LAST = NY - 1;
+constexpr int K_FIRST = 2, K_LAST = NZ - 1;
+
+// The matrix, 1/cm: the diagonal, and the coupling of each interior node to
+// its i − 1, j − 1 and k − 1 neighbour where that neighbour is an unknown too
+// (0 otherwise, so a node's upper couplings are its upper neighbours' lower
+// ones). Plate couplings are in the diagonal and the right-hand side only.
+double diagonal[NODE_COUNT];
+double couple_x[NODE_COUNT], couple_y[NODE_COUNT], couple_z[NODE_COUNT];
+// The incomplete Cholesky factor (E − L)·E^-1·(E − L^T), stored as what its
+// two triangular solves multiply by: 1/pivot, and each lower (upper)
+// coupling over the pivot of the node being solved for.
+double inv_pivot[NODE_COUNT];
+double down_x[NODE_COUNT], down_y[NODE_COUNT], down_z[NODE_COUNT];
+double up_x[NODE_COUNT], up_y[NODE_COUNT], up_z[NODE_COUNT];
+// Right-hand side (V·cm), residual, preconditioned residual, search direction
+// and its image under the matrix. Only the unknowns are ever written.
+double rhs[NODE_COUNT], residual[NODE_COUNT], precond[NODE_COUNT], direction[NODE_COUNT], image[NODE_COUNT];
+
+// Calls f(n) for every interior node in the plain k, j, i order.
+template <class F>
+void for_interior(F&& f) {
+    for (int k = K_FIRST; k <= K_LAST; ++k)
+        for (int j = J_FIRST; j <= J_LAST; ++j)
+            for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n) f(n);
+}
+
+// The couplings as setup_sor_coefficients forms them: no flux through the y
+// and z boundary layers, twice the face coupling to an electrode plate, none
+// to a plate without one. The plate values go to the right-hand side.
+void build_system() {
+    std::fill(couple_x, couple_x + NODE_COUNT, 0.0);
+    std::fill(couple_y, couple_y + NODE_COUNT, 0.0);
+    std::fill(couple_z, couple_z + NODE_COUNT, 0.0);
+    std::fill(rhs, rhs + NODE_COUNT, 0.0);
+    for (int k = K_FIRST; k <= K_LAST; ++k)
+        for (int j = J_FIRST; j <= J_LAST; ++j)
+            for (int i = I_FIRST; i <= I_LAST; ++i) {
+                const int n = node(i, j, k);
+                double a_xm = eps_face_x[n], a_xp = eps_face_x[node(i + 1, j, k)];
+                double a_ym = eps_face_y[n], a_yp = eps_face_y[node(i, j + 1, k)];
+                double a_zm = eps_face_z[n], a_zp = eps_face_z[node(i, j, k + 1)];
+                if (k == K_FIRST) a_zm = 0.0;
+                if (k == K_LAST) a_zp = 0.0;
+                if (j == J_FIRST) a_ym = 0.0;
+                if (j == J_LAST) a_yp = 0.0;
+                double plates = 0.0;  // V/cm·cm^2, the plate terms
+                if (i == I_FIRST) {
+                    a_xm = electrode_map[node(1, j, k)] != 0 ? 2.0 * eps_face_x[n] : 0.0;
+                    plates += a_xm * phi[node(1, j, k)];
+                } else {
+                    couple_x[n] = a_xm;
+                }
+                if (i == I_LAST) {
+                    a_xp = electrode_map[node(NX, j, k)] != 0 ? 2.0 * eps_face_x[node(NX, j, k)] : 0.0;
+                    plates += a_xp * phi[node(NX, j, k)];
+                }
+                couple_y[n] = a_ym;
+                couple_z[n] = a_zm;
+                diagonal[n] = a_ym + a_yp + a_xm + a_xp + a_zm + a_zp;
+                rhs[n] = charge_source[n] + plates;
+            }
+    // Incomplete Cholesky with no fill: the pivot of a node less what its
+    // lower neighbours' pivots take. The matrix is an M-matrix, so every
+    // pivot stays positive.
+    for_interior([](int n) {
+        double e = diagonal[n];
+        if (couple_x[n] != 0.0) e -= couple_x[n] * couple_x[n] * inv_pivot[n - 1];
+        if (couple_y[n] != 0.0) e -= couple_y[n] * couple_y[n] * inv_pivot[n - STEP_Y];
+        if (couple_z[n] != 0.0) e -= couple_z[n] * couple_z[n] * inv_pivot[n - STEP_Z];
+        inv_pivot[n] = 1.0 / e;
+        down_x[n] = couple_x[n] * inv_pivot[n];
+        down_y[n] = couple_y[n] * inv_pivot[n];
+        down_z[n] = couple_z[n] * inv_pivot[n];
+        up_x[n] = couple_x[n + 1] * inv_pivot[n];
+        up_y[n] = couple_y[n + STEP_Y] * inv_pivot[n];
+        up_z[n] = couple_z[n + STEP_Z] * inv_pivot[n];
+    });
+}
+
+// out := A·v over the unknowns. The couplings to the boundary layers are
+// zero, so v's values there (phi's boundary values) do not enter.
+void multiply(const double* v, double* out) {
+    for_interior([&](int n) {
+        out[n] = diagonal[n] * v[n] - couple_x[n] * v[n - 1] - couple_x[n + 1] * v[n + 1] -
+                 couple_y[n] * v[n - STEP_Y] - couple_y[n + STEP_Y] * v[n + STEP_Y] -
+                 couple_z[n] * v[n - STEP_Z] - couple_z[n + STEP_Z] * v[n + STEP_Z];
+    });
+}
+
+// out := M^-1·r: forward through (E − L), then backward through
+// (E − L^T)·z = E·y, in the factor's order. The neighbour along the row,
+// solved just before, is added last: it alone waits on the previous node.
+void precondition(const double* r, double* out) {
+    for_interior([&](int n) {
+        out[n] = (r[n] * inv_pivot[n] + down_y[n] * out[n - STEP_Y] + down_z[n] * out[n - STEP_Z]) +
+                 down_x[n] * out[n - 1];
+    });
+    for (int k = K_LAST; k >= K_FIRST; --k)
+        for (int j = J_LAST; j >= J_FIRST; --j)
+            for (int n = node(I_LAST, j, k); n >= node(I_FIRST, j, k); --n)
+                out[n] = (out[n] + up_y[n] * out[n + STEP_Y] + up_z[n] * out[n + STEP_Z]) + up_x[n] * out[n + 1];
+}
+
+double dot(const double* a, const double* b) {
+    double sum = 0.0;
+    for_interior([&](int n) { sum += a[n] * b[n]; });
+    return sum;
+}
+
+// A NaN escapes a largest-value search (no comparison holds), so the
+// searches also add up what they compare, and a sum that is not finite
+// stops the run instead of letting a NaN potential pass the test.
+void check_finite(double sum) {
+    if (!std::isfinite(sum))
+        pdp::fatal({"ERROR: the conducting potential solve met a value that is not finite:",
+                    "       the charge source or the couplings hold NaN or infinity"});
+}
+
+// residual := rhs − A·phi; returns the largest |residual|/diagonal, V.
+double true_residual() {
+    multiply(phi, image);
+    double largest = 0.0, sum = 0.0;
+    for_interior([&](int n) {
+        residual[n] = rhs[n] - image[n];
+        const double scaled = std::fabs(residual[n]) / diagonal[n];
+        largest = std::max(largest, scaled);
+        sum += scaled;
+    });
+    check_finite(sum);
+    return largest;
+}
+
+void stop_unconverged(double largest, double tolerance) {
+    pdp::fatal({"ERROR: the conducting potential solve did not converge in " + std::to_string(MAX_ITERATIONS) +
+                    " iterations:",
+                "       its largest residual over the diagonal is " + fortran::free_real(largest) + " V (tolerance " +
+                    fortran::free_real(tolerance) + " V)"});
+}
+
+}  // namespace
+
+void solve_potential(double tolerance) {
+    potential::extrapolate_potential();
+    potential::apply_boundary_values();
+    build_system();
+
+    iterations_in_last_solve = 0;
+    double largest = true_residual();
+    // The recursive residual drifts from the true one in rounding: when it
+    // passes, the true one is checked, and the iteration restarted from it if
+    // that fails.
+    while (largest > tolerance) {
+        precondition(residual, precond);
+        std::copy(precond, precond + NODE_COUNT, direction);
+        double rz = dot(residual, precond);
+        while (largest > tolerance) {
+            if (iterations_in_last_solve >= MAX_ITERATIONS) stop_unconverged(largest, tolerance);
+            multiply(direction, image);
+            const double alpha = rz / dot(direction, image);
+            largest = 0.0;
+            double sum = 0.0;
+            for_interior([&](int n) {
+                phi[n] = phi[n] + alpha * direction[n];
+                residual[n] = residual[n] - alpha * image[n];
+                const double scaled = std::fabs(residual[n]) / diagonal[n];
+                largest = std::max(largest, scaled);
+                sum += scaled;
+            });
+            check_finite(sum);
+            ++iterations_in_last_solve;
+            if (largest <= tolerance) break;
+            precondition(residual, precond);
+            const double rz_new = dot(residual, precond);
+            const double beta = rz_new / rz;
+            rz = rz_new;
+            for_interior([&](int n) { direction[n] = precond[n] + beta * direction[n]; });
+        }
+        largest = true_residual();
+    }
+
+    for_interior([](int n) { charge_source[n] = charge_source[n] * sor_center[n]; });
+    potential::apply_boundary_values();
+}
+
+void reset() { iterations_in_last_solve = 0; }
+
+}  // namespace conducting_solve

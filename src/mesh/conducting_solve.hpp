@@ -1,0 +1,39 @@
+#pragma once
+// Potential solve for a cell whose gas conducts: the same discrete equation as
+// the point relaxation, sum_N a_N·(phi_N − phi_P) + charge_source_P = 0 over
+// the interior nodes, solved by conjugate gradients with an incomplete
+// Cholesky preconditioner.
+//
+// Why not the relaxation: a dense plasma's couplings (eps0 + dt·sigma) exceed
+// the vacuum ones around it by hundreds of times, so the potential of the
+// plasma as a whole is tied to the electrodes only weakly, and a point
+// relaxation with a fixed factor barely reduces that error in a sweep. The
+// conjugate gradients remove such an isolated slow mode in a few iterations,
+// and the factorization keeps the strong couplings inside the plasma.
+//
+// The electrode plate values move to the right-hand side, so the matrix is
+// symmetric positive definite. Entry and exit are those of the plain solve:
+// the extrapolated guess, the boundary values before and after, the phi_old
+// history, charge_source left divided by the diagonal. Serial, in a fixed
+// order: the same input gives the same bits.
+#include "mesh/potential_solver.hpp"
+
+namespace conducting_solve {
+
+// Iterations after which a solve that has not converged stops the run.
+constexpr int MAX_ITERATIONS = 2000;
+
+// Iterations made by the latest solve_potential().
+extern int iterations_in_last_solve;
+
+// The whole solve, from the face couplings loaded by
+// potential::setup_sor_coefficients() and the present electrode voltages.
+// Divides charge_source by the diagonal in place, as the plain solve does, so
+// rebuild it before each call. It stops once no node's residual over its
+// diagonal, the change a Jacobi update would still make, exceeds tolerance
+// (V); the default matches the relaxation's stop on its largest change.
+void solve_potential(double tolerance = potential::SOR_TOLERANCE);
+
+void reset();
+
+}  // namespace conducting_solve
