@@ -129,7 +129,7 @@ void advance_ions_in_order(Store& store, double t_end) {
 // The parallel mode: chunks of the store on the threads, each ion drawing
 // from its own stream; the chunks' secondary electrons and wall charge are
 // merged in chunk order afterwards.
-constexpr int ION_CHUNK = 4096;  // records
+constexpr int ION_CHUNK = 512;  // records
 
 struct ChunkedPass {
     Store* store;
