@@ -46,9 +46,8 @@ void for_interior(F&& f) {
             for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n) f(n);
 }
 
-// The couplings as setup_sor_coefficients forms them: no flux through the y
-// and z boundary layers, twice the face coupling to an electrode plate, none
-// to a plate without one. The plate values go to the right-hand side.
+// The couplings of the relaxation solve's own equation (potential::node_couplings);
+// the plate values go to the right-hand side.
 void build_system() {
     std::fill(couple_x, couple_x + NODE_COUNT, 0.0);
     std::fill(couple_y, couple_y + NODE_COUNT, 0.0);
@@ -58,27 +57,14 @@ void build_system() {
         for (int j = J_FIRST; j <= J_LAST; ++j)
             for (int i = I_FIRST; i <= I_LAST; ++i) {
                 const int n = node(i, j, k);
-                double a_xm = eps_face_x[n], a_xp = eps_face_x[node(i + 1, j, k)];
-                double a_ym = eps_face_y[n], a_yp = eps_face_y[node(i, j + 1, k)];
-                double a_zm = eps_face_z[n], a_zp = eps_face_z[node(i, j, k + 1)];
-                if (k == K_FIRST) a_zm = 0.0;
-                if (k == K_LAST) a_zp = 0.0;
-                if (j == J_FIRST) a_ym = 0.0;
-                if (j == J_LAST) a_yp = 0.0;
+                const potential::Couplings a = potential::node_couplings(i, j, k);
                 double plates = 0.0;  // V/cm·cm^2, the plate terms
-                if (i == I_FIRST) {
-                    a_xm = electrode_map[node(1, j, k)] != 0 ? 2.0 * eps_face_x[n] : 0.0;
-                    plates += a_xm * phi[node(1, j, k)];
-                } else {
-                    couple_x[n] = a_xm;
-                }
-                if (i == I_LAST) {
-                    a_xp = electrode_map[node(NX, j, k)] != 0 ? 2.0 * eps_face_x[node(NX, j, k)] : 0.0;
-                    plates += a_xp * phi[node(NX, j, k)];
-                }
-                couple_y[n] = a_ym;
-                couple_z[n] = a_zm;
-                diagonal[n] = a_ym + a_yp + a_xm + a_xp + a_zm + a_zp;
+                if (i == I_FIRST) plates += a.xm * phi[node(1, j, k)];
+                else couple_x[n] = a.xm;
+                if (i == I_LAST) plates += a.xp * phi[node(NX, j, k)];
+                couple_y[n] = a.ym;
+                couple_z[n] = a.zm;
+                diagonal[n] = a.ym + a.yp + a.xm + a.xp + a.zm + a.zp;
                 rhs[n] = charge_source[n] + plates;
             }
     // Incomplete Cholesky with no fill: the pivot of a node less what its

@@ -193,33 +193,36 @@ int thread_count = 1;
 
 }  // namespace
 
+Couplings node_couplings(int i, int j, int k) {
+    const int n = node(i, j, k);
+    Couplings a{eps_face_x[n], eps_face_x[node(i + 1, j, k)], eps_face_y[n],
+                eps_face_y[node(i, j + 1, k)], eps_face_z[n], eps_face_z[node(i, j, k + 1)]};
+    // y and z boundary layers carry no flux.
+    if (k == K_FIRST) a.zm = 0.0;
+    if (k == K_LAST) a.zp = 0.0;
+    if (j == J_FIRST) a.ym = 0.0;
+    if (j == J_LAST) a.yp = 0.0;
+    // An electrode plane lies half a spacing from the first node,
+    // so its coupling doubles; a plate node without one is not coupled.
+    if (i == I_FIRST) a.xm = electrode_map[node(1, j, k)] != 0 ? 2.0 * eps_face_x[n] : 0.0;
+    if (i == I_LAST) a.xp = electrode_map[node(NX, j, k)] != 0 ? 2.0 * eps_face_x[node(NX, j, k)] : 0.0;
+    return a;
+}
+
 void setup_sor_coefficients() {
     for (int k = K_FIRST; k <= K_LAST; ++k)
         for (int j = J_FIRST; j <= J_LAST; ++j)
             for (int i = I_FIRST; i <= I_LAST; ++i) {
                 const int n = node(i, j, k);
-                double a_xm = eps_face_x[n], a_xp = eps_face_x[node(i + 1, j, k)];
-                double a_ym = eps_face_y[n], a_yp = eps_face_y[node(i, j + 1, k)];
-                double a_zm = eps_face_z[n], a_zp = eps_face_z[node(i, j, k + 1)];
-                // y and z boundary layers carry no flux.
-                if (k == K_FIRST) a_zm = 0.0;
-                if (k == K_LAST) a_zp = 0.0;
-                if (j == J_FIRST) a_ym = 0.0;
-                if (j == J_LAST) a_yp = 0.0;
-                // An electrode plane lies half a spacing from the first node,
-                // so its coupling doubles; a plate node without one is not coupled.
-                if (i == I_FIRST) a_xm = electrode_map[node(1, j, k)] != 0 ? 2.0 * eps_face_x[n] : 0.0;
-                if (i == I_LAST)
-                    a_xp = electrode_map[node(NX, j, k)] != 0 ? 2.0 * eps_face_x[node(NX, j, k)] : 0.0;
-
-                const double center = 1.0 / (a_ym + a_yp + a_xm + a_xp + a_zm + a_zp);
+                const Couplings a = node_couplings(i, j, k);
+                const double center = 1.0 / (a.ym + a.yp + a.xm + a.xp + a.zm + a.zp);
                 sor_center[n] = center;
-                sor_xm[n] = a_xm * center;
-                sor_xp[n] = a_xp * center;
-                sor_ym[n] = a_ym * center;
-                sor_yp[n] = a_yp * center;
-                sor_zm[n] = a_zm * center;
-                sor_zp[n] = a_zp * center;
+                sor_xm[n] = a.xm * center;
+                sor_xp[n] = a.xp * center;
+                sor_ym[n] = a.ym * center;
+                sor_yp[n] = a.yp * center;
+                sor_zm[n] = a.zm * center;
+                sor_zp[n] = a.zp * center;
             }
     build_stencil_table();
 }

@@ -13,6 +13,15 @@ extern bool first_solve;
 // Relaxation sweeps made by the latest solve_potential().
 extern int sweeps_in_last_solve;
 
+// The six face couplings of interior node (i, j, k), as the discrete equation
+// uses them: none across the y and z boundary layers, twice the face coupling
+// to an electrode plate (its surface lies half a spacing from the node), none
+// to a plate without an electrode.
+struct Couplings {
+    double xm, xp, ym, yp, zm, zp;
+};
+Couplings node_couplings(int i, int j, int k);
+
 // Relaxation coefficients of the interior nodes from the face couplings and
 // the electrode map, and the sweep's table of their distinct sets.
 void setup_sor_coefficients();

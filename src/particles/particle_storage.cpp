@@ -132,29 +132,16 @@ void rewind(Store& s) { s.cursor = 1; }
 void advance(Store& s) { ++s.cursor; }
 
 bool get_current(const Store& s, Particle& p) {
-    const int c = s.cursor;
-    if (c > s.count) return false;
-    p = Particle{s.w[c], s.t[c], s.x[c], s.y[c], s.z[c], s.vx[c], s.vy[c], s.vz[c], s.species[c]};
+    if (s.cursor > s.count) return false;
+    get_slot(s, s.cursor, p);
     return true;
 }
 
-void set_current(Store& s, const Particle& p) {
-    const int c = s.cursor;
-    s.w[c] = p.w;
-    s.t[c] = p.t;
-    s.x[c] = p.x;
-    s.y[c] = p.y;
-    s.z[c] = p.z;
-    s.vx[c] = p.vx;
-    s.vy[c] = p.vy;
-    s.vz[c] = p.vz;
-    s.species[c] = p.species;
-}
+void set_current(Store& s, const Particle& p) { set_slot(s, s.cursor, p); }
 
 void delete_current(Store& s) {
     if (s.count <= 0) return;
-    s.alive[s.cursor] = 0;
-    s.w[s.cursor] = 0.0;
+    delete_slot(s, s.cursor);
 }
 
 // Fills holes from the top; the order of records is not kept.
