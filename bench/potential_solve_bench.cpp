@@ -10,16 +10,14 @@
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
 
+#include "bench_folder.hpp"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace mesh;
@@ -31,26 +29,17 @@ constexpr int INTERIOR_NODES = (NX - 2) * (NY - 2) * (NZ - 2);
 // The geometry needs an "input_file.txt" in the working folder.
 void build_cell() {
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "pdpcell-bench-XXXXXX").string();
-    const std::filesystem::path folder = mkdtemp(pattern.data());
-    std::filesystem::current_path(folder);
+    const std::filesystem::path folder = enter_scratch_folder();
     std::ofstream("input_file.txt").close();
-    // Quiet the geometry echo so that only the benchmark table is printed.
-    std::fflush(stdout);
-    const int console = dup(STDOUT_FILENO);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, STDOUT_FILENO);
-    mesh::reset();
-    potential::reset();
-    FILE_MANAGER::reset();
-    geometry::build_geometry();
-    FILE_MANAGER::reset();
-    std::fflush(stdout);
-    dup2(console, STDOUT_FILENO);
-    close(console);
-    close(devnull);
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
+    {
+        const QuietConsole quiet;
+        mesh::reset();
+        potential::reset();
+        FILE_MANAGER::reset();
+        geometry::build_geometry();
+        FILE_MANAGER::reset();
+    }
+    leave_scratch_folder(previous, folder);
     potential::setup_sor_coefficients();
 }
 

@@ -13,48 +13,38 @@
 #include "ions/sustain_state.hpp"
 #include "mesh/potential_solver.hpp"
 
+#include "bench_folder.hpp"
+
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <string>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 void BM_StartUp(benchmark::State& state) {
     const std::filesystem::path example = std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "pdpcell-bench-XXXXXX").string();
-    const std::filesystem::path folder = mkdtemp(pattern.data());
-    std::filesystem::current_path(folder);
+    const std::filesystem::path folder = enter_scratch_folder();
     for (const char* name : {"input_file.txt", "Vdata.txt"}) std::filesystem::copy_file(example / name, name);
 
-    std::fflush(stdout);
-    const int console = dup(STDOUT_FILENO);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, STDOUT_FILENO);
     long sweeps = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        driver::reset_all();
-        floating_gap::set_thread_count(static_cast<int>(state.range(0)));
-        state.ResumeTiming();
-        geometry::build_geometry();
-        potential::setup_sor_coefficients();
-        voltage_file::read_voltage_file();
-        sustain_state::prepare_sustain_state(1);
-        potential::setup_sor_coefficients();
-        FILE_MANAGER::CLOSEALL();
-        sweeps += floating_gap::sweeps_in_last_solve;
+    {
+        const QuietConsole quiet;
+        for (auto _ : state) {
+            state.PauseTiming();
+            driver::reset_all();
+            floating_gap::set_thread_count(static_cast<int>(state.range(0)));
+            state.ResumeTiming();
+            geometry::build_geometry();
+            potential::setup_sor_coefficients();
+            voltage_file::read_voltage_file();
+            sustain_state::prepare_sustain_state(1);
+            potential::setup_sor_coefficients();
+            FILE_MANAGER::CLOSEALL();
+            sweeps += floating_gap::sweeps_in_last_solve;
+        }
     }
-    std::fflush(stdout);
-    dup2(console, STDOUT_FILENO);
-    close(console);
-    close(devnull);
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
+    leave_scratch_folder(previous, folder);
     state.counters["gap_sweeps"] = benchmark::Counter(static_cast<double>(sweeps), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_StartUp)->Arg(1)->Arg(2)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -10,14 +10,12 @@
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
+#include "bench_folder.hpp"
+
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace mesh;
 namespace ps = PARTICLE_STORAGE;
@@ -28,22 +26,13 @@ constexpr int ELECTRONS = 20000;
 
 // Builds the cell in a fresh temporary folder and stays there for the writes.
 std::filesystem::path enter_cell_folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pdpcell-bench-XXXXXX").string();
-    const std::filesystem::path folder = mkdtemp(pattern.data());
-    std::filesystem::current_path(folder);
+    const std::filesystem::path folder = enter_scratch_folder();
     std::ofstream("input_file.txt").close();
-    std::fflush(stdout);
-    const int console = dup(STDOUT_FILENO);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, STDOUT_FILENO);  // quiet the geometry echo
+    const QuietConsole quiet;  // the geometry echo
     mesh::reset();
     FILE_MANAGER::reset();
     geometry::build_geometry();
     FILE_MANAGER::reset();
-    std::fflush(stdout);
-    dup2(console, STDOUT_FILENO);
-    close(console);
-    close(devnull);
     return folder;
 }
 
@@ -82,8 +71,7 @@ void BM_WriteFullState(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.counters["MB_per_write"] = static_cast<double>(bytes_of_one_write()) / 1e6;
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
+    leave_scratch_folder(previous, folder);
 }
 BENCHMARK(BM_WriteFullState)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
