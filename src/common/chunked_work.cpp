@@ -1,6 +1,7 @@
 #include "common/chunked_work.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -46,6 +47,20 @@ void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
         }
     }
     if (failure) std::rethrow_exception(failure);
+}
+
+void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace) {
+    if (threads <= 1 || chunks <= 1) {
+        run_chunks(chunks, 1, body, context);
+        return;
+    }
+    bool on_team = pace.team < 0.0 || (pace.alone >= 0.0 && pace.team <= pace.alone);
+    if (pace.team >= 0.0 && pace.alone >= 0.0 && pace.calls % 32 == 31) on_team = !on_team;
+    const auto start = std::chrono::steady_clock::now();
+    run_chunks(chunks, on_team ? threads : 1, body, context);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    (on_team ? pace.team : pace.alone) = seconds / chunks;
+    ++pace.calls;
 }
 
 int default_thread_count() {

@@ -25,6 +25,20 @@ Range chunk_range(int chunk, int records, int chunk_size);
 using ChunkBody = void (*)(void* context, int chunk);
 void run_chunks(int chunks, int threads, ChunkBody body, void* context);
 
+// How one kind of pass has lately fared on the threads and on the calling
+// thread alone, in seconds per chunk; negative until tried.
+struct Pace {
+    double team = -1.0;
+    double alone = -1.0;
+    long long calls = 0;
+};
+// run_chunks on `threads` threads or on the calling thread alone, whichever
+// has lately been faster for this pace; the result is the same. The first
+// two calls try each way, and every 32nd call tries the slower one again. On
+// an idle machine the threads win; on one so busy that they keep waiting to
+// be scheduled (other runs on every core), the caller alone does.
+void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace);
+
 // The machine's cores, or 1 if the system does not tell.
 int default_thread_count();
 

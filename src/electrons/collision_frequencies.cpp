@@ -1,5 +1,6 @@
 #include "electrons/collision_frequencies.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace collision_frequencies {
@@ -232,6 +233,14 @@ double nu_total(double v) {
     for (int i = 1; i < TOTAL_NODES; ++i)
         if (energy <= TOTAL_ENERGY[i]) return total_segments.slope[i] * energy + total_segments.intercept[i];
     return TOTAL_NU[TOTAL_NODES - 1];
+}
+
+// Linear between nodes, so the largest value is at a node or at the end.
+double nu_total_max_below(double energy) {
+    double largest = 0.0;
+    for (int i = 0; i < TOTAL_NODES && TOTAL_ENERGY[i] <= energy; ++i) largest = std::max(largest, TOTAL_NU[i]);
+    if (energy < TOTAL_ENERGY[TOTAL_NODES - 1]) largest = std::max(largest, nu_total(SPEED_PER_SQRT_EV * std::sqrt(energy)));
+    return largest;
 }
 
 }  // namespace collision_frequencies

@@ -21,5 +21,8 @@ double nu_ion_Xe(double v);
 
 // Upper envelope of the sum of the sixteen frequencies above.
 double nu_total(double v);
+// The envelope's largest value over the energies 0 to `energy` (eV, may be
+// infinite): a collision bound for every electron below that energy.
+double nu_total_max_below(double energy);
 
 }  // namespace collision_frequencies

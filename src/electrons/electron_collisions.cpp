@@ -2,7 +2,6 @@
 
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
-#include "electrons/electron_mover.hpp"
 #include "particles/particle_streams.hpp"
 
 #include <algorithm>
@@ -87,8 +86,7 @@ void ionize(Particle& e, double v, double threshold_speed, int species, Context&
 
 }  // namespace
 
-Process select_process(double v, double R) {
-    const double bound = electron_mover::numax;
+Process select_process(double v, double R, double bound) {
     R = R - std::max(bound - nu_total(v), 0.0) / bound;
     if (R < 0.0) return {Kind::null, 0};
 
@@ -127,10 +125,10 @@ void perform(const Process& process, Particle& e, double v, Context& c) {
     }
 }
 
-void collide(Particle& e, Context& c) {
+void collide(Particle& e, double bound, Context& c) {
     const double v = std::sqrt(e.vx * e.vx + e.vy * e.vy + e.vz * e.vz);
     const double R = draw_uniform(c);
-    perform(select_process(v, R), e, v, c);
+    perform(select_process(v, R, bound), e, v, c);
 }
 
 }  // namespace electron_collisions

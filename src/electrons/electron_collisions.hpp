@@ -32,14 +32,15 @@ struct Process {
     int level;  // 1..6 for the excitations, 0 otherwise
 };
 
-// Draws one number, selects the process and performs it on the electron;
-// numbers come from, and births go to, the context of the electron's move.
-void collide(PARTICLE_STORAGE::Particle& electron, pass_output::Context& context);
+// Draws one number, selects the process and performs it on the electron at a
+// collision candidate of rate `bound` (1/s, the flight's numax); numbers come
+// from, and births go to, the context of the electron's move.
+void collide(PARTICLE_STORAGE::Particle& electron, double bound, pass_output::Context& context);
 
 // The process that the uniform number R picks for an electron of speed v
-// (cm/s): the null share of the bound numax comes first, then the sixteen
-// processes in their fixed order.
-Process select_process(double v, double R);
+// (cm/s) under the collision bound (1/s): the null share comes first, then the
+// sixteen processes in their fixed order.
+Process select_process(double v, double R, double bound);
 
 // Carries out a selected process on an electron of speed v, with its own
 // draws: 2 for elastic scattering and Xe excitation, 4 for Ne excitation with

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,47 @@ constexpr double MINUS_QM = -QM_ELECTRON;
 struct PassConstants {
     double xlow, xhigh, ylow, yhigh, zlow, zhigh;
     double substeps_per_x, substeps_per_y, substeps_per_z;  // 1/cm
+    bool energy_bands;  // the parallel mode's bound that follows the energy
 };
+
+// The parallel mode's null-collision bound follows the electron's energy.
+// Band b holds the energies below its cap, and its bound is the envelope's
+// largest value up to the cap: for the few-eV electrons that make up most of
+// a discharge that is a quarter of numax, so a quarter of the collision
+// candidates. A flight ends where the energy reaches its band's cap, without
+// a candidate, and the next flight draws its free time under the bound of the
+// band the electron is then in. The free time is exponential, without
+// memory, so cutting a flight and drawing afresh is exact; within a band the
+// bound covers every process, so each is still taken at its own rate.
+// The exact mode keeps the one bound numax, and its draws.
+struct Band {
+    double numax;        // 1/s
+    double cap_speed2;   // (cm/s)^2, where a flight in this band is cut
+    double entry_speed2; // (cm/s)^2, a flight starts in the first band above this
+};
+// Caps at the envelope's nodes and between them where it climbs steeply, eV.
+constexpr double BAND_CAP[] = {0.5, 1, 1.5, 2, 3, 4, 4.9, 6, 8, 14.8, 20, 26, 32, 39, 120};
+constexpr int BAND_COUNT = sizeof BAND_CAP / sizeof BAND_CAP[0] + 1;  // the last has no cap
+// A flight starts in a band whose cap is at least this many times the
+// electron's energy, so that it is seldom cut at once.
+constexpr double BAND_HEADROOM = 1.5;
+Band bands[BAND_COUNT];
+
+void set_bands() {
+    using collision_frequencies::SPEED_PER_SQRT_EV;
+    constexpr double SPEED2_PER_EV = SPEED_PER_SQRT_EV * SPEED_PER_SQRT_EV;
+    for (int b = 0; b < BAND_COUNT - 1; ++b)
+        bands[b] = {collision_frequencies::nu_total_max_below(BAND_CAP[b]), SPEED2_PER_EV * BAND_CAP[b],
+                    SPEED2_PER_EV * BAND_CAP[b] / BAND_HEADROOM};
+    constexpr double NO_CAP = std::numeric_limits<double>::infinity();
+    bands[BAND_COUNT - 1] = {collision_frequencies::nu_total_max_below(NO_CAP), NO_CAP, NO_CAP};
+}
+
+const Band& band_for(double speed2) {
+    int b = 0;
+    while (!(speed2 < bands[b].entry_speed2) && b < BAND_COUNT - 1) ++b;
+    return bands[b];
+}
 
 // No sane flight asks for more sub-steps than this: an electron at the speed
 // of light takes about 3e5 over a whole time step.
@@ -80,11 +121,23 @@ void take_motion(Particle& e, const Motion& m) {
     e.x = m.x, e.y = m.y, e.z = m.z, e.vx = m.vx, e.vy = m.vy, e.vz = m.vz, e.t = m.t;
 }
 
+// The fraction of a sub-step after which an electron of velocity (vx, vy, vz)
+// that gains (dvx, dvy, dvz) over the whole sub-step reaches the speed whose
+// square is cap_speed2, where it starts at or below it and ends above it. The
+// squared speed is a convex quadratic in the fraction, so it crosses once;
+// this is its larger root, in a form without cancellation.
+double fraction_to_cap(double vx, double vy, double vz, double dvx, double dvy, double dvz, double cap_speed2) {
+    const double a = dvx * dvx + dvy * dvy + dvz * dvz;
+    const double b = 2 * (vx * dvx + vy * dvy + vz * dvz);
+    const double c = vx * vx + vy * vy + vz * vz - cap_speed2;  // <= 0
+    const double root = std::sqrt(std::max(b * b - 4 * a * c, 0.0));
+    double f = b < 0 ? (root - b) / (2 * a) : (b + root > 0 ? -2 * c / (b + root) : 0.0);
+    return std::clamp(f, 0.0, 1.0);
+}
+
 // One sub-step of length h (s) in the field at its start point: constant
 // acceleration, so the position moves with the mean velocity.
-[[gnu::always_inline]] inline void push(Motion& m, double h) {
-    double Ex, Ey, Ez;
-    mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
+[[gnu::always_inline]] inline void push(Motion& m, double h, double Ex, double Ey, double Ez) {
     const double dvx = h * Ex * MINUS_QM;
     m.x = m.x + (m.vx + dvx / 2) * h;
     m.vx = m.vx + dvx;
@@ -95,6 +148,21 @@ void take_motion(Particle& e, const Motion& m) {
     m.z = m.z + (m.vz + dvz / 2) * h;
     m.vz = m.vz + dvz;
     m.t = m.t + h;
+}
+
+// The same sub-step where the speed would pass the band's cap: stopped there,
+// returning true.
+[[gnu::always_inline]] inline bool push_to_cap(Motion& m, double h, double Ex, double Ey, double Ez,
+                                               double cap_speed2) {
+    const double ux = m.vx + h * Ex * MINUS_QM, uy = m.vy + h * Ey * MINUS_QM,
+                 uz = m.vz + h * Ez * MINUS_QM;  // cm/s, at the end
+    if (!(ux * ux + uy * uy + uz * uz > cap_speed2)) {
+        push(m, h, Ex, Ey, Ez);
+        return false;
+    }
+    const double f = fraction_to_cap(m.vx, m.vy, m.vz, ux - m.vx, uy - m.vy, uz - m.vz, cap_speed2);
+    push(m, f * h, Ex, Ey, Ez);
+    return true;
 }
 
 // Symmetry planes mirror; one mirror must bring the electron back.
@@ -125,10 +193,12 @@ void take_motion(Particle& e, const Motion& m) {
     return true;
 }
 
+enum class Flight { completed, cut, absorbed };
+
 // A free flight of tau seconds in sub-steps of at most 1/SUBSTEPS_PER_CELL of
-// a cell along each axis. Returns false when a wall absorbed the electron
-// (the wall keeps its charge).
-bool fly(Particle& e, double tau, const PassConstants& p, Context& c) {
+// a cell along each axis; cut short where the speed reaches the band's cap,
+// or at a wall, which absorbs the electron and keeps its charge.
+Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, Context& c) {
     const double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
     const double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
     const double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
@@ -138,36 +208,52 @@ bool fly(Particle& e, double tau, const PassConstants& p, Context& c) {
     const double h = tau / n;
 
     Motion m{e.x, e.y, e.z, e.vx, e.vy, e.vz, e.t};
+    // The exact mode's flights have no cap: a branch that always goes one way.
+    const bool capped = cap_speed2 < std::numeric_limits<double>::infinity();
     for (int s = 0; s < n; ++s) {
-        push(m, h);
+        double Ex, Ey, Ez;
+        mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
+        bool cut = false;
+        if (capped) cut = push_to_cap(m, h, Ex, Ey, Ez, cap_speed2);
+        else push(m, h, Ex, Ey, Ez);
         mirror(m, p);
         surface::Wall wall;
         if (reaches_wall(m, p, wall)) {
             c.substeps += s + 1;
             take_motion(e, m);
             absorb(wall, e, c);
-            return false;
+            return Flight::absorbed;
+        }
+        if (cut) {
+            c.substeps += s + 1;
+            take_motion(e, m);
+            return Flight::cut;
         }
     }
     c.substeps += n;
     take_motion(e, m);
-    return true;
+    return Flight::completed;
 }
 
 // Takes the electron from its own clock to t_end through free flights that
 // end in collision candidates. Returns false when a wall absorbed it.
 bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
+    constexpr double NO_CAP = std::numeric_limits<double>::infinity();
     while (e.t < t_end) {
-        double tau = -portable_math::log(pass_output::draw_uniform(c)) / numax;  // s
+        const Band band = p.energy_bands ? band_for(e.vx * e.vx + e.vy * e.vy + e.vz * e.vz)
+                                         : Band{numax, NO_CAP, NO_CAP};
+        double tau = -portable_math::log(pass_output::draw_uniform(c)) / band.numax;  // s
         bool collides = true;
         if (e.t + tau > t_end) {
             tau = t_end - e.t;
             collides = false;
         }
         ++c.flights;
-        if (!fly(e, tau, p, c)) return false;
+        const Flight flight = fly(e, tau, band.cap_speed2, p, c);
+        if (flight == Flight::absorbed) return false;
+        if (flight == Flight::cut) continue;
         if (!collides) break;
-        electron_collisions::collide(e, c);
+        electron_collisions::collide(e, band.numax, c);
     }
     return true;
 }
@@ -206,6 +292,7 @@ struct Round {
 };
 
 std::vector<pass_output::Chunk> chunk_outputs;
+chunked_work::Pace electron_pace;  // threads or the caller alone, whichever is faster here
 
 void move_electron_chunk(void* context, int chunk) {
     using namespace PARTICLE_STORAGE;
@@ -237,7 +324,8 @@ void advance_electrons_in_chunks(double t_end, const PassConstants& p) {
         const int chunks = chunked_work::chunk_count(round.records, ELECTRON_CHUNK);
         if (chunk_outputs.size() < static_cast<std::size_t>(chunks))
             chunk_outputs.resize(static_cast<std::size_t>(chunks));
-        chunked_work::run_chunks(chunks, parallel_mode::settings.threads, move_electron_chunk, &round);
+        chunked_work::run_chunks_paced(chunks, parallel_mode::settings.threads, move_electron_chunk, &round,
+                                       electron_pace);
         // The newborns go behind the cursor: a store that merges to make room
         // for them keeps the moved and the unmoved records apart, and the
         // cursor follows the first unmoved one.
@@ -260,11 +348,12 @@ void advance_electrons(double t_end) {
         // The bound per unit gas density, cm^3/s, then 1 % of head-room.
         fortran::write_line(stdout, fortran::ES(numax * collision_frequencies::INV_GAS_DENSITY, 23, 16));
         numax = numax * 1.01;
+        set_bands();
         first_call_done = 1;
     }
     const PassConstants p{mesh::xlow, mesh::xhigh, mesh::ylow, mesh::yhigh, mesh::zlow, mesh::zhigh,
                           SUBSTEPS_PER_CELL / mesh::dx, SUBSTEPS_PER_CELL / mesh::dy,
-                          SUBSTEPS_PER_CELL / mesh::dz};
+                          SUBSTEPS_PER_CELL / mesh::dz, parallel_mode::on()};
 
     compact(electrons);
     rewind(electrons);
@@ -275,6 +364,7 @@ void advance_electrons(double t_end) {
 }
 
 void reset() {
+    electron_pace = {};
     numax = NUMAX_START;
     first_call_done = 0;
     flight_count = 0;

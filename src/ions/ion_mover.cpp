@@ -138,6 +138,7 @@ struct ChunkedPass {
 };
 
 std::vector<pass_output::Chunk> chunk_outputs;
+chunked_work::Pace ion_pace;  // threads or the caller alone, whichever is faster here
 
 void move_ion_chunk(void* context, int chunk) {
     const ChunkedPass& pass = *static_cast<const ChunkedPass*>(context);
@@ -162,7 +163,7 @@ void advance_ions_in_chunks(Store& store, double t_end) {
     ChunkedPass pass{&store, t_end, store.count};
     const int chunks = chunked_work::chunk_count(pass.records, ION_CHUNK);
     if (chunk_outputs.size() < static_cast<std::size_t>(chunks)) chunk_outputs.resize(static_cast<std::size_t>(chunks));
-    chunked_work::run_chunks(chunks, parallel_mode::settings.threads, move_ion_chunk, &pass);
+    chunked_work::run_chunks_paced(chunks, parallel_mode::settings.threads, move_ion_chunk, &pass, ion_pace);
     long long flights = 0, substeps = 0;  // not counted for ions
     pass_output::merge(chunk_outputs, chunks, flights, substeps);
 }

@@ -160,3 +160,40 @@ TEST(ChunkedWork, TheLowestFailingChunksErrorIsTheOneReported) {
         }
     }
 }
+
+// The paced pass runs every chunk once whichever way it goes, tries both ways,
+// and then keeps to the one that was faster: here the team is made slow on
+// purpose (a chunk takes 0.2 ms on the caller, 20 ms on a worker, which wakes
+// well within the caller's 3 ms), so the caller alone must win the later calls.
+namespace {
+std::thread::id caller_thread;
+std::atomic<int> chunks_on_workers{0};
+void slow_on_workers(void* context, int c) {
+    if (std::this_thread::get_id() != caller_thread) {
+        ++chunks_on_workers;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    run_pass_chunk(context, c);
+}
+}  // namespace
+
+TEST(ChunkedWork, PacedPassesRunEveryChunkOnceAndSettleOnTheFasterWay) {
+    caller_thread = std::this_thread::get_id();
+    Pace pace;
+    const int chunks = 16;
+    int calls_on_workers = 0;
+    for (int call = 0; call < 40; ++call) {
+        std::vector<std::atomic<int>> visits(chunks);
+        const std::vector<double> values(chunks * 3, 1.0);
+        Pass pass{&values, 3, std::vector<double>(chunks), std::vector<std::vector<double>>(chunks), &visits};
+        chunks_on_workers = 0;
+        run_chunks_paced(chunks, 2, slow_on_workers, &pass, pace);
+        for (int c = 0; c < chunks; ++c) ASSERT_EQ(visits[c].load(), 1) << "call " << call << ", chunk " << c;
+        if (chunks_on_workers > 0) ++calls_on_workers;
+    }
+    EXPECT_EQ(pace.calls, 40);
+    EXPECT_GT(pace.team, pace.alone);
+    EXPECT_LE(calls_on_workers, 3);  // the first call and the retry of every 32nd
+}

@@ -96,6 +96,6 @@ TEST(ParallelRun, MergedRunsWriteTheSameBytesForAnyThreadCount) {
     const auto one = files_of_run("--threads 1" + args, folder.path / "t1");
     const int peak = peak_ions(one.at("general.txt"));
     EXPECT_GT(peak, 900);   // the cap was reached...
-    EXPECT_LT(peak, 1500);  // ...and kept (unmerged: over 2000)
+    EXPECT_LT(peak, 6000);  // ...and kept (unmerged: over 100,000)
     expect_same_files(one, files_of_run("--threads 3" + args, folder.path / "t3"), "3 threads, merged");
 }

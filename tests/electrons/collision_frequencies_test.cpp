@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace collision_frequencies;
 using electron_test::speed_of;
@@ -162,4 +164,28 @@ TEST(CollisionFrequencies, EnvelopeInvariantsOnAFineGridOfSpeeds) {
     EXPECT_NEAR(energy_at_smallest, 0.7, 0.05);
     EXPECT_NEAR(largest_total, 3.605e12, 1e8);
     EXPECT_NEAR(energy_at_largest, 120, 0.5);
+}
+
+// The parallel mode's bound for the electrons below an energy: it must cover
+// every process at every speed below that energy (or the high-energy
+// processes would be taken too seldom), and it should not be much above the
+// envelope's own largest value there (or the bands would save nothing).
+TEST(CollisionFrequencies, BoundBelowAnEnergyCoversEveryProcessBelowIt) {
+    for (double cap : {0.3, 0.7, 1.0, 2.0, 4.9, 6.0, 14.8, 20.0, 39.0, 120.0, 500.0}) {
+        const double bound = nu_total_max_below(cap);
+        double largest_sum = 0, largest_total = 0;
+        const int points = 20000;
+        for (int n = 0; n <= points; ++n) {
+            const double v = speed_of(cap) * n / points;
+            largest_sum = std::max(largest_sum, sum_of_processes(v));
+            largest_total = std::max(largest_total, nu_total(v));
+        }
+        EXPECT_LT(largest_sum, bound) << cap << " eV";
+        EXPECT_LE(largest_total, bound * (1 + 1e-12)) << cap << " eV";
+        EXPECT_GE(largest_total, bound * (1 - 1e-3)) << cap << " eV";
+    }
+    // Below 0.7 eV the envelope falls from its value at rest; past 120 eV it
+    // falls and then stays flat, so the bound with no cap is its peak.
+    expect_close(nu_total_max_below(0.5), 1.852e11);
+    expect_close(nu_total_max_below(std::numeric_limits<double>::infinity()), 3.605e12);
 }

@@ -86,7 +86,7 @@ TEST_F(ElectronCollisions, SelectionSharesFollowTheFrequencies) {
     bool in_order = true;
     const auto order = outcomes_in_order();
     for (int n = 0; n < grid; ++n) {
-        const Process p = select_process(v, (n + 0.5) / grid);
+        const Process p = select_process(v, (n + 0.5) / grid, electron_mover::numax);
         ++hits[code_of(p)];
         // Outcomes come in bands along R, in the fixed order (the null band
         // of the envelope's head-room at the top excepted).
@@ -115,8 +115,8 @@ TEST_F(ElectronCollisions, SelectionSharesFollowTheFrequencies) {
 // An envelope above the bound leaves no null share ahead of the list.
 TEST_F(ElectronCollisions, NoNullShareWhenTheEnvelopeExceedsTheBound) {
     electron_mover::numax = 1e11;
-    EXPECT_EQ(select_process(speed_of(3), 1e-12).kind, Kind::elastic_xe);
-    EXPECT_EQ(select_process(speed_of(3), 0.999).kind, Kind::elastic_xe);
+    EXPECT_EQ(select_process(speed_of(3), 1e-12, electron_mover::numax).kind, Kind::elastic_xe);
+    EXPECT_EQ(select_process(speed_of(3), 0.999, electron_mover::numax).kind, Kind::elastic_xe);
 }
 
 // Each process draws its fixed count, and the full step draws one more for the
@@ -139,11 +139,11 @@ TEST_F(ElectronCollisions, DrawCountsAndNewParticlesPerProcess) {
     int ionizations = 0;
     for (int n = 0; n < 3000; ++n) {
         Particle e = electron_moving_along_x(v);
-        const Process expected = select_process(v, electron_test::peek_draw());
+        const Process expected = select_process(v, electron_test::peek_draw(), electron_mover::numax);
         std::int32_t s1, s2;
         random_numbers::get_seed(s1, s2);
         const int electrons_before = PARTICLE_STORAGE::electrons.count;
-        collide(e, exact_context);
+        collide(e, electron_mover::numax, exact_context);
         ASSERT_EQ(electron_test::draws_since(s1, s2), 1 + draws_of(expected.kind)) << n;
         if (PARTICLE_STORAGE::electrons.count > electrons_before) ++ionizations;
         if (expected.kind == Kind::null) {

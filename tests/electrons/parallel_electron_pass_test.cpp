@@ -153,3 +153,55 @@ TEST_F(ParallelElectronPass, AnElectronsStepDependsOnItselfAloneAndNewbornsReach
         EXPECT_GT(on_its_own->draws, 0u);
     }
 }
+
+// The parallel mode draws its free flights under a bound that follows the
+// electron's energy and cuts a flight where the energy leaves its band. A
+// swarm at 100 Td, started at rest, passes through most bands within the
+// time; it must reach the same mean energy and give birth to the same number
+// of ions as in the exact mode under the one bound numax, within their
+// statistical errors. A bound below some process's frequency, or a cut in
+// the wrong place, shows here as a hotter or a colder swarm.
+TEST_F(ParallelElectronPass, EnergyBandsGiveTheSwarmOfTheOneBound) {
+    struct Swarm {
+        double mean_energy, energy_error;  // eV
+        double ions;
+        long long flights;
+    };
+    const auto swarm = [](bool parallel) {
+        reset_world();
+        remove_walls();
+        parallel_mode::configure(parallel, 2, 1100, 550);
+        fill_uniform_field(0.0, -1.143456e4, 0.0);  // V/cm: 100 Td, electrons drift along +y
+        pass_first_call();
+        const int count = 1000;
+        for (int n = 0; n < count; ++n)
+            PARTICLE_STORAGE::add_record(electrons, {-mesh::ELECTRON_CHARGE, 0.0, 0.005, 0.02, 0.005, 0.0, 0.0, 0.0, 0},
+                                         1000u + static_cast<std::uint64_t>(n), 0);
+        const long long flights_before = electron_mover::flight_count;
+        for (int step = 1; step <= 3; ++step) electron_mover::advance_electrons(step * T_END);
+        double sum = 0, sum2 = 0;
+        for (int slot = 1; slot <= electrons.count; ++slot) {
+            Particle e;
+            PARTICLE_STORAGE::get_slot(electrons, slot, e);
+            const double energy = energy_of(e.vx, e.vy, e.vz);
+            sum += energy;
+            sum2 += energy * energy;
+        }
+        const double n = electrons.count;
+        const double mean = sum / n;
+        return Swarm{mean, std::sqrt((sum2 / n - mean * mean) / (n - 1)), static_cast<double>(ions.count),
+                     electron_mover::flight_count - flights_before};
+    };
+    const Swarm exact = swarm(false);
+    const Swarm banded = swarm(true);
+    parallel_mode::reset();
+
+    ASSERT_GT(exact.ions, 300);  // the swarm ionizes: it reached the high bands
+    EXPECT_NEAR(banded.mean_energy, exact.mean_energy,
+                4 * std::hypot(banded.energy_error, exact.energy_error));
+    EXPECT_LT(banded.energy_error, 0.05 * exact.mean_energy);
+    // Ions in a cascade: the spread is wider than Poisson's, so 5 sigma of it.
+    EXPECT_NEAR(banded.ions, exact.ions, 5 * std::sqrt(exact.ions + banded.ions));
+    // And the point of the bands: well under half the free flights.
+    EXPECT_LT(banded.flights, exact.flights / 2);
+}
