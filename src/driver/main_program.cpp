@@ -152,6 +152,7 @@ void run_simulation(const run_options::Options& options) {
     random_numbers::get_seed(s1, s2);
     particle_merging::configure(options.max_ions, options.max_electrons, options.seed1, options.seed2);
     potential::set_thread_count(run_options::thread_count(options));
+    potential::set_red_black(options.parallel);
     floating_gap::set_thread_count(run_options::thread_count(options));
     parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);
 

@@ -35,6 +35,10 @@ void solve_potential();
 // Threads of the solve (at least 1). Any count gives the same bits: the sweep
 // keeps the plain order's new and old neighbour values and its sum of changes.
 void set_thread_count(int threads);
+// The parallel mode's sweep order: red-black instead of the plain k, j, i. It
+// needs no pipeline, so every thread relaxes at once; the bits differ from the
+// plain order's (to within the tolerance) but not between thread counts.
+void set_red_black(bool on);
 
 void reset();
 

@@ -219,6 +219,56 @@ TEST_F(BuiltinCell, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
     }
 }
 
+// The parallel mode's red-black sweep: the same bits for every thread count,
+// and the potential of the plain order to within what the shared tolerance
+// leaves (the plain solve itself stops some 20 to 60 tolerances from the exact
+// answer), in about as many sweeps (both orders have the same asymptotic rate
+// for a seven-point stencil).
+TEST_F(BuiltinCell, RedBlackSweepsGiveOneAnswerForEveryThreadCountCloseToThePlainOrder) {
+    for (int k = klo; k <= khi; ++k)
+        for (int j = jlo; j <= jhi; ++j)
+            for (int i = ilo; i <= ihi; ++i) {
+                const double u = std::sin(12.9898 * i + 78.233 * j + 37.719 * k);
+                ion_density[ion_slot(1, i, j, k)] = 2e-6 * u * u;
+                ion_density[ion_slot(2, i, j, k)] = 1e-6 * (u + 0.3) * (i > 40 ? 1.0 : 0.2);
+                wall_charge_x[padded(ilo, j, k)] = -3e-6 * u;
+            }
+    electrodes::electrode_voltage[1] = 180.0;
+    electrodes::electrode_voltage[3] = -40.0;
+    field::build_charge_source();
+    const SolverState before = SolverState::take();
+    int tail_steps = 0;
+    const int plain_sweeps = plain_order_solve(tail_steps);
+    const SolverState plain = SolverState::take();
+
+    potential::set_red_black(true);
+    std::vector<double> first;
+    int first_sweeps = 0;
+    for (int threads : THREAD_COUNTS) {
+        before.restore();
+        potential::set_thread_count(threads);
+        potential::solve_potential();
+        if (first.empty()) {
+            first.assign(phi, phi + NODE_COUNT);
+            first_sweeps = potential::sweeps_in_last_solve;
+            continue;
+        }
+        EXPECT_EQ(potential::sweeps_in_last_solve, first_sweeps) << threads << " threads";
+        EXPECT_TRUE(same_bits(phi, first.data())) << threads << " threads";
+    }
+    potential::set_red_black(false);
+
+    double largest_difference = 0.0;
+    for (int k = klo; k <= khi; ++k)
+        for (int j = jlo; j <= jhi; ++j)
+            for (int i = ilo; i <= ihi; ++i)
+                largest_difference = std::max(largest_difference, std::fabs(first[node(i, j, k)] - plain.phi_[node(i, j, k)]));
+    EXPECT_GT(largest_difference, 0.0);  // another order: not the same bits
+    EXPECT_LT(largest_difference, 500 * SOR_TOLERANCE);  // 5 mV of 180 V
+    EXPECT_LT(first_sweeps, 2 * plain_sweeps);
+    EXPECT_GT(first_sweeps, plain_sweeps / 2);
+}
+
 TEST_F(BuiltinCell, NoChargeAndNoVoltageStopsAfterOneSweepAtZero) {
     potential::solve_potential();
     EXPECT_EQ(potential::sweeps_in_last_solve, 1);
