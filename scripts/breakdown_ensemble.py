@@ -117,9 +117,10 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--first", type=int, default=1, help="first s of the seed pairs (1100 + s, 550)")
     parser.add_argument("--binary", default=os.path.join(ROOT, "build", "pdpcell"))
-    parser.add_argument("args", nargs=argparse.REMAINDER)
-    o = parser.parse_args()
-    args = o.args[1:] if o.args[:1] == ["--"] else o.args
+    # Everything after "--" goes to pdpcell.
+    argv = sys.argv[1:]
+    args = argv[argv.index("--") + 1:] if "--" in argv else []
+    o = parser.parse_args(argv[:argv.index("--")] if "--" in argv else argv)
     keys = ["B", "ions_F", "growth", "ions_R", "ion_peak_R", "ele_peak_R"]
     results = []
     print("seed " + " ".join(keys), flush=True)

@@ -54,13 +54,27 @@ void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pa
         run_chunks(chunks, 1, body, context);
         return;
     }
-    bool on_team = pace.team < 0.0 || (pace.alone >= 0.0 && pace.team <= pace.alone);
-    if (pace.team >= 0.0 && pace.alone >= 0.0 && pace.calls % 32 == 31) on_team = !on_team;
+    // The threads stay in use unless they have lately been clearly slower;
+    // the caller alone tries the threads again soon, the threads try it
+    // seldom, as that trial costs a pass at the single-thread speed.
+    bool on_team;
+    if (pace.team < 0.0) {
+        on_team = true;
+    } else if (pace.alone < 0.0) {
+        on_team = false;
+    } else {
+        on_team = pace.team <= 1.25 * pace.alone;
+        if (pace.calls % (on_team ? 64 : 16) == 15) on_team = !on_team;
+    }
     const auto start = std::chrono::steady_clock::now();
     run_chunks(chunks, on_team ? threads : 1, body, context);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    (on_team ? pace.team : pace.alone) = seconds / chunks;
-    ++pace.calls;
+    // A pass of a few chunks says little: on the threads it is mostly their
+    // wake-up. Only passes that give every thread several chunks count.
+    if (chunks >= 4 * threads) {
+        (on_team ? pace.team : pace.alone) = seconds / chunks;
+        ++pace.calls;
+    }
 }
 
 int default_thread_count() {

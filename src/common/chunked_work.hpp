@@ -34,9 +34,11 @@ struct Pace {
 };
 // run_chunks on `threads` threads or on the calling thread alone, whichever
 // has lately been faster for this pace; the result is the same. The first
-// two calls try each way, and every 32nd call tries the slower one again. On
-// an idle machine the threads win; on one so busy that they keep waiting to
-// be scheduled (other runs on every core), the caller alone does.
+// two passes of at least four chunks per thread try each way; after that the
+// threads are kept unless they were 25 % slower per chunk, and the other way
+// is tried again every 64th such pass on the threads, every 16th alone. On an
+// idle machine the threads win; on one so busy that they keep waiting to be
+// scheduled (other runs on every core), the caller alone does.
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace);
 
 // The machine's cores, or 1 if the system does not tell.

@@ -203,6 +203,7 @@ constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 constexpr int RED_BLACK_CHUNK = 45;  // rows
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
+chunked_work::Pace red_black_pace;  // threads or the caller alone, whichever is faster
 
 void relax_colour_rows(void* context, int chunk) {
     const int colour = *static_cast<const int*>(context);
@@ -225,7 +226,8 @@ void relax_colour_rows(void* context, int chunk) {
 // One red-black sweep; its sum and largest change of phi.
 void relax_red_black(double& sum, double& largest) {
     const int chunks = chunked_work::chunk_count(INTERIOR_ROWS, RED_BLACK_CHUNK);
-    for (int colour : {0, 1}) chunked_work::run_chunks(chunks, thread_count, relax_colour_rows, &colour);
+    for (int colour : {0, 1})
+        chunked_work::run_chunks_paced(chunks, thread_count, relax_colour_rows, &colour, red_black_pace);
     sum = 0.0;
     largest = 0.0;
     for (int colour : {0, 1})
@@ -363,6 +365,7 @@ void reset() {
     first_solve = true;
     thread_count = 1;
     red_black = false;
+    red_black_pace = {};
     sweeps_in_last_solve = 0;
 }
 
