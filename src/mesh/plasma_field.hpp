@@ -66,5 +66,6 @@ bool field_due(int n, int interval);
 void solve_potential(double time_step, int interval);
 
 void reset();
+void trace_dense(int nstep);  // TEMPORARY
 
 }  // namespace plasma_field
