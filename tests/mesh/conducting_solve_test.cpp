@@ -88,6 +88,7 @@ void load_conducting_ball(double contrast) {
     field::build_charge_source();
     plasma_field::add_electron_charge();
     plasma_field::load_conducting_couplings(FROZEN);
+    potential::setup_sor_coefficients();  // for the relaxation and the Jacobi check
 }
 
 struct ConductingSolve : ::testing::Test {

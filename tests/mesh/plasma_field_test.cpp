@@ -308,3 +308,60 @@ TEST(Binary, APlasmaFieldRunRestartsBitForBit) {
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_FALSE(run_files() == through);
 }
+
+// The smoothing of the space charge and the conductivity: it keeps the sum
+// over the gas (a charge neither appears nor vanishes, none crosses a wall), leaves a
+// uniform array as it is to the bit and the dielectric nodes untouched, and
+// spreads a spike in the middle of the gas over its neighbours in the binomial
+// weights 1/2 · 1/4 per axis.
+TEST_F(PlasmaField, SmoothingKeepsTheGasTotalAndTouchesOnlyGasNodes) {
+    std::vector<double> a(NODE_COUNT);
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (double& v : a) v = u(rng);
+    const std::vector<double> before = a;
+    auto gas_sum = [](const std::vector<double>& v) {
+        double sum = 0.0;
+        for_gas_nodes([&](int i, int j, int k) { sum += v[node(i, j, k)]; });
+        return sum;
+    };
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_NEAR(gas_sum(a), gas_sum(before), 1e-9);
+    int gas_changed = 0;
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                if (!is_gas(i, j, k)) EXPECT_EQ(a[n], before[n]) << i << " " << j << " " << k;
+                else gas_changed += a[n] != before[n];
+            }
+    EXPECT_GT(gas_changed, 0);
+
+    // Uniform over the gas, something else in the solids: unchanged.
+    for (int n = 0; n < NODE_COUNT; ++n) a[n] = 3.7;
+    for_gas_nodes([&](int i, int j, int k) { a[node(i, j, k)] = -1.25e-3; });
+    const std::vector<double> uniform = a;
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_EQ(std::memcmp(a.data(), uniform.data(), sizeof(double) * NODE_COUNT), 0);
+
+    // A spike: 1/8 stays, 1/16 on each face neighbour, 1/64 on each corner.
+    std::fill(a.begin(), a.end(), 0.0);
+    ASSERT_TRUE(is_gas(33, 69, 5) && is_gas(35, 71, 7) && is_gas(33, 67, 3));
+    a[node(34, 70, 6)] = 64.0;
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_EQ(a[node(34, 70, 6)], 8.0);
+    EXPECT_EQ(a[node(35, 70, 6)], 4.0);
+    EXPECT_EQ(a[node(34, 69, 6)], 4.0);
+    EXPECT_EQ(a[node(34, 70, 7)], 4.0);
+    EXPECT_EQ(a[node(33, 69, 5)], 1.0);
+    EXPECT_EQ(a[node(36, 70, 6)], 0.0);
+
+    // A spike on the gas node next to the front wall keeps its charge in the gas.
+    std::fill(a.begin(), a.end(), 0.0);
+    ASSERT_TRUE(is_gas(ilo, 70, 6) && !is_gas(ilo - 1, 70, 6));
+    a[node(ilo, 70, 6)] = 64.0;
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_EQ(a[node(ilo - 1, 70, 6)], 0.0);
+    EXPECT_DOUBLE_EQ(gas_sum(a), 64.0);
+    EXPECT_EQ(a[node(ilo, 70, 6)], 64.0 * 0.75 * 0.25);  // 3/4 along x, 1/2 · 1/2 across
+}
