@@ -203,7 +203,6 @@ void run_simulation(const run_options::Options& options) {
             else
                 potential::solve_potential();
             field::compute_field();
-            if (options.plasma_field) plasma_field::trace_dense(nstep);
         }
         t11 += processor_time() - field_start;
 

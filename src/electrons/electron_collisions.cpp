@@ -4,7 +4,6 @@
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_mover.hpp"
 #include "particles/particle_streams.hpp"
-#include "mesh/field_interpolation.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -61,21 +60,7 @@ void excite(Particle& e, double v, double threshold_speed, Context& c) {
 
 // The electron and the ion of an ionization start where and when the
 // colliding electron is; the ion starts at rest.
-}  // namespace
-double trace_ion_count = 0, trace_ion_w = 0, trace_ion_wx = 0, trace_ion_wE = 0, trace_ion_wEmax = 0, trace_ion_wen = 0;
-namespace {
 void append_pair(const Particle& e, double speed, const Direction& n, int species, Context& c) {
-    {
-        double Ex, Ey, Ez;
-        mesh::interpolate_field(e.x, e.y, e.z, Ex, Ey, Ez);
-        const double f = std::sqrt(Ex * Ex + Ey * Ey + Ez * Ez), w = std::fabs(e.w);
-        trace_ion_count += 1;
-        trace_ion_w += w;
-        trace_ion_wx += w * (e.x - mesh::xlow);
-        trace_ion_wE += w * f;
-        trace_ion_wen += w * (e.vx * e.vx + e.vy * e.vy + e.vz * e.vz) * 2.842839659638878e-16;
-        if (f > trace_ion_wEmax) trace_ion_wEmax = f;
-    }
     pass_output::add_electron(c, {e.w, e.t, e.x, e.y, e.z, speed * n.x, speed * n.y, speed * n.z, species},
                               particle_streams::CHILD_ELECTRON);
     pass_output::add_ion(c, {-e.w, e.t, e.x, e.y, e.z, 0.0, 0.0, 0.0, species}, particle_streams::CHILD_ION);

@@ -31,19 +31,33 @@ constexpr double XE_ION_MOBILITY = ion_mover::QM_XE_ION * ion_mover::TAU_XE_ION;
 // Electron mobility in the run's gas, cm^2/(V·s).
 double electron_mobility();
 
+// The space charge and the conductivity of the solve are smoothed over the
+// gas. A merged run carries a dense plasma in a few heavy records (1e5 to 1e7
+// electrons each at 1e15 cm^-3, one to four per node), and an electron
+// diffuses some 30 um in a step: a record's charge and conductivity, put
+// on the nodes of one cell and frozen there for the step, give fields of
+// 1e4 to 1e5 V/cm where the record has already gone, and ionization in
+// them. Smoothing (the standard filter of particle-in-cell codes against such
+// grid-scale noise) spreads both over the cells the electrons cover in a step.
+// Two passes of 1-2-1 per axis, a 1-4-6-4-1 kernel: +-4 um in x, +-10 um in y,
+// +-20 um in z.
+constexpr int SMOOTHING_PASSES = 2;
+
 // Binomial (1-2-1) smoothing along x, y and z of a node array over the gas
-// nodes: a gas node's neighbour across a wall or mirror plane counts as the
-// node itself, so the sum over the gas is kept and a uniform array stays
-// uniform; other nodes are left alone.
+// nodes, SMOOTHING_PASSES times: a gas node's neighbour across a wall or a
+// mirror plane counts as the node itself, so the sum over the gas is kept (no
+// charge crosses a wall) and a uniform array stays uniform to the bit; other
+// nodes are left alone.
 void smooth_over_gas(double* values);
 
-// Adds the electron charge density to charge_source on every gas node; call it
-// after field::build_charge_source().
+// Adds the electron charge density to charge_source on every gas node and
+// replaces the ion and electron space charge there by its smoothing (the wall
+// charge stays as it is); call it after field::build_charge_source().
 void add_electron_charge();
 
 // Writes into the face couplings (mesh::eps_face_*) the gas-to-gas couplings
 // eps + frozen_time·sigma/eps0 (times area over spacing), with sigma the mean
-// of the two nodes' conductivities. Only the conjugate-gradient solve reads
+// of the two nodes' smoothed conductivities. Only the conjugate-gradient solve reads
 // them; the relaxation's coefficients stay the vacuum ones (a caller that
 // wants the relaxation on them calls potential::setup_sor_coefficients()). Faces that touch a dielectric keep
 // their vacuum coupling: electrons reaching a wall become wall charge in the
@@ -75,6 +89,5 @@ bool field_due(int n, int interval);
 void solve_potential(double time_step, int interval);
 
 void reset();
-void trace_dense(int nstep);  // TEMPORARY
 
 }  // namespace plasma_field

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -312,8 +313,8 @@ TEST(Binary, APlasmaFieldRunRestartsBitForBit) {
 // The smoothing of the space charge and the conductivity: it keeps the sum
 // over the gas (a charge neither appears nor vanishes, none crosses a wall), leaves a
 // uniform array as it is to the bit and the dielectric nodes untouched, and
-// spreads a spike in the middle of the gas over its neighbours in the binomial
-// weights 1/2 · 1/4 per axis.
+// spreads a spike in the middle of the gas over its neighbours in binomial
+// weights along each axis.
 TEST_F(PlasmaField, SmoothingKeepsTheGasTotalAndTouchesOnlyGasNodes) {
     std::vector<double> a(NODE_COUNT);
     std::mt19937_64 rng(11);
@@ -344,17 +345,23 @@ TEST_F(PlasmaField, SmoothingKeepsTheGasTotalAndTouchesOnlyGasNodes) {
     plasma_field::smooth_over_gas(a.data());
     EXPECT_EQ(std::memcmp(a.data(), uniform.data(), sizeof(double) * NODE_COUNT), 0);
 
-    // A spike: 1/8 stays, 1/16 on each face neighbour, 1/64 on each corner.
+    // A spike in the middle of the gas: along each axis the weights of a
+    // binomial kernel, C(2P, P + d)/4^P at offset d after P passes.
+    auto weight = [](int d) {
+        constexpr int P = plasma_field::SMOOTHING_PASSES;
+        double c = 1.0;  // C(2P, P + |d|)
+        for (int m = 1; m <= P - std::abs(d); ++m) c = c * (P + std::abs(d) + m) / m;
+        return c / std::pow(4.0, P);
+    };
     std::fill(a.begin(), a.end(), 0.0);
-    ASSERT_TRUE(is_gas(33, 69, 5) && is_gas(35, 71, 7) && is_gas(33, 67, 3));
-    a[node(34, 70, 6)] = 64.0;
+    const int i0 = 34, j0 = 70, k0 = 6, P = plasma_field::SMOOTHING_PASSES;
+    ASSERT_TRUE(is_gas(i0 - P, j0 - P, k0 - P) && is_gas(i0 + P, j0 + P, k0 + P));
+    a[node(i0, j0, k0)] = 64.0;
     plasma_field::smooth_over_gas(a.data());
-    EXPECT_EQ(a[node(34, 70, 6)], 8.0);
-    EXPECT_EQ(a[node(35, 70, 6)], 4.0);
-    EXPECT_EQ(a[node(34, 69, 6)], 4.0);
-    EXPECT_EQ(a[node(34, 70, 7)], 4.0);
-    EXPECT_EQ(a[node(33, 69, 5)], 1.0);
-    EXPECT_EQ(a[node(36, 70, 6)], 0.0);
+    for (const auto [di, dj, dk] : {std::array{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {-1, 1, -1}, {P, 0, 0}})
+        EXPECT_DOUBLE_EQ(a[node(i0 + di, j0 + dj, k0 + dk)], 64.0 * weight(di) * weight(dj) * weight(dk))
+            << di << " " << dj << " " << dk;
+    EXPECT_EQ(a[node(i0 + P + 1, j0, k0)], 0.0);
 
     // A spike on the gas node next to the front wall keeps its charge in the gas.
     std::fill(a.begin(), a.end(), 0.0);
@@ -363,5 +370,38 @@ TEST_F(PlasmaField, SmoothingKeepsTheGasTotalAndTouchesOnlyGasNodes) {
     plasma_field::smooth_over_gas(a.data());
     EXPECT_EQ(a[node(ilo - 1, 70, 6)], 0.0);
     EXPECT_DOUBLE_EQ(gas_sum(a), 64.0);
-    EXPECT_EQ(a[node(ilo, 70, 6)], 64.0 * 0.75 * 0.25);  // 3/4 along x, 1/2 · 1/2 across
+    EXPECT_GT(a[node(ilo, 70, 6)], 64.0 * weight(0) * weight(0) * weight(0));  // held back by the wall
+}
+
+// In the source the ions' and electrons' charge is smoothed together and the
+// wall charge is left as build_charge_source() puts it: the total is that of
+// the unsmoothed charges, the dielectric nodes keep their share of the wall
+// charge to the bit, and a lone ion cluster next to the front wall spreads
+// only into the gas.
+TEST_F(PlasmaField, TheSourceKeepsTheTotalChargeAndTheWallShares) {
+    ASSERT_TRUE(is_gas(ilo, 70, 6) && !is_gas(ilo - 1, 70, 6));
+    ion_density[ion_slot(1, ilo, 70, 6)] = 3e12 * E;
+    ion_density[ion_slot(2, 30, 50, 4)] = 1e12 * E;
+    electron_density[node(31, 52, 5)] = -2e12 * E;
+    wall_charge_x[padded(ilo, 60, 5)] = -4e-7;
+    wall_charge_z[padded(30, 80, khi + 1)] = 2e-7;
+    field::build_charge_source();
+    const std::vector<double> ions_only(charge_source, charge_source + NODE_COUNT);
+    plasma_field::add_electron_charge();
+    const double c = dx * dy * dz * INV_EPS0;
+    double total = 0.0, expected = 0.0;
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        total += charge_source[n];
+        expected += ions_only[n];
+    }
+    expected += c * -2e12 * E;
+    EXPECT_NEAR(total, expected, 1e-12 * c * 6e12 * E);
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                if (!is_gas(i, j, k)) {
+                    EXPECT_EQ(charge_source[node(i, j, k)], ions_only[node(i, j, k)]);
+                }
+    EXPECT_LT(charge_source[node(ilo, 70, 6)], ions_only[node(ilo, 70, 6)]);
+    EXPECT_GT(charge_source[node(ilo + 1, 70, 6)], 0.0);
 }
