@@ -32,12 +32,12 @@ constexpr double XE_ION_MOBILITY = ion_mover::QM_XE_ION * ion_mover::TAU_XE_ION;
 double electron_mobility();
 
 // The space charge and the conductivity of the solve are smoothed over the
-// gas. A merged run carries a dense plasma in a few heavy records (1e5 to 1e7
-// electrons each at 1e15 cm^-3, one to four per node), and an electron
-// diffuses some 30 um in a step: a record's charge and conductivity, put
-// on the nodes of one cell and frozen there for the step, give fields of
-// 1e4 to 1e5 V/cm where the record has already gone, and ionization in
-// them. Smoothing (the standard filter of particle-in-cell codes against such
+// gas. A merged run carries a dense plasma in a few heavy records (1e5
+// electrons and more each at 1e15 cm^-3, one to four per node), and an
+// electron diffuses some 20 um in a step: a record's charge and conductivity,
+// put on the nodes of one cell and frozen there for the step, can give fields
+// of 1e4 to 1e5 V/cm where the record has already gone, and ionization in
+// them (the long example ran away that way). Smoothing (the standard filter of particle-in-cell codes against such
 // grid-scale noise) spreads both over the cells the electrons cover in a step.
 // Two passes of 1-2-1 per axis, a 1-4-6-4-1 kernel: +-4 um in x, +-10 um in y,
 // +-20 um in z.
