@@ -3,7 +3,6 @@
 #include "electrons/collision_frequencies.hpp"
 #include "mesh/conducting_solve.hpp"
 #include "mesh/mesh_arrays.hpp"
-#include "mesh/potential_solver.hpp"
 #include "particles/particle_storage.hpp"
 
 #include <algorithm>
@@ -151,4 +150,3 @@ void reset() {
 }
 
 }  // namespace plasma_field
-

@@ -37,8 +37,9 @@ double electron_mobility();
 // electron diffuses some 20 um in a step: a record's charge and conductivity,
 // put on the nodes of one cell and frozen there for the step, can give fields
 // of 1e4 to 1e5 V/cm where the record has already gone, and ionization in
-// them (the long example ran away that way). Smoothing (the standard filter of particle-in-cell codes against such
-// grid-scale noise) spreads both over the cells the electrons cover in a step.
+// them (the long example ran away that way). Smoothing, the standard filter
+// of particle-in-cell codes against such grid-scale noise, spreads both over
+// cells the electrons cover in a step.
 // Two passes of 1-2-1 per axis, a 1-4-6-4-1 kernel: +-4 um in x, +-10 um in y,
 // +-20 um in z.
 constexpr int SMOOTHING_PASSES = 2;
@@ -57,9 +58,10 @@ void add_electron_charge();
 
 // Writes into the face couplings (mesh::eps_face_*) the gas-to-gas couplings
 // eps + frozen_time·sigma/eps0 (times area over spacing), with sigma the mean
-// of the two nodes' smoothed conductivities. Only the conjugate-gradient solve reads
-// them; the relaxation's coefficients stay the vacuum ones (a caller that
-// wants the relaxation on them calls potential::setup_sor_coefficients()). Faces that touch a dielectric keep
+// of the two nodes' smoothed conductivities. Only the conjugate-gradient
+// solve reads them; the relaxation's coefficients stay the vacuum ones (a
+// caller that wants the relaxation on them calls
+// potential::setup_sor_coefficients()). Faces that touch a dielectric keep
 // their vacuum coupling: electrons reaching a wall become wall charge in the
 // movers, and the wall-charge split and the gas-side field at a surface rest
 // on that coupling. frozen_time in s.
