@@ -186,7 +186,9 @@ void solve_potential(double tolerance) {
         largest = true_residual();
     }
 
-    for_interior([](int n) { charge_source[n] = charge_source[n] * sor_center[n]; });
+    // Left divided by the diagonal, as the relaxation leaves it (its
+    // coefficient is one over the same sum).
+    for_interior([](int n) { charge_source[n] = charge_source[n] * (1.0 / diagonal[n]); });
     potential::apply_boundary_values();
 }
 

@@ -26,8 +26,9 @@ constexpr int MAX_ITERATIONS = 2000;
 // Iterations made by the latest solve_potential().
 extern int iterations_in_last_solve;
 
-// The whole solve, from the face couplings loaded by
-// potential::setup_sor_coefficients() and the present electrode voltages.
+// The whole solve, from the face couplings (mesh::eps_face_*) as they are and
+// the present electrode voltages; it does not read the relaxation's
+// coefficients, so conducting couplings need no setup_sor_coefficients().
 // Divides charge_source by the diagonal in place, as the plain solve does, so
 // rebuild it before each call. It stops once no node's residual over its
 // diagonal, the change a Jacobi update would still make, exceeds tolerance

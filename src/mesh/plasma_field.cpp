@@ -3,7 +3,6 @@
 #include "electrons/collision_frequencies.hpp"
 #include "mesh/conducting_solve.hpp"
 #include "mesh/mesh_arrays.hpp"
-#include "mesh/potential_solver.hpp"
 #include "particles/particle_storage.hpp"
 
 #include <algorithm>
@@ -31,22 +30,67 @@ double conductivity(int n) {
            ion_density[2 * n + 1] * XE_ION_MOBILITY;
 }
 
+// The smoothed space charge (C/cm^3) and conductivity (S/cm) of the gas
+// nodes, and the smoothing's scratch.
+double space_charge[NODE_COUNT];
+double node_sigma[NODE_COUNT];
+double scratch[NODE_COUNT];
+
 // frozen_time·sigma/eps0 on the face between nodes a and b (no unit): the
 // conduction a field frozen that long drives, over the permittivity of vacuum.
 double conduction(int a, int b, double frozen_time) {
-    return frozen_time * 0.5 * (conductivity(a) + conductivity(b)) * INV_EPS0;
+    return frozen_time * 0.5 * (node_sigma[a] + node_sigma[b]) * INV_EPS0;
+}
+
+// One 1-2-1 pass along the axis of node offset `step` ((di, dj, dk) in
+// indices): each gas node keeps half its value and hands a quarter to each
+// gas neighbour; the quarter towards a wall or a mirror plane stays.
+void smooth_along(double* a, int step, int di, int dj, int dk) {
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                if (!gas(i, j, k)) continue;
+                const int n = node(i, j, k);
+                const double lower = gas(i - di, j - dj, k - dk) ? a[n - step] : a[n];
+                const double upper = gas(i + di, j + dj, k + dk) ? a[n + step] : a[n];
+                scratch[n] = 0.5 * a[n] + 0.25 * (lower + upper);
+            }
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                if (gas(i, j, k)) a[node(i, j, k)] = scratch[node(i, j, k)];
 }
 
 }  // namespace
 
 double electron_mobility() { return MOBILITY_TIMES_GAS_DENSITY / collision_frequencies::GAS_DENSITY; }
 
+void smooth_over_gas(double* values) {
+    for (int pass = 0; pass < SMOOTHING_PASSES; ++pass) {
+        smooth_along(values, 1, 1, 0, 0);
+        smooth_along(values, NX, 0, 1, 0);
+        smooth_along(values, NX * NY, 0, 0, 1);
+    }
+}
+
 void add_electron_charge() {
     const double c = dx * dy * dz * INV_EPS0;  // C/cm^3 -> V·cm per node
+    // The ions' share, put in by build_charge_source(), is taken out again.
     for (int k = 1; k <= NZ; ++k)
         for (int j = 1; j <= NY; ++j)
-            for (int i = 1; i <= NX; ++i)
-                if (gas(i, j, k)) charge_source[node(i, j, k)] += c * electron_density[node(i, j, k)];
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                const bool in_gas = gas(i, j, k);
+                space_charge[n] = in_gas ? ion_density[2 * n] + ion_density[2 * n + 1] + electron_density[n] : 0.0;
+            }
+    smooth_over_gas(space_charge);
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                if (gas(i, j, k))
+                    charge_source[n] += c * space_charge[n] - c * (ion_density[2 * n] + ion_density[2 * n + 1]);
+            }
 }
 
 void load_conducting_couplings(double frozen_time) {
@@ -56,6 +100,11 @@ void load_conducting_couplings(double frozen_time) {
         std::copy(eps_face_z, eps_face_z + NODE_COUNT, vacuum_face_z);
         conducting = true;
     }
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                node_sigma[node(i, j, k)] = gas(i, j, k) ? conductivity(node(i, j, k)) : 0.0;
+    smooth_over_gas(node_sigma);
     // Face area over node distance, as in the vacuum couplings.
     const double gx = dy * dz / dx, gy = dx * dz / dy, gz = dx * dy / dz;
     for (int k = 1; k <= NZ; ++k)
@@ -70,7 +119,6 @@ void load_conducting_couplings(double frozen_time) {
                 if (gas(i, j, k - 1))
                     eps_face_z[n] = vacuum_face_z[n] + conduction(node(i, j, k - 1), n, frozen_time) * gz;
             }
-    potential::setup_sor_coefficients();
 }
 
 void restore_vacuum_couplings() {
@@ -79,7 +127,6 @@ void restore_vacuum_couplings() {
     std::copy(vacuum_face_y, vacuum_face_y + NODE_COUNT, eps_face_y);
     std::copy(vacuum_face_z, vacuum_face_z + NODE_COUNT, eps_face_z);
     conducting = false;
-    potential::setup_sor_coefficients();
 }
 
 bool field_due(int n, int interval) {

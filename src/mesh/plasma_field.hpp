@@ -31,19 +31,44 @@ constexpr double XE_ION_MOBILITY = ion_mover::QM_XE_ION * ion_mover::TAU_XE_ION;
 // Electron mobility in the run's gas, cm^2/(V·s).
 double electron_mobility();
 
-// Adds the electron charge density to charge_source on every gas node; call it
-// after field::build_charge_source().
+// The space charge and the conductivity of the solve are smoothed over the
+// gas. A merged run carries a dense plasma in a few heavy records (1e5
+// electrons and more each at 1e15 cm^-3, one to four per node), and an
+// electron diffuses some 20 um in a step: a record's charge and conductivity,
+// put on the nodes of one cell and frozen there for the step, can give fields
+// of 1e4 to 1e5 V/cm where the record has already gone, and ionization in
+// them (the long example ran away that way). Smoothing, the standard filter
+// of particle-in-cell codes against such grid-scale noise, spreads both over
+// cells the electrons cover in a step.
+// Two passes of 1-2-1 per axis, a 1-4-6-4-1 kernel: +-4 um in x, +-10 um in y,
+// +-20 um in z.
+constexpr int SMOOTHING_PASSES = 2;
+
+// Binomial (1-2-1) smoothing along x, y and z of a node array over the gas
+// nodes, SMOOTHING_PASSES times: a gas node's neighbour across a wall or a
+// mirror plane counts as the node itself, so the sum over the gas is kept (no
+// charge crosses a wall) and a uniform array stays uniform to the bit; other
+// nodes are left alone.
+void smooth_over_gas(double* values);
+
+// Adds the electron charge density to charge_source on every gas node and
+// replaces the ion and electron space charge there by its smoothing (the wall
+// charge stays as it is); call it after field::build_charge_source().
 void add_electron_charge();
 
-// Loads into the solver's coefficients the gas-to-gas face couplings
+// Writes into the face couplings (mesh::eps_face_*) the gas-to-gas couplings
 // eps + frozen_time·sigma/eps0 (times area over spacing), with sigma the mean
-// of the two nodes' conductivities. Faces that touch a dielectric keep
+// of the two nodes' smoothed conductivities. Only the conjugate-gradient
+// solve reads them; the relaxation's coefficients stay the vacuum ones (a
+// caller that wants the relaxation on them calls
+// potential::setup_sor_coefficients()). Faces that touch a dielectric keep
 // their vacuum coupling: electrons reaching a wall become wall charge in the
 // movers, and the wall-charge split and the gas-side field at a surface rest
 // on that coupling. frozen_time in s.
 void load_conducting_couplings(double frozen_time);
-// Puts the vacuum couplings back into the face couplings and the solver's
-// coefficients, as every other solve (sustain state, floating gap) expects.
+// Puts the vacuum couplings back into the face couplings, as every other
+// solve (sustain state, floating gap) expects. Nothing is allocated or
+// rebuilt: the relaxation's coefficients were never changed.
 void restore_vacuum_couplings();
 
 // Real electrons above which the field is solved in every step instead of

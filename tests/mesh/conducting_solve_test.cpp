@@ -88,6 +88,7 @@ void load_conducting_ball(double contrast) {
     field::build_charge_source();
     plasma_field::add_electron_charge();
     plasma_field::load_conducting_couplings(FROZEN);
+    potential::setup_sor_coefficients();  // for the relaxation and the Jacobi check
 }
 
 struct ConductingSolve : ::testing::Test {
@@ -193,6 +194,25 @@ TEST_F(ConductingSolve, AStronglyConductingPlasmaConvergesWhereTheRelaxationStal
     EXPECT_THROW(potential::solve_potential(), pdp::FatalError);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.rfind("ERROR: the potential solve did not converge", 0), 0u) << out;
+}
+
+// The solve leaves charge_source divided by its diagonal with the very
+// numbers the relaxation's coefficients hold (the checkpoint writes it), though
+// it reads only the face couplings: here conducting ones, loaded for the
+// relaxation too, so that the two can be compared.
+TEST_F(ConductingSolve, LeavesTheSourceDividedAsTheRelaxationWould) {
+    load_conducting_ball(1e3);
+    const std::vector<double> source(charge_source, charge_source + NODE_COUNT);
+    conducting_solve::solve_potential();
+    int compared = 0;
+    for (int k = 2; k <= NZ - 1; ++k)
+        for (int j = 2; j <= NY - 1; ++j)
+            for (int i = 2; i <= NX - 1; ++i) {
+                const int n = node(i, j, k);
+                ASSERT_EQ(charge_source[n], source[n] * sor_center[n]) << i << " " << j << " " << k;
+                compared += source[n] != 0.0;
+            }
+    EXPECT_GT(compared, 1000);
 }
 
 // At 5e11 V the rounding of phi alone exceeds the tolerance: the solve stops

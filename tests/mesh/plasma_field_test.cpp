@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -307,4 +308,100 @@ TEST(Binary, APlasmaFieldRunRestartsBitForBit) {
     r = run_pdpcell("--max-steps 10021 </dev/null");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_FALSE(run_files() == through);
+}
+
+// The smoothing of the space charge and the conductivity: it keeps the sum
+// over the gas (a charge neither appears nor vanishes, none crosses a wall), leaves a
+// uniform array as it is to the bit and the dielectric nodes untouched, and
+// spreads a spike in the middle of the gas over its neighbours in binomial
+// weights along each axis.
+TEST_F(PlasmaField, SmoothingKeepsTheGasTotalAndTouchesOnlyGasNodes) {
+    std::vector<double> a(NODE_COUNT);
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (double& v : a) v = u(rng);
+    const std::vector<double> before = a;
+    auto gas_sum = [](const std::vector<double>& v) {
+        double sum = 0.0;
+        for_gas_nodes([&](int i, int j, int k) { sum += v[node(i, j, k)]; });
+        return sum;
+    };
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_NEAR(gas_sum(a), gas_sum(before), 1e-9);
+    int gas_changed = 0;
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                if (!is_gas(i, j, k)) EXPECT_EQ(a[n], before[n]) << i << " " << j << " " << k;
+                else gas_changed += a[n] != before[n];
+            }
+    EXPECT_GT(gas_changed, 0);
+
+    // Uniform over the gas, something else in the solids: unchanged.
+    for (int n = 0; n < NODE_COUNT; ++n) a[n] = 3.7;
+    for_gas_nodes([&](int i, int j, int k) { a[node(i, j, k)] = -1.25e-3; });
+    const std::vector<double> uniform = a;
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_EQ(std::memcmp(a.data(), uniform.data(), sizeof(double) * NODE_COUNT), 0);
+
+    // A spike in the middle of the gas: along each axis the weights of a
+    // binomial kernel, C(2P, P + d)/4^P at offset d after P passes.
+    auto weight = [](int d) {
+        constexpr int P = plasma_field::SMOOTHING_PASSES;
+        double c = 1.0;  // C(2P, P + |d|)
+        for (int m = 1; m <= P - std::abs(d); ++m) c = c * (P + std::abs(d) + m) / m;
+        return c / std::pow(4.0, P);
+    };
+    std::fill(a.begin(), a.end(), 0.0);
+    const int i0 = 34, j0 = 70, k0 = 6, P = plasma_field::SMOOTHING_PASSES;
+    ASSERT_TRUE(is_gas(i0 - P, j0 - P, k0 - P) && is_gas(i0 + P, j0 + P, k0 + P));
+    a[node(i0, j0, k0)] = 64.0;
+    plasma_field::smooth_over_gas(a.data());
+    for (const auto [di, dj, dk] : {std::array{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {-1, 1, -1}, {P, 0, 0}})
+        EXPECT_DOUBLE_EQ(a[node(i0 + di, j0 + dj, k0 + dk)], 64.0 * weight(di) * weight(dj) * weight(dk))
+            << di << " " << dj << " " << dk;
+    EXPECT_EQ(a[node(i0 + P + 1, j0, k0)], 0.0);
+
+    // A spike on the gas node next to the front wall keeps its charge in the gas.
+    std::fill(a.begin(), a.end(), 0.0);
+    ASSERT_TRUE(is_gas(ilo, 70, 6) && !is_gas(ilo - 1, 70, 6));
+    a[node(ilo, 70, 6)] = 64.0;
+    plasma_field::smooth_over_gas(a.data());
+    EXPECT_EQ(a[node(ilo - 1, 70, 6)], 0.0);
+    EXPECT_DOUBLE_EQ(gas_sum(a), 64.0);
+    EXPECT_GT(a[node(ilo, 70, 6)], 64.0 * weight(0) * weight(0) * weight(0));  // held back by the wall
+}
+
+// In the source the ions' and electrons' charge is smoothed together and the
+// wall charge is left as build_charge_source() puts it: the total is that of
+// the unsmoothed charges, the dielectric nodes keep their share of the wall
+// charge to the bit, and a lone ion cluster next to the front wall spreads
+// only into the gas.
+TEST_F(PlasmaField, TheSourceKeepsTheTotalChargeAndTheWallShares) {
+    ASSERT_TRUE(is_gas(ilo, 70, 6) && !is_gas(ilo - 1, 70, 6));
+    ion_density[ion_slot(1, ilo, 70, 6)] = 3e12 * E;
+    ion_density[ion_slot(2, 30, 50, 4)] = 1e12 * E;
+    electron_density[node(31, 52, 5)] = -2e12 * E;
+    wall_charge_x[padded(ilo, 60, 5)] = -4e-7;
+    wall_charge_z[padded(30, 80, khi + 1)] = 2e-7;
+    field::build_charge_source();
+    const std::vector<double> ions_only(charge_source, charge_source + NODE_COUNT);
+    plasma_field::add_electron_charge();
+    const double c = dx * dy * dz * INV_EPS0;
+    double total = 0.0, expected = 0.0;
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        total += charge_source[n];
+        expected += ions_only[n];
+    }
+    expected += c * -2e12 * E;
+    EXPECT_NEAR(total, expected, 1e-12 * c * 6e12 * E);
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                if (!is_gas(i, j, k)) {
+                    EXPECT_EQ(charge_source[node(i, j, k)], ions_only[node(i, j, k)]);
+                }
+    EXPECT_LT(charge_source[node(ilo, 70, 6)], ions_only[node(ilo, 70, 6)]);
+    EXPECT_GT(charge_source[node(ilo + 1, 70, 6)], 0.0);
 }
