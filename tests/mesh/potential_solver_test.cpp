@@ -179,9 +179,10 @@ TEST_F(BuiltinCell, FirstExtrapolationKeepsPhiLaterOnesExtendTheTrend) {
 // an odd split and more threads than cores.
 constexpr int THREAD_COUNTS[] = {1, 2, 3, 8};
 
-TEST_F(BuiltinCell, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
-    // Space charge of uneven sign and size on every gas node, and charged
-    // walls, so no symmetry hides a wrong visiting order.
+namespace {
+// Space charge of uneven sign and size on every gas node, and charged walls,
+// so that no symmetry hides a wrong visiting order.
+void put_uneven_charge() {
     for (int k = klo; k <= khi; ++k)
         for (int j = jlo; j <= jhi; ++j)
             for (int i = ilo; i <= ihi; ++i) {
@@ -191,6 +192,11 @@ TEST_F(BuiltinCell, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
                 wall_charge_x[padded(ilo, j, k)] = -3e-6 * u;
                 wall_charge_z[padded(i, j, khi + 1)] = 1e-6 * std::cos(0.3 * j);
             }
+}
+}  // namespace
+
+TEST_F(BuiltinCell, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
+    put_uneven_charge();
     electrodes::electrode_voltage[1] = 180.0;
 
     // Two solves in a row: the first from phi itself, the second from the
@@ -225,14 +231,7 @@ TEST_F(BuiltinCell, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
 // answer), in about as many sweeps (both orders have the same asymptotic rate
 // for a seven-point stencil).
 TEST_F(BuiltinCell, RedBlackSweepsGiveOneAnswerForEveryThreadCountCloseToThePlainOrder) {
-    for (int k = klo; k <= khi; ++k)
-        for (int j = jlo; j <= jhi; ++j)
-            for (int i = ilo; i <= ihi; ++i) {
-                const double u = std::sin(12.9898 * i + 78.233 * j + 37.719 * k);
-                ion_density[ion_slot(1, i, j, k)] = 2e-6 * u * u;
-                ion_density[ion_slot(2, i, j, k)] = 1e-6 * (u + 0.3) * (i > 40 ? 1.0 : 0.2);
-                wall_charge_x[padded(ilo, j, k)] = -3e-6 * u;
-            }
+    put_uneven_charge();
     electrodes::electrode_voltage[1] = 180.0;
     electrodes::electrode_voltage[3] = -40.0;
     field::build_charge_source();
