@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <exception>
 #include <thread>
 
@@ -17,24 +18,28 @@ Range chunk_range(int chunk, int records, int chunk_size) {
     return {begin, std::min(records, begin + chunk_size)};
 }
 
-void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
-    // More threads than chunks would only wait; one chunk needs no team.
-    threads = std::min(threads, chunks);
-    if (threads <= 1) {
-        for (int c = 0; c < chunks; ++c) body(context, c);
-        return;
-    }
+namespace {
+
+double thread_cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// The chunks on `threads` threads (at least 2), dealt as they come or, with
+// `fixed`, in the same contiguous share to each thread every time; returns
+// the processor time the threads spent on them, if `busy_time` is asked for.
+void run_on_threads(int chunks, int threads, ChunkBody body, void* context, bool fixed, double* busy_time) {
     // An exception must not leave a parallel region; each chunk's is caught
     // and the lowest chunk's kept. Chunks after a failed one are skipped, as a
     // serial pass would never reach them.
     int failed_chunk = chunks;
     std::exception_ptr failure;
-#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
-    for (int c = 0; c < chunks; ++c) {
+    const auto run_one = [&](int c) {
         int first_failure;
 #pragma omp atomic read
         first_failure = failed_chunk;
-        if (c > first_failure) continue;
+        if (c > first_failure) return;
         try {
             body(context, c);
         } catch (...) {
@@ -45,36 +50,52 @@ void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
                 failure = std::current_exception();
             }
         }
+    };
+    double busy = 0.0;
+#pragma omp parallel num_threads(threads) reduction(+ : busy)
+    {
+        const double start = busy_time != nullptr ? thread_cpu_seconds() : 0.0;
+        if (fixed) {
+#pragma omp for schedule(static) nowait
+            for (int c = 0; c < chunks; ++c) run_one(c);
+        } else {
+#pragma omp for schedule(dynamic, 1) nowait
+            for (int c = 0; c < chunks; ++c) run_one(c);
+        }
+        if (busy_time != nullptr) busy += thread_cpu_seconds() - start;
     }
+    if (busy_time != nullptr) *busy_time = busy;
     if (failure) std::rethrow_exception(failure);
 }
 
+}  // namespace
+
+void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
+    // More threads than chunks would only wait; one chunk needs no team.
+    threads = std::min(threads, chunks);
+    if (threads <= 1) {
+        for (int c = 0; c < chunks; ++c) body(context, c);
+        return;
+    }
+    run_on_threads(chunks, threads, body, context, false, nullptr);
+}
+
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace) {
-    if (threads <= 1 || chunks <= 1) {
+    threads = std::min(threads, chunks);
+    if (threads <= 1 || pace.alone_passes > 0) {
+        if (threads > 1) --pace.alone_passes;
         run_chunks(chunks, 1, body, context);
         return;
     }
-    // The threads stay in use unless they have lately been clearly slower;
-    // the caller alone tries the threads again soon, the threads try it
-    // seldom, as that trial costs a pass at the single-thread speed.
-    bool on_team;
-    if (pace.team < 0.0) {
-        on_team = true;
-    } else if (pace.alone < 0.0) {
-        on_team = false;
-    } else {
-        on_team = pace.team <= 1.25 * pace.alone;
-        if (pace.calls % (on_team ? 64 : 16) == 15) on_team = !on_team;
-    }
     const auto start = std::chrono::steady_clock::now();
-    run_chunks(chunks, on_team ? threads : 1, body, context);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    // A pass of a few chunks says little: on the threads it is mostly their
-    // wake-up. Only passes that give every thread several chunks count.
-    if (chunks >= 4 * threads) {
-        (on_team ? pace.team : pace.alone) = seconds / chunks;
-        ++pace.calls;
-    }
+    double busy = 0.0;
+    run_on_threads(chunks, threads, body, context, pace.fixed_shares, &busy);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The processor time the threads spent on the chunks is about what one
+    // thread alone would have taken. Threads that took longer than that kept
+    // waiting: for each other's wake-up on a pass of a few chunks, or to be
+    // scheduled on a busy machine. The latter makes the next passes alone.
+    if (chunks >= 4 * threads && wall > busy) pace.alone_passes = Pace::ALONE_PASSES;
 }
 
 int default_thread_count() {

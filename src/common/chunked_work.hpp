@@ -25,20 +25,21 @@ Range chunk_range(int chunk, int records, int chunk_size);
 using ChunkBody = void (*)(void* context, int chunk);
 void run_chunks(int chunks, int threads, ChunkBody body, void* context);
 
-// How one kind of pass has lately fared on the threads and on the calling
-// thread alone, in seconds per chunk; negative until tried.
+// Whether one kind of pass has lately been faster on the calling thread alone.
 struct Pace {
-    double team = -1.0;
-    double alone = -1.0;
-    long long calls = 0;
+    static constexpr int ALONE_PASSES = 16;  // passes alone before the threads try again
+    int alone_passes = 0;
+    // Each thread takes the same contiguous share of the chunks every pass, so
+    // that passes over the same data find it in the same core's cache (the
+    // potential's half-sweeps); otherwise chunks go to whichever thread is free.
+    bool fixed_shares = false;
 };
-// run_chunks on `threads` threads or on the calling thread alone, whichever
-// has lately been faster for this pace; the result is the same. The first
-// two passes of at least four chunks per thread try each way; after that the
-// threads are kept unless they were 25 % slower per chunk, and the other way
-// is tried again every 64th such pass on the threads, every 16th alone. On an
-// idle machine the threads win; on one so busy that they keep waiting to be
-// scheduled (other runs on every core), the caller alone does.
+// run_chunks on `threads` threads, or on the calling thread alone for a while
+// after the threads were slower than one thread would have been: after a pass
+// of at least four chunks per thread that took longer than the processor time
+// its threads spent on the chunks, as when other runs on every core keep them
+// waiting to be scheduled. The result is the same either way; an idle machine
+// keeps the threads.
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace);
 
 // The machine's cores, or 1 if the system does not tell.

@@ -203,7 +203,7 @@ constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 constexpr int RED_BLACK_CHUNK = 45;  // rows
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
-chunked_work::Pace red_black_pace;  // threads or the caller alone, whichever is faster
+chunked_work::Pace red_black_pace{0, true};  // each thread keeps its rows from pass to pass
 
 void relax_colour_rows(void* context, int chunk) {
     const int colour = *static_cast<const int*>(context);
@@ -365,7 +365,7 @@ void reset() {
     first_solve = true;
     thread_count = 1;
     red_black = false;
-    red_black_pace = {};
+    red_black_pace = {0, true};
     sweeps_in_last_solve = 0;
 }
 
