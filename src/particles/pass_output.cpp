@@ -15,24 +15,24 @@ std::uint64_t child_of(const Context& c, unsigned which) {
     return particle_streams::child_identity(parent.id, parent.counter, which);
 }
 
+// Straight into the store, or into the chunk's list with the child's identity.
+void add_birth(Context& c, PARTICLE_STORAGE::Store& store, std::vector<Birth> Chunk::*births, const Particle& p,
+               unsigned which) {
+    if (c.chunk == nullptr) {
+        PARTICLE_STORAGE::add_particle(store, p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz, p.species);
+        return;
+    }
+    (c.chunk->*births).push_back({p, child_of(c, which)});
+}
+
 }  // namespace
 
 void add_electron(Context& c, const Particle& p, unsigned which) {
-    if (c.chunk == nullptr) {
-        PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz,
-                                       p.species);
-        return;
-    }
-    c.chunk->electrons.push_back({p, child_of(c, which)});
+    add_birth(c, PARTICLE_STORAGE::electrons, &Chunk::electrons, p, which);
 }
 
 void add_ion(Context& c, const Particle& p, unsigned which) {
-    if (c.chunk == nullptr) {
-        PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, p.w, p.t, p.x, p.y, p.z, p.vx, p.vy, p.vz,
-                                       p.species);
-        return;
-    }
-    c.chunk->ions.push_back({p, child_of(c, which)});
+    add_birth(c, PARTICLE_STORAGE::ions, &Chunk::ions, p, which);
 }
 
 void clear(Chunk& chunk) {

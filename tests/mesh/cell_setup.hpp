@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 // Everything cleared, then the built-in geometry (it needs an input_file.txt
 // in the working folder) and the solver coefficients.
 inline void build_builtin_cell() {
@@ -57,3 +60,22 @@ inline void build_layered_cell() {
             }
     potential::setup_sor_coefficients();
 }
+
+// The solver state a potential solve reads and writes, to run several solves
+// from the same start.
+struct SolverState {
+    std::vector<double> phi_, phi_old_, source;
+    bool first;
+    static SolverState take() {
+        using namespace mesh;
+        return {std::vector<double>(phi, phi + NODE_COUNT), std::vector<double>(phi_old, phi_old + NODE_COUNT),
+                std::vector<double>(charge_source, charge_source + NODE_COUNT), potential::first_solve};
+    }
+    void restore() const {
+        using namespace mesh;
+        std::copy(phi_.begin(), phi_.end(), phi);
+        std::copy(phi_old_.begin(), phi_old_.end(), phi_old);
+        std::copy(source.begin(), source.end(), charge_source);
+        potential::first_solve = first;
+    }
+};

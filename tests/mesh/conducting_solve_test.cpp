@@ -99,22 +99,6 @@ struct ConductingSolve : ::testing::Test {
     void TearDown() override { plasma_field::reset(); }
 };
 
-// The solver state a solve reads and writes.
-struct SolverState {
-    std::vector<double> phi_, phi_old_, source;
-    bool first;
-    static SolverState take() {
-        return {std::vector<double>(phi, phi + NODE_COUNT), std::vector<double>(phi_old, phi_old + NODE_COUNT),
-                std::vector<double>(charge_source, charge_source + NODE_COUNT), potential::first_solve};
-    }
-    void restore() const {
-        std::copy(phi_.begin(), phi_.end(), phi);
-        std::copy(phi_old_.begin(), phi_old_.end(), phi_old);
-        std::copy(source.begin(), source.end(), charge_source);
-        potential::first_solve = first;
-    }
-};
-
 }  // namespace
 
 // In vacuum both solves solve the same equation: a first solve from zero and
