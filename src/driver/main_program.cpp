@@ -188,7 +188,7 @@ void run_simulation(const run_options::Options& options) {
             n = nstep - 1;
             log = continue_run_log_and_slices();
         }
-        if (n % 200 == 0) seeding::seed_particles(t, nstep);
+        if (n % 200 == 0) seeding::seed_particles(t, nstep, options.seed_at_cathode);
         electrodes::update_electrode_voltages(t, dt);
 
         // Field phase; between solves the particles move in a frozen field.

@@ -1,6 +1,7 @@
 #include "driver/particle_seeding.hpp"
 
 #include "common/portable_math.hpp"
+#include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_storage.hpp"
@@ -94,11 +95,16 @@ void seed_initial_particles() {
     std::fill(wall_charge_x, wall_charge_x + PADDED_COUNT, 0.0);
 }
 
-void seed_particles(double t, int step) {
+void seed_particles(double t, int step, bool at_cathode) {
     const int j0 = first_seed_row();
     PairSource pair;
     open_pair(pair, step, 0);
-    const int j = static_cast<int>(j0 + 44 * random_source::draw_uniform(pair.source));
+    int j = static_cast<int>(j0 + 44 * random_source::draw_uniform(pair.source));
+    // The layer lies over the second sustain electrode, the cathode of a pulse
+    // that holds the first one higher. A seed electron at the anode is lost to
+    // the wall at once, so a reversed pulse would never be primed.
+    const double* v = electrodes::electrode_voltage;
+    if (at_cathode && v[1] < v[2]) j = jlo + jhi - j;
     const int k = static_cast<int>(7 * random_source::draw_uniform(pair.source));
     add_ion(pair, t, seed_x(), seed_y(j), seed_z(k));
     random_source::draw_uniform(pair.source);  // unused, kept for the fixed sequence

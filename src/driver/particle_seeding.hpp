@@ -8,7 +8,11 @@ namespace seeding {
 void seed_initial_particles();
 // t: start time of the step (s); step: its number, from 1. In the parallel
 // mode the pair's identities come from the step; the exact mode ignores it.
-void seed_particles(double t, int step);
+// With at_cathode, while the first sustain electrode is the lower in voltage
+// the pair goes to the mirror place over it (row jlo + jhi - j): the cathode
+// side of a reversed pulse, where a seed electron can start an avalanche. The
+// same numbers are drawn either way.
+void seed_particles(double t, int step, bool at_cathode = false);
 
 // First seeding row above the electrode (76 for the built-in cell).
 int first_seed_row();

@@ -52,6 +52,9 @@ const char* usage_text() {
            "  --plasma-field         count the electrons' charge in the field and solve it\n"
            "                         semi-implicitly in their current, so that a dense\n"
            "                         discharge stays stable; give it again on restart\n"
+           "  --seed-at-cathode      put the seed pair of every 200th step over whichever\n"
+           "                         sustain electrode is the lower in voltage, so that the\n"
+           "                         reversed pulses are primed as well\n"
            "  --vtk-every N          write the 3D state for ParaView into vtk/ every N steps\n"
            "  --quiet                leave out the diagnostics block every 20 steps\n"
            "  --progress-every SEC   seconds between progress lines on standard error when\n"
@@ -86,6 +89,8 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
             options.parallel = true;
         } else if (arg == "--plasma-field") {
             options.plasma_field = true;
+        } else if (arg == "--seed-at-cathode") {
+            options.seed_at_cathode = true;
         } else if (arg == "--threads") {
             if (!value_of(a, value)) return usage_error("--threads needs a value");
             if (!parse_integer(value, 1, MAX_THREADS, n))

@@ -19,6 +19,7 @@ struct Options {
     int threads = 0;           // threads for the parts that may share work; 0: the machine's cores
     bool parallel = false;     // per-particle random streams, so the particle passes can be shared
     bool plasma_field = false; // electrons in the field's source, semi-implicit in their current
+    bool seed_at_cathode = false;  // periodic seed pairs over whichever sustain electrode is the cathode
 };
 
 // What the parse asks of main: run, or leave at once with an exit status.

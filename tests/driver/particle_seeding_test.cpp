@@ -3,6 +3,7 @@
 #include "common/quiet_geometry.hpp"
 #include "common/temp_folder.hpp"
 #include "input/cell_geometry.hpp"
+#include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/parallel_mode.hpp"
@@ -108,6 +109,42 @@ TEST_F(Seeding, PeriodicPairSharesOnePlaceInsideTheSeedLayer) {
         }
         random_numbers::set_seed(b1, b2);
     }
+}
+
+// With at_cathode a pair seeded while the first sustain electrode is the lower
+// in voltage takes the mirror row over it, jlo + jhi - j, from the same draws;
+// otherwise, and without the option, it sits where the plain seeding puts it.
+TEST_F(Seeding, AtTheCathodeAReversedPulseIsSeededOverTheFirstElectrode) {
+    electrodes::reset();
+    struct Case {
+        double v1, v2;
+        bool at_cathode, mirrored;
+    };
+    for (const Case c : {Case{0.0, 180.0, true, true}, Case{180.0, 0.0, true, false}, Case{90.0, 90.0, true, false},
+                         Case{0.0, 180.0, false, false}}) {
+        electrodes::electrode_voltage[1] = c.v1;
+        electrodes::electrode_voltage[2] = c.v2;
+        for (int call = 0; call < 50; ++call) {
+            std::int32_t a1, a2, b1, b2;
+            random_numbers::get_seed(a1, a2);
+            const int j_plain = static_cast<int>(76 + 44 * random_numbers::draw_uniform());
+            random_numbers::set_seed(a1, a2);
+            seeding::seed_particles(2e-8, call + 1, c.at_cathode);
+            random_numbers::get_seed(b1, b2);
+            if (call == 0) {
+                EXPECT_EQ(draws_between(a1, a2, b1, b2), 5);
+            }
+            random_numbers::set_seed(b1, b2);
+            const int j = c.mirrored ? mesh::jlo + mesh::jhi - j_plain : j_plain;
+            ASSERT_DOUBLE_EQ(ions.y[ions.count], (j + 0.5) * mesh::dy) << c.v1 << " " << c.v2 << " " << c.at_cathode;
+            ASSERT_EQ(electrons.y[electrons.count], ions.y[ions.count]);
+            if (c.mirrored) {
+                // Over the first electrode's half of the cell, clear of the plain layer.
+                ASSERT_LT(ions.y[ions.count], 0.5 * (mesh::ylow + mesh::yhigh));
+            }
+        }
+    }
+    electrodes::reset();
 }
 
 // In the parallel mode a seeded pair draws from its electron's stream, never

@@ -31,6 +31,7 @@ TEST(RunOptions, NoOptionsIsTheSpecifiedRun) {
     EXPECT_FALSE(options.quiet);
     EXPECT_FALSE(options.parallel);
     EXPECT_FALSE(options.plasma_field);
+    EXPECT_FALSE(options.seed_at_cathode);
     EXPECT_GE(run_options::thread_count(options), 1);
 }
 
@@ -38,7 +39,7 @@ TEST(RunOptions, ValuesLandInTheirFields) {
     Options options;
     ASSERT_EQ(parse({"--max-steps", "300", "--max-ions", "20000", "--max-electrons", "1000", "--seed",
                      "2147483562", "1", "--vtk-every", "50", "--quiet", "--progress-every", "2.5", "--threads", "3", "--parallel",
-                     "--plasma-field"},
+                     "--plasma-field", "--seed-at-cathode"},
                     options)
                   .action,
               ParseResult::Action::run);
@@ -54,6 +55,7 @@ TEST(RunOptions, ValuesLandInTheirFields) {
     EXPECT_EQ(run_options::thread_count(options), 3);
     EXPECT_TRUE(options.parallel);
     EXPECT_TRUE(options.plasma_field);
+    EXPECT_TRUE(options.seed_at_cathode);
 }
 
 TEST(RunOptions, BadValuesAreUsageErrors) {
