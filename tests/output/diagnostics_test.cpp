@@ -7,6 +7,7 @@
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
 
 #include <gtest/gtest.h>
@@ -151,4 +152,44 @@ TEST_F(Diagnostics, PrintsOnlyOnFlaggedStepsAndAtStepOne) {
     driver::nstep = 1;
     EXPECT_EQ(printed_lines().size(), 22u);
     EXPECT_GE(driver::current_cpu, 0.0);
+}
+
+// The parallel mode scans the planes on the threads and merges them in plane
+// order: the same peaks (ties to the earliest node, also across planes) and
+// field ranges as one scan, and a charge sum that no thread count changes.
+TEST_F(Diagnostics, PlaneByPlaneScanOnThreadsReportsWhatOneScanDoes) {
+    // Ties across planes and within one; extremes in the first and last
+    // planes of the gas box and on a plane boundary of the scan.
+    set_ions(20, 30, 3, 2e-9, 0.0);
+    set_ions(40, 10, 9, 1e-9, 1e-9);
+    set_ions(5, 5, 3, 1e-9, 1e-9);
+    for (int k = 1; k <= NZ; ++k) set_ions(7, 3 * k, k, 1.1e-10 * k, 3e-11);
+    electron_density[node(30, 60, 11)] = -1e-9;
+    electron_density[node(2, 2, 4)] = -1e-9;
+    electron_density[node(66, 100, 4)] = -1e-9;
+    ex[node(ilo, jlo, klo)] = -300.0;
+    ex[node(ilo + 3, jhi, khi)] = -300.0;
+    ex[node(ihi + 1, jhi, khi)] = 5000.0;
+    ey[node(ihi, jhi + 1, klo + 1)] = 7.0;
+    ez[node(ilo, jlo, khi + 1)] = -42.0;
+    ez[node(ilo + 1, jlo + 2, klo)] = 42.0;
+    const std::vector<std::string> exact = printed_lines();
+
+    std::vector<std::string> first;
+    for (int threads : {1, 2, 3, 8}) {
+        parallel_mode::configure(true, threads, 1, 2);
+        const std::vector<std::string> lines = printed_lines();
+        parallel_mode::reset();
+        ASSERT_EQ(lines.size(), exact.size());
+        for (std::size_t n = 6; n <= 15; ++n) EXPECT_EQ(lines[n], exact[n]) << threads << " threads, line " << n;
+        // The sum of planes rounds differently from one running sum, by
+        // a few units in the last place at most.
+        const double sum = std::stod(lines[5].substr(48)), one_sum = std::stod(exact[5].substr(48));
+        EXPECT_NEAR(sum, one_sum, 1e-14 * one_sum);
+        if (first.empty()) first = lines;
+        EXPECT_EQ(lines[5], first[5]) << threads << " threads";
+    }
+    EXPECT_EQ(exact[6], "ION-DENS max=     1.24829E+10      at position (I,K,J)=(  4,  4,  2)");
+    EXPECT_EQ(exact[7], "ELE-DENS max=     6.24146E+09      at position (I,K,J)=(  1,  1,  3)");
+    EXPECT_EQ(exact[11], " -3.0000000000000000E+02 5.0000000000000000E+03");
 }
