@@ -2,9 +2,10 @@
 // its first step: the cell geometry, the solver coefficients, the voltage
 // file, the sustain state (floating-gap solve, wall charges, the
 // SUSTAIN_STATE.txt file) and the coefficients again. Particle seeding is
-// left out: it is a few draws. Console output goes to /dev/null. The argument
-// is the floating-gap solve's thread count (BM_StartUp/2: two threads); "Time"
-// is the wall time, "CPU" the processor time of all threads.
+// left out: it is a few draws. Console output goes to /dev/null. The arguments
+// are the floating-gap solve's thread count and sweep order (red_black:1, the
+// parallel mode's); "Time" is the wall time, "CPU" the processor time of all
+// threads.
 #include "driver/main_program.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/file_units.hpp"
@@ -34,6 +35,7 @@ void BM_StartUp(benchmark::State& state) {
             state.PauseTiming();
             driver::reset_all();
             floating_gap::set_thread_count(static_cast<int>(state.range(0)));
+            floating_gap::set_red_black(state.range(1) != 0);
             state.ResumeTiming();
             geometry::build_geometry();
             potential::setup_sor_coefficients();
@@ -47,6 +49,6 @@ void BM_StartUp(benchmark::State& state) {
     leave_scratch_folder(previous, folder);
     state.counters["gap_sweeps"] = benchmark::Counter(static_cast<double>(sweeps), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_StartUp)->Arg(1)->Arg(2)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartUp)->ArgNames({"threads", "red_black"})->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

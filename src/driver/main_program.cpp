@@ -154,6 +154,7 @@ void run_simulation(const run_options::Options& options) {
     potential::set_thread_count(run_options::thread_count(options));
     potential::set_red_black(options.parallel);
     floating_gap::set_thread_count(run_options::thread_count(options));
+    floating_gap::set_red_black(options.parallel);
     parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);
 
     geometry::build_geometry();

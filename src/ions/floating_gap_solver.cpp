@@ -1,5 +1,6 @@
 #include "ions/floating_gap_solver.hpp"
 
+#include "common/chunked_work.hpp"
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/ordered_sum.hpp"
@@ -117,7 +118,39 @@ void map_nodes() {
 // weighted mean of its dielectric neighbours. Every gas node takes it. The
 // gas nodes left out of the sum add 0·phi terms, zeros that leave every sum
 // of finite potentials as it is.
+//
+// The red-black sweep shares this among the threads too: the flux summed in
+// chunks of surface nodes, the chunks' sums added in chunk order, so that the
+// result does not depend on the thread count; then the gas runs filled.
+bool red_black = false;
+int thread_count = 1;
+constexpr int GAS_CHUNK = 256;  // surface nodes, or gas runs
+double chunk_flux[INTERIOR_NODES / GAS_CHUNK + 1];
+double floating_value = 0.0;
+
+void sum_flux_chunk(void*, int chunk) {
+    const chunked_work::Range range =
+        chunked_work::chunk_range(chunk, static_cast<int>(surface_gas_nodes.size()), GAS_CHUNK);
+    double flux = 0.0;
+    for (int m = range.begin; m < range.end; ++m) flux += gas_node_flux(surface_gas_nodes[m]);
+    chunk_flux[chunk] = flux;
+}
+void fill_gas_chunk(void*, int chunk) {
+    const chunked_work::Range range = chunked_work::chunk_range(chunk, static_cast<int>(gas_runs.size()), GAS_CHUNK);
+    for (int m = range.begin; m < range.end; ++m) std::fill(phi + gas_runs[m].first, phi + gas_runs[m].last + 1, floating_value);
+}
+
 double float_gas_region() {
+    if (red_black) {
+        const int chunks = chunked_work::chunk_count(static_cast<int>(surface_gas_nodes.size()), GAS_CHUNK);
+        chunked_work::run_chunks(chunks, thread_count, sum_flux_chunk, nullptr);
+        double flux = 0.0;
+        for (int c = 0; c < chunks; ++c) flux += chunk_flux[c];
+        floating_value = flux / gap_coupling_sum;
+        chunked_work::run_chunks(chunked_work::chunk_count(static_cast<int>(gas_runs.size()), GAS_CHUNK), thread_count,
+                                 fill_gas_chunk, nullptr);
+        return floating_value;
+    }
     double flux = 0.0;
     for (int n : surface_gas_nodes) flux += gas_node_flux(n);
     const double floating = flux / gap_coupling_sum;
@@ -226,7 +259,70 @@ void add_geometric_tail(void*, int member) {
                 phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
 }
 
-int thread_count = 1;
+// The parallel mode's sweep: the solid nodes with i + j + k even (red), then
+// the odd ones (black). A node's neighbours are of the other colour or gas,
+// which holds still during the sweep, so a half-sweep relaxes its nodes in
+// any order with the same result, and its rows are shared among the threads.
+// Each row keeps its own sum and largest change, added up in row order: the
+// same numbers for every thread count.
+constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
+constexpr int RED_BLACK_CHUNK = 45;  // rows
+double row_change_sum[2][INTERIOR_ROWS];
+double row_change_max[2][INTERIOR_ROWS];
+chunked_work::Pace red_black_pace{0, true};  // each thread keeps its rows from pass to pass
+
+void relax_colour_rows(void* context, int chunk) {
+    const int colour = *static_cast<const int*>(context);
+    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, RED_BLACK_CHUNK);
+    for (int row = rows.begin; row < rows.end; ++row) {
+        const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
+        // The values before this sweep, for the geometric tail: the red
+        // half-sweep is the first to touch the row.
+        if (colour == 0)
+            std::copy(phi + node(I_FIRST, j, k), phi + node(I_LAST, j, k) + 1, phi_prev + node(I_FIRST, j, k));
+        double sum = 0.0, largest = 0.0;
+        for (int s = row_solid_runs[row]; s < row_solid_runs[row + 1]; ++s) {
+            int n = solid_runs[s].first;
+            const int i = n - node(1, j, k) + 1;
+            if (((i + j + k) & 1) != colour) ++n;
+            for (; n <= solid_runs[s].last; n += 2) {
+                const double r = OMEGA_SUSTAIN * (sor_zm[n] * phi[n - STEP_Z] + sor_zp[n] * phi[n + STEP_Z] +
+                                                  sor_ym[n] * phi[n - STEP_Y] + sor_yp[n] * phi[n + STEP_Y] +
+                                                  sor_xm[n] * phi[n - STEP_X] + sor_xp[n] * phi[n + STEP_X] - phi[n]);
+                phi[n] = phi[n] + r;
+                sum += std::fabs(r);
+                largest = std::max(largest, std::fabs(r));
+            }
+        }
+        row_change_sum[colour][row] = sum;
+        row_change_max[colour][row] = largest;
+    }
+}
+
+// One red-black sweep; its sum and largest change of phi.
+void relax_red_black(double& sum, double& largest) {
+    const int chunks = chunked_work::chunk_count(INTERIOR_ROWS, RED_BLACK_CHUNK);
+    for (int colour : {0, 1})
+        chunked_work::run_chunks_paced(chunks, thread_count, relax_colour_rows, &colour, red_black_pace);
+    sum = 0.0;
+    largest = 0.0;
+    for (int colour : {0, 1})
+        for (int row = 0; row < INTERIOR_ROWS; ++row) {
+            sum += row_change_sum[colour][row];
+            largest = std::max(largest, row_change_max[colour][row]);
+        }
+}
+
+// The geometric tail over rows shared among the threads.
+void add_geometric_tail_rows(void*, int chunk) {
+    const double lambda = tail_lambda;
+    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, RED_BLACK_CHUNK);
+    for (int row = rows.begin; row < rows.end; ++row) {
+        const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
+        for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n)
+            phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
+    }
+}
 
 }  // namespace
 
@@ -291,8 +387,8 @@ void solve_floating_gap() {
                     "       so its floating potential is undefined"});
 
     map_nodes();
-    // At least one row per member.
-    const int members = std::min(thread_count, ROWS_PER_PLANE);
+    // At least one row per member; the red-black sweep needs no team.
+    const int members = red_black ? 1 : std::min(thread_count, ROWS_PER_PLANE);
     thread_team::Scope team(members);
     split_rows(members);
 
@@ -300,16 +396,25 @@ void solve_floating_gap() {
     double largest = 0.0;
     sweeps_in_last_solve = 0;
     do {
-        thread_team::run_paced(relax_block, nullptr);
-        const double sum = tally.sum;
-        largest = tally.largest;
+        double sum = 0.0;
+        if (red_black) {
+            relax_red_black(sum, largest);
+        } else {
+            thread_team::run_paced(relax_block, nullptr);
+            sum = tally.sum;
+            largest = tally.largest;
+        }
         float_gas_region();
 
         const double residual = sum * dx * dy * 0.2;
         const double lambda = residual / residual_prev;
         if (std::fabs(lambda_prev / lambda - 1.0) <= SUSTAIN_RATIO_TOLERANCE) {
             tail_lambda = lambda;
-            thread_team::run(add_geometric_tail, nullptr);
+            if (red_black)
+                chunked_work::run_chunks(chunked_work::chunk_count(INTERIOR_ROWS, RED_BLACK_CHUNK), thread_count,
+                                         add_geometric_tail_rows, nullptr);
+            else
+                thread_team::run(add_geometric_tail, nullptr);
         }
         lambda_prev = lambda;
         residual_prev = residual;
@@ -330,10 +435,13 @@ void solve_floating_gap() {
 }
 
 void set_thread_count(int threads) { thread_count = std::clamp(threads, 1, thread_team::MAX_MEMBERS); }
+void set_red_black(bool on) { red_black = on; }
 
 void reset() {
     sweeps_in_last_solve = 0;
     thread_count = 1;
+    red_black = false;
+    red_black_pace = {0, true};
     gap_potential = 0.0;
     gap_coupling_sum = 0.0;
 }

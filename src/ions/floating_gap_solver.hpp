@@ -17,6 +17,10 @@ void setup_sustain_coefficients();
 void solve_floating_gap();
 // Threads of the solve (at least 1); every count gives the same bits.
 void set_thread_count(int threads);
+// The parallel mode's sweep order: red-black instead of the plain one, so
+// that every thread relaxes at once; the bits differ from the plain order's
+// (within the tolerance) but not between thread counts.
+void set_red_black(bool on);
 
 // Clears the results, as at program start.
 void reset();

@@ -68,13 +68,13 @@ void expect_same_files(const std::map<std::string, std::string>& a, const std::m
 
 }  // namespace
 
-// 3600 steps of the example: the ions multiply from 46 to over two thousand
+// 2800 steps of the example: the ions multiply from 46 to over a thousand
 // in avalanches with ionizations, Penning events, secondary emission, wall
-// charge and 36 field solves; one, two, three and eight threads (more than
+// charge and 28 field solves; one, two, three and eight threads (more than
 // this machine's cores) give the same bytes in every file, the 3D files too.
 TEST(ParallelRun, OneTwoThreeAndEightThreadsWriteTheSameBytes) {
     TempFolder folder;
-    const std::string steps = " --max-steps 3600 --vtk-every 1800";
+    const std::string steps = " --max-steps 2800 --vtk-every 1400";
     const auto one = files_of_run("--parallel --threads 1" + steps, folder.path / "t1");
     ASSERT_GT(peak_ions(one.at("general.txt")), 1000);
     ASSERT_GT(one.size(), 12u);  // the 3D files are there too
