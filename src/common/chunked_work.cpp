@@ -82,20 +82,32 @@ void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
 
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace) {
     threads = std::min(threads, chunks);
-    if (threads <= 1 || pace.alone_passes > 0) {
-        if (threads > 1) --pace.alone_passes;
+    const auto start = std::chrono::steady_clock::now();
+    auto seconds_per_chunk = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / chunks;
+    };
+    if (threads <= 1) {
         run_chunks(chunks, 1, body, context);
         return;
     }
-    const auto start = std::chrono::steady_clock::now();
+    const bool probe = pace.time_alone && (pace.alone_per_chunk < 0.0 || pace.threaded_passes >= Pace::PROBE_EVERY);
+    if (pace.alone_passes > 0 || probe) {
+        if (pace.alone_passes > 0) --pace.alone_passes;
+        run_chunks(chunks, 1, body, context);
+        pace.alone_per_chunk = seconds_per_chunk();
+        pace.threaded_passes = 0;
+        return;
+    }
     double busy = 0.0;
     run_on_threads(chunks, threads, body, context, pace.fixed_shares, &busy);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double per_chunk = seconds_per_chunk();
+    ++pace.threaded_passes;
     // The processor time the threads spent on the chunks is about what one
     // thread alone would have taken. Threads that took longer than that kept
     // waiting: for each other's wake-up on a pass of a few chunks, or to be
     // scheduled on a busy machine. The latter makes the next passes alone.
-    if (chunks >= 4 * threads && wall > busy) pace.alone_passes = Pace::ALONE_PASSES;
+    if (chunks >= 4 * threads && per_chunk * chunks > busy) pace.alone_passes = Pace::ALONE_PASSES;
+    if (pace.time_alone && per_chunk > pace.alone_per_chunk) pace.alone_passes = Pace::ALONE_PASSES;
 }
 
 int default_thread_count() {

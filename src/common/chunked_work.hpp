@@ -28,18 +28,29 @@ void run_chunks(int chunks, int threads, ChunkBody body, void* context);
 // Whether one kind of pass has lately been faster on the calling thread alone.
 struct Pace {
     static constexpr int ALONE_PASSES = 16;  // passes alone before the threads try again
+    static constexpr int PROBE_EVERY = 64;   // threaded passes between two timed passes alone
     int alone_passes = 0;
     // Each thread takes the same contiguous share of the chunks every pass, so
     // that passes over the same data find it in the same core's cache (the
     // potential's half-sweeps); otherwise chunks go to whichever thread is free.
     bool fixed_shares = false;
+    // Time a pass alone now and then and keep to the caller while it is the
+    // faster: for sweeps over the mesh, which two threads may share too
+    // little memory bandwidth to speed up.
+    bool time_alone = false;
+    // Wall seconds per chunk of the latest timed pass alone (negative: none
+    // yet), and threaded passes since.
+    double alone_per_chunk = -1.0;
+    int threaded_passes = 0;
 };
 // run_chunks on `threads` threads, or on the calling thread alone for a while
-// after the threads were slower than one thread would have been: after a pass
-// of at least four chunks per thread that took longer than the processor time
-// its threads spent on the chunks, as when other runs on every core keep them
-// waiting to be scheduled. The result is the same either way; an idle machine
-// keeps the threads.
+// after the threads were slower than one thread would have been. Either
+// after a pass of at least four chunks per thread that took longer than the
+// processor time its threads spent on the chunks, as when other runs on
+// every core keep them waiting to be scheduled; or, with time_alone, after a
+// pass that took longer per chunk than the latest pass alone, which the first
+// pass and every PROBE_EVERY-th threaded pass are. The result is the same
+// either way; an idle machine keeps the threads.
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace);
 
 // The machine's cores, or 1 if the system does not tell.

@@ -273,7 +273,8 @@ bool tail_owed = false;      // the ratio held steady after a sweep that did not
 constexpr int RED_BLACK_CHUNK = 45;  // rows
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
-chunked_work::Pace red_black_pace{0, true};  // each thread keeps its rows from pass to pass
+// Each thread keeps its rows from pass to pass; the caller alone when faster.
+chunked_work::Pace red_black_pace{0, true, true};
 
 void relax_colour_rows(void* context, int chunk) {
     const int colour = *static_cast<const int*>(context);
@@ -450,7 +451,7 @@ void reset() {
     sweeps_in_last_solve = 0;
     thread_count = 1;
     red_black = false;
-    red_black_pace = {0, true};
+    red_black_pace = {0, true, true};
     gap_potential = 0.0;
     gap_coupling_sum = 0.0;
 }

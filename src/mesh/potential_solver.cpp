@@ -215,7 +215,8 @@ constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 constexpr int RED_BLACK_CHUNK = 45;  // rows
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
-chunked_work::Pace red_black_pace{0, true};  // each thread keeps its rows from pass to pass
+// Each thread keeps its rows from pass to pass; the caller alone when faster.
+chunked_work::Pace red_black_pace{0, true, true};
 
 void relax_colour_rows(void* context, int chunk) {
     const int colour = *static_cast<const int*>(context);
@@ -390,7 +391,7 @@ void reset() {
     first_solve = true;
     thread_count = 1;
     red_black = false;
-    red_black_pace = {0, true};
+    red_black_pace = {0, true, true};
     sweeps_in_last_solve = 0;
 }
 

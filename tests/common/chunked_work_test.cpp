@@ -201,3 +201,42 @@ TEST(ChunkedWork, PacedPassesRunEveryChunkOnceAndTurnToTheCallerWhenTheThreadsWa
     ASSERT_LE(passes_on_workers.size(), 2u);
     for (int call : passes_on_workers) EXPECT_EQ(call % (Pace::ALONE_PASSES + 1), 0) << call;
 }
+
+// Threads that stay busy but are slow together, as two threads are that
+// share too little memory bandwidth for a sweep over the mesh: every chunk
+// takes 3 ms of processor time while a worker has joined the pass, 0.1 ms
+// alone. With time_alone the first pass runs alone and is timed; the
+// threaded pass after it takes longer per chunk, so the next passes run
+// alone, and the threads are tried again.
+namespace {
+void spin_for(std::chrono::microseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+    }
+}
+void slow_together(void* context, int c) {
+    if (std::this_thread::get_id() != caller_thread) ++chunks_on_workers;
+    spin_for(chunks_on_workers > 0 ? std::chrono::microseconds(3000) : std::chrono::microseconds(100));
+    run_pass_chunk(context, c);
+}
+}  // namespace
+
+TEST(ChunkedWork, PacedPassesTurnToTheCallerWhenBusyThreadsAreSlowerThanItAlone) {
+    caller_thread = std::this_thread::get_id();
+    Pace pace;
+    pace.time_alone = true;
+    const int chunks = 16;
+    std::vector<int> passes_on_workers;
+    for (int call = 0; call < 2 * (Pace::ALONE_PASSES + 1); ++call) {
+        std::vector<std::atomic<int>> visits(chunks);
+        const std::vector<double> values(chunks * 3, 1.0);
+        Pass pass{&values, 3, std::vector<double>(chunks), std::vector<std::vector<double>>(chunks), &visits};
+        chunks_on_workers = 0;
+        run_chunks_paced(chunks, 2, slow_together, &pass, pace);
+        for (int c = 0; c < chunks; ++c) ASSERT_EQ(visits[c].load(), 1) << "call " << call << ", chunk " << c;
+        if (chunks_on_workers > 0) passes_on_workers.push_back(call);
+    }
+    ASSERT_GE(passes_on_workers.size(), 1u);
+    ASSERT_LE(passes_on_workers.size(), 2u);
+    for (int call : passes_on_workers) EXPECT_EQ(call % (Pace::ALONE_PASSES + 1), 1) << call;
+}
