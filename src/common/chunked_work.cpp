@@ -94,20 +94,24 @@ void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pa
     if (pace.alone_passes > 0 || probe) {
         if (pace.alone_passes > 0) --pace.alone_passes;
         run_chunks(chunks, 1, body, context);
-        pace.alone_per_chunk = seconds_per_chunk();
+        if (pace.time_alone) pace.alone_per_chunk = Pace::average(pace.alone_per_chunk, seconds_per_chunk());
         pace.threaded_passes = 0;
         return;
     }
     double busy = 0.0;
     run_on_threads(chunks, threads, body, context, pace.fixed_shares, &busy);
     const double per_chunk = seconds_per_chunk();
+    // A pass faster than the caller alone counts at once: the threads are
+    // worth it again.
+    pace.threaded_per_chunk =
+        per_chunk <= pace.alone_per_chunk ? per_chunk : Pace::average(pace.threaded_per_chunk, per_chunk);
     ++pace.threaded_passes;
     // The processor time the threads spent on the chunks is about what one
     // thread alone would have taken. Threads that took longer than that kept
     // waiting: for each other's wake-up on a pass of a few chunks, or to be
     // scheduled on a busy machine. The latter makes the next passes alone.
     if (chunks >= 4 * threads && per_chunk * chunks > busy) pace.alone_passes = Pace::ALONE_PASSES;
-    if (pace.time_alone && per_chunk > pace.alone_per_chunk) pace.alone_passes = Pace::ALONE_PASSES;
+    if (pace.time_alone && pace.threaded_per_chunk > pace.alone_per_chunk) pace.alone_passes = Pace::ALONE_PASSES;
 }
 
 int default_thread_count() {

@@ -38,18 +38,23 @@ struct Pace {
     // faster: for sweeps over the mesh, which two threads may share too
     // little memory bandwidth to speed up.
     bool time_alone = false;
-    // Wall seconds per chunk of the latest timed pass alone (negative: none
-    // yet), and threaded passes since.
-    double alone_per_chunk = -1.0;
+    // Wall seconds per chunk of the passes alone and on the threads, each a
+    // running mean over the last several passes so that one slow pass (the
+    // first after the caller alone touched the data, or the one that starts
+    // the threads) does not decide; a threaded pass faster than the passes
+    // alone replaces its mean (negative: none yet). Threaded passes since the
+    // latest pass alone.
+    double alone_per_chunk = -1.0, threaded_per_chunk = -1.0;
     int threaded_passes = 0;
+    static double average(double mean, double latest) { return mean < 0.0 ? latest : mean + (latest - mean) / 8.0; }
 };
 // run_chunks on `threads` threads, or on the calling thread alone for a while
 // after the threads were slower than one thread would have been. Either
 // after a pass of at least four chunks per thread that took longer than the
 // processor time its threads spent on the chunks, as when other runs on
-// every core keep them waiting to be scheduled; or, with time_alone, after a
-// pass that took longer per chunk than the latest pass alone, which the first
-// pass and every PROBE_EVERY-th threaded pass are. The result is the same
+// every core keep them waiting to be scheduled; or, with time_alone, once the
+// threaded passes take longer per chunk than the passes alone, which the
+// first pass and every PROBE_EVERY-th threaded pass are. The result is the same
 // either way; an idle machine keeps the threads.
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace);
 
