@@ -282,7 +282,7 @@ void advance_electrons_in_order(double t_end, const PassConstants& p) {
 // order after it and moved from their birth time by the next round, until a
 // round gives birth to no electron: the same physics as the exact walk, which
 // reaches the newborns behind its cursor.
-constexpr int ELECTRON_CHUNK = 16;  // records
+constexpr int ELECTRON_CHUNK = 4;  // records
 
 struct Round {
     double t_end;
