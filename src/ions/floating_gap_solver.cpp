@@ -4,6 +4,7 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/ordered_sum.hpp"
+#include "common/red_black_sweep.hpp"
 #include "common/thread_team.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
@@ -270,7 +271,6 @@ constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 constexpr double NEARLY_STEADY = 1e-2;
 bool keep_previous = false;  // this sweep keeps phi_prev
 bool tail_owed = false;      // the ratio held steady after a sweep that did not keep it
-constexpr int RED_BLACK_CHUNK = 45;  // rows
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
 // Each thread keeps its rows from pass to pass; the caller alone when faster.
@@ -278,7 +278,7 @@ chunked_work::Pace red_black_pace{0, true, true};
 
 void relax_colour_rows(void* context, int chunk) {
     const int colour = *static_cast<const int*>(context);
-    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, RED_BLACK_CHUNK);
+    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, red_black_sweep::CHUNK_ROWS);
     for (int row = rows.begin; row < rows.end; ++row) {
         const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
         // The values before this sweep, for the geometric tail: the red
@@ -306,22 +306,14 @@ void relax_colour_rows(void* context, int chunk) {
 
 // One red-black sweep; its sum and largest change of phi.
 void relax_red_black(double& sum, double& largest) {
-    const int chunks = chunked_work::chunk_count(INTERIOR_ROWS, RED_BLACK_CHUNK);
-    for (int colour : {0, 1})
-        chunked_work::run_chunks_paced(chunks, thread_count, relax_colour_rows, &colour, red_black_pace);
-    sum = 0.0;
-    largest = 0.0;
-    for (int colour : {0, 1})
-        for (int row = 0; row < INTERIOR_ROWS; ++row) {
-            sum += row_change_sum[colour][row];
-            largest = std::max(largest, row_change_max[colour][row]);
-        }
+    red_black_sweep::sweep(INTERIOR_ROWS, thread_count, relax_colour_rows, red_black_pace, &row_change_sum[0][0],
+                           &row_change_max[0][0], sum, largest);
 }
 
 // The geometric tail over rows shared among the threads.
 void add_geometric_tail_rows(void*, int chunk) {
     const double lambda = tail_lambda;
-    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, RED_BLACK_CHUNK);
+    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, red_black_sweep::CHUNK_ROWS);
     for (int row = rows.begin; row < rows.end; ++row) {
         const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
         for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n)
@@ -419,7 +411,7 @@ void solve_floating_gap() {
         if (red_black ? keep_previous && (steady || tail_owed) : steady) {
             tail_lambda = lambda;
             if (red_black)
-                chunked_work::run_chunks(chunked_work::chunk_count(INTERIOR_ROWS, RED_BLACK_CHUNK), thread_count,
+                chunked_work::run_chunks(chunked_work::chunk_count(INTERIOR_ROWS, red_black_sweep::CHUNK_ROWS), thread_count,
                                          add_geometric_tail_rows, nullptr);
             else
                 thread_team::run(add_geometric_tail, nullptr);

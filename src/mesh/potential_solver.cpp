@@ -4,6 +4,7 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "common/ordered_sum.hpp"
+#include "common/red_black_sweep.hpp"
 #include "common/thread_team.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -212,7 +213,6 @@ constexpr double NEARLY_STEADY = 1e-2;
 bool keep_previous = false;  // this sweep keeps phi_prev
 bool tail_owed = false;
 constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
-constexpr int RED_BLACK_CHUNK = 45;  // rows
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
 // Each thread keeps its rows from pass to pass; the caller alone when faster.
@@ -220,7 +220,7 @@ chunked_work::Pace red_black_pace{0, true, true};
 
 void relax_colour_rows(void* context, int chunk) {
     const int colour = *static_cast<const int*>(context);
-    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, RED_BLACK_CHUNK);
+    const chunked_work::Range rows = chunked_work::chunk_range(chunk, INTERIOR_ROWS, red_black_sweep::CHUNK_ROWS);
     for (int row = rows.begin; row < rows.end; ++row) {
         const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
         const int i_first = I_FIRST + ((I_FIRST + j + k + colour) & 1);
@@ -245,16 +245,8 @@ void relax_colour_rows(void* context, int chunk) {
 
 // One red-black sweep; its sum and largest change of phi.
 void relax_red_black(double& sum, double& largest) {
-    const int chunks = chunked_work::chunk_count(INTERIOR_ROWS, RED_BLACK_CHUNK);
-    for (int colour : {0, 1})
-        chunked_work::run_chunks_paced(chunks, thread_count, relax_colour_rows, &colour, red_black_pace);
-    sum = 0.0;
-    largest = 0.0;
-    for (int colour : {0, 1})
-        for (int row = 0; row < INTERIOR_ROWS; ++row) {
-            sum += row_change_sum[colour][row];
-            largest = std::max(largest, row_change_max[colour][row]);
-        }
+    red_black_sweep::sweep(INTERIOR_ROWS, thread_count, relax_colour_rows, red_black_pace, &row_change_sum[0][0],
+                           &row_change_max[0][0], sum, largest);
 }
 
 }  // namespace

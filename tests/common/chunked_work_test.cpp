@@ -179,22 +179,29 @@ void slow_on_workers(void* context, int c) {
     }
     run_pass_chunk(context, c);
 }
-}  // namespace
-
-TEST(ChunkedWork, PacedPassesRunEveryChunkOnceAndTurnToTheCallerWhenTheThreadsWait) {
-    caller_thread = std::this_thread::get_id();
-    Pace pace;
+// Runs 2·(Pace::ALONE_PASSES + 1) paced passes of 16 chunks on two threads,
+// checks that each ran every chunk once, and returns the calls in which a
+// worker ran any chunk.
+std::vector<int> calls_on_workers(ChunkBody body, Pace& pace) {
     const int chunks = 16;
-    std::vector<int> passes_on_workers;
+    std::vector<int> calls;
     for (int call = 0; call < 2 * (Pace::ALONE_PASSES + 1); ++call) {
         std::vector<std::atomic<int>> visits(chunks);
         const std::vector<double> values(chunks * 3, 1.0);
         Pass pass{&values, 3, std::vector<double>(chunks), std::vector<std::vector<double>>(chunks), &visits};
         chunks_on_workers = 0;
-        run_chunks_paced(chunks, 2, slow_on_workers, &pass, pace);
-        for (int c = 0; c < chunks; ++c) ASSERT_EQ(visits[c].load(), 1) << "call " << call << ", chunk " << c;
-        if (chunks_on_workers > 0) passes_on_workers.push_back(call);
+        run_chunks_paced(chunks, 2, body, &pass, pace);
+        for (int c = 0; c < chunks; ++c) EXPECT_EQ(visits[c].load(), 1) << "call " << call << ", chunk " << c;
+        if (chunks_on_workers > 0) calls.push_back(call);
     }
+    return calls;
+}
+}  // namespace
+
+TEST(ChunkedWork, PacedPassesRunEveryChunkOnceAndTurnToTheCallerWhenTheThreadsWait) {
+    caller_thread = std::this_thread::get_id();
+    Pace pace;
+    const std::vector<int> passes_on_workers = calls_on_workers(slow_on_workers, pace);
     // The calls on the threads: the first, and the retry after each spell alone
     // (a worker that woke too late for any chunk leaves one out).
     ASSERT_GE(passes_on_workers.size(), 1u);
@@ -225,17 +232,7 @@ TEST(ChunkedWork, PacedPassesTurnToTheCallerWhenBusyThreadsAreSlowerThanItAlone)
     caller_thread = std::this_thread::get_id();
     Pace pace;
     pace.time_alone = true;
-    const int chunks = 16;
-    std::vector<int> passes_on_workers;
-    for (int call = 0; call < 2 * (Pace::ALONE_PASSES + 1); ++call) {
-        std::vector<std::atomic<int>> visits(chunks);
-        const std::vector<double> values(chunks * 3, 1.0);
-        Pass pass{&values, 3, std::vector<double>(chunks), std::vector<std::vector<double>>(chunks), &visits};
-        chunks_on_workers = 0;
-        run_chunks_paced(chunks, 2, slow_together, &pass, pace);
-        for (int c = 0; c < chunks; ++c) ASSERT_EQ(visits[c].load(), 1) << "call " << call << ", chunk " << c;
-        if (chunks_on_workers > 0) passes_on_workers.push_back(call);
-    }
+    const std::vector<int> passes_on_workers = calls_on_workers(slow_together, pace);
     ASSERT_GE(passes_on_workers.size(), 1u);
     ASSERT_LE(passes_on_workers.size(), 2u);
     for (int call : passes_on_workers) EXPECT_EQ(call % (Pace::ALONE_PASSES + 1), 1) << call;

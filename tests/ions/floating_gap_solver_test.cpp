@@ -130,6 +130,18 @@ int plain_order_solve(int& tail_steps) {
     return sweeps;
 }
 
+// The built-in cell at sustain voltages of both signs on the three
+// electrodes, its floating-gap coefficients set; returns the starting phi.
+std::vector<double> builtin_cell_at_mixed_voltages() {
+    build_builtin_cell();
+    electrodes::electrode_voltage[1] = 180.0;
+    electrodes::electrode_voltage[2] = -35.0;
+    electrodes::electrode_voltage[3] = 70.0;
+    potential::apply_boundary_values();
+    floating_gap::setup_sustain_coefficients();
+    return std::vector<double>(phi, phi + NODE_COUNT);
+}
+
 std::string solve_quietly() {
     testing::internal::CaptureStdout();
     floating_gap::solve_floating_gap();
@@ -151,13 +163,7 @@ protected:
 // sum of changes kept in the k, i, j order and the gas flux summed over the
 // gas nodes next to a dielectric give the plain order's bits for every count.
 TEST_F(FloatingGap, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
-    build_builtin_cell();
-    electrodes::electrode_voltage[1] = 180.0;
-    electrodes::electrode_voltage[2] = -35.0;
-    electrodes::electrode_voltage[3] = 70.0;
-    potential::apply_boundary_values();
-    floating_gap::setup_sustain_coefficients();
-    const std::vector<double> start(phi, phi + NODE_COUNT);
+    const std::vector<double> start = builtin_cell_at_mixed_voltages();
 
     int tail_steps = 0;
     const int plain_sweeps = plain_order_solve(tail_steps);
@@ -179,13 +185,7 @@ TEST_F(FloatingGap, EveryThreadCountGivesThePlainOrderPotentialBitForBit) {
 // the same for every thread count, and the same state to well within what
 // the tolerance lets a solve leave undone.
 TEST_F(FloatingGap, RedBlackSweepGivesOneResultForEveryThreadCountCloseToThePlainOrder) {
-    build_builtin_cell();
-    electrodes::electrode_voltage[1] = 180.0;
-    electrodes::electrode_voltage[2] = -35.0;
-    electrodes::electrode_voltage[3] = 70.0;
-    potential::apply_boundary_values();
-    floating_gap::setup_sustain_coefficients();
-    const std::vector<double> start(phi, phi + NODE_COUNT);
+    const std::vector<double> start = builtin_cell_at_mixed_voltages();
     solve_quietly();
     const std::vector<double> plain(phi, phi + NODE_COUNT);
     const double plain_gap = floating_gap::gap_potential;

@@ -24,15 +24,31 @@ double& phi_at(int i, int j, int k) { return phi[node(i, j, k)]; }
 // Face areas over node distances, cm.
 constexpr double AX = dy * dz / dx, AY = dx * dz / dy, AZ = dx * dy / dz;
 
-// The solve written out in the plain k, j, i order, summing the changes as it
-// goes: the reference for the skewed-row sweep. Returns the number of sweeps and
-// counts the geometric-tail steps taken.
-int plain_order_solve(int& tail_steps) {
+// What every solve does before its sweeps: the extrapolated guess, the
+// boundary values, the source divided by the diagonal.
+void start_solve() {
     potential::extrapolate_potential();
     potential::apply_boundary_values();
     for (int k = 2; k <= 12; ++k)
         for (int j = 2; j <= 136; ++j)
             for (int i = 2; i <= 66; ++i) charge_source[node(i, j, k)] *= sor_center[node(i, j, k)];
+}
+
+// The rest of a geometric series of corrections shrinking by lambda a sweep.
+void add_geometric_tail(double lambda) {
+    for (int k = 2; k <= 12; ++k)
+        for (int j = 2; j <= 136; ++j)
+            for (int i = 2; i <= 66; ++i) {
+                const int n = node(i, j, k);
+                phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
+            }
+}
+
+// The solve written out in the plain k, j, i order, summing the changes as it
+// goes: the reference for the skewed-row sweep. Returns the number of sweeps and
+// counts the geometric-tail steps taken.
+int plain_order_solve(int& tail_steps) {
+    start_solve();
     double lambda_prev = 0.0, r_prev = 1.0, largest = 0.0;
     int sweeps = 0;
     tail_steps = 0;
@@ -57,12 +73,7 @@ int plain_order_solve(int& tail_steps) {
         const double lambda = R / r_prev;
         if (std::fabs(lambda_prev / lambda - 1.0) <= RATIO_TOLERANCE) {
             ++tail_steps;
-            for (int k = 2; k <= 12; ++k)
-                for (int j = 2; j <= 136; ++j)
-                    for (int i = 2; i <= 66; ++i) {
-                        const int n = node(i, j, k);
-                        phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
-                    }
+            add_geometric_tail(lambda);
         }
         lambda_prev = lambda;
         r_prev = R;
@@ -76,11 +87,7 @@ int plain_order_solve(int& tail_steps) {
 // order, the values before every sweep kept for the geometric tail. The
 // reference for the threaded sweep, which keeps them only near a tail.
 int red_black_solve(int& tail_steps) {
-    potential::extrapolate_potential();
-    potential::apply_boundary_values();
-    for (int k = 2; k <= 12; ++k)
-        for (int j = 2; j <= 136; ++j)
-            for (int i = 2; i <= 66; ++i) charge_source[node(i, j, k)] *= sor_center[node(i, j, k)];
+    start_solve();
     double lambda_prev = 0.0, r_prev = 1.0, largest = 0.0;
     int sweeps = 0;
     tail_steps = 0;
@@ -112,12 +119,7 @@ int red_black_solve(int& tail_steps) {
         const double lambda = R / r_prev;
         if (std::fabs(lambda_prev / lambda - 1.0) <= RATIO_TOLERANCE) {
             ++tail_steps;
-            for (int k = 2; k <= 12; ++k)
-                for (int j = 2; j <= 136; ++j)
-                    for (int i = 2; i <= 66; ++i) {
-                        const int n = node(i, j, k);
-                        phi[n] = phi[n] + (phi[n] - phi_prev[n]) * lambda / (1.0 - lambda);
-                    }
+            add_geometric_tail(lambda);
         }
         lambda_prev = lambda;
         r_prev = R;
