@@ -265,12 +265,10 @@ void add_geometric_tail(void*, int member) {
 // which holds still during the sweep, so a half-sweep relaxes its nodes in
 // any order with the same result, and its rows are shared among the threads.
 // Each row keeps its own sum and largest change, added up in row order: the
-// same numbers for every thread count. As in the potential's red-black
-// sweep, only the sweeps near a geometric tail keep phi_prev.
+// same numbers for every thread count. Only the sweeps the tail plan names
+// keep phi_prev.
 constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
-constexpr double NEARLY_STEADY = 1e-2;
-bool keep_previous = false;  // this sweep keeps phi_prev
-bool tail_owed = false;      // the ratio held steady after a sweep that did not keep it
+red_black_sweep::TailPlan tail_plan;
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
 // Each thread keeps its rows from pass to pass; the caller alone when faster.
@@ -283,7 +281,7 @@ void relax_colour_rows(void* context, int chunk) {
         const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
         // The values before this sweep, for the geometric tail: the red
         // half-sweep is the first to touch the row.
-        if (keep_previous && colour == 0)
+        if (tail_plan.keep_previous && colour == 0)
             std::copy(phi + node(I_FIRST, j, k), phi + node(I_LAST, j, k) + 1, phi_prev + node(I_FIRST, j, k));
         double sum = 0.0, largest = 0.0;
         for (int s = row_solid_runs[row]; s < row_solid_runs[row + 1]; ++s) {
@@ -392,7 +390,7 @@ void solve_floating_gap() {
     double lambda_prev = 0.0, residual_prev = 1.0;
     double largest = 0.0;
     sweeps_in_last_solve = 0;
-    keep_previous = tail_owed = false;
+    tail_plan.start();
     do {
         double sum = 0.0;
         if (red_black) {
@@ -407,8 +405,7 @@ void solve_floating_gap() {
         const double residual = sum * dx * dy * 0.2;
         const double lambda = residual / residual_prev;
         const double drift = std::fabs(lambda_prev / lambda - 1.0);
-        const bool steady = drift <= SUSTAIN_RATIO_TOLERANCE;
-        if (red_black ? keep_previous && (steady || tail_owed) : steady) {
+        if (red_black ? tail_plan.after_sweep(drift, SUSTAIN_RATIO_TOLERANCE) : drift <= SUSTAIN_RATIO_TOLERANCE) {
             tail_lambda = lambda;
             if (red_black)
                 chunked_work::run_chunks(chunked_work::chunk_count(INTERIOR_ROWS, red_black_sweep::CHUNK_ROWS), thread_count,
@@ -416,8 +413,6 @@ void solve_floating_gap() {
             else
                 thread_team::run(add_geometric_tail, nullptr);
         }
-        tail_owed = red_black && steady && !keep_previous;
-        keep_previous = red_black && (tail_owed || drift <= NEARLY_STEADY);
         lambda_prev = lambda;
         residual_prev = residual;
         ++sweeps_in_last_solve;

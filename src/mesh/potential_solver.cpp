@@ -199,19 +199,9 @@ int thread_count = 1;
 // rows are shared among the threads in chunks. Each row keeps its own sum
 // and largest change, added up in row order, so that the convergence test
 // sees the same numbers for every thread count.
-//
-// The sweep keeps phi_prev, the values before it, only when a geometric tail
-// may follow: a store to every node in each half-sweep would be a third of
-// its memory traffic, and the threads share the machine's bandwidth (on two
-// threads the sweep ran up to twice as slow per node). A sweep keeps it once
-// the ratio of successive changes has settled to within NEARLY_STEADY, well
-// before the tail's own test passes, so the tails come at the same sweeps
-// as if every sweep kept it. Should the test pass after a sweep that did not,
-// the tail is owed: the next sweep keeps phi_prev and the tail follows it.
+// It keeps phi_prev only in the sweeps the tail plan names.
 bool red_black = false;
-constexpr double NEARLY_STEADY = 1e-2;
-bool keep_previous = false;  // this sweep keeps phi_prev
-bool tail_owed = false;
+red_black_sweep::TailPlan tail_plan;
 constexpr int INTERIOR_ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 double row_change_sum[2][INTERIOR_ROWS];
 double row_change_max[2][INTERIOR_ROWS];
@@ -225,7 +215,7 @@ void relax_colour_rows(void* context, int chunk) {
         const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
         const int i_first = I_FIRST + ((I_FIRST + j + k + colour) & 1);
         // The red half-sweep is the first to touch the row.
-        if (keep_previous && colour == 0)
+        if (tail_plan.keep_previous && colour == 0)
             std::copy(phi + node(I_FIRST, j, k), phi + node(I_LAST, j, k) + 1, phi_prev + node(I_FIRST, j, k));
         double sum = 0.0, largest = 0.0;
         for (int n = node(i_first, j, k); n <= node(I_LAST, j, k); n += 2) {
@@ -341,8 +331,7 @@ void solve_potential() {
     double lambda_prev = 0.0, residual_prev = 1.0;
     double sum = 0.0, largest = 0.0;
     sweeps_in_last_solve = 0;
-    keep_previous = false;
-    tail_owed = false;
+    tail_plan.start();
     do {
         if (red_black) {
             relax_red_black(sum, largest);
@@ -356,13 +345,10 @@ void solve_potential() {
         const double lambda = residual / residual_prev;
         // A sweep that changed nothing gives lambda = 0 and never passes this test.
         const double drift = std::fabs(lambda_prev / lambda - 1.0);
-        const bool steady = drift <= RATIO_TOLERANCE;
-        if (red_black ? keep_previous && (steady || tail_owed) : steady) {
+        if (red_black ? tail_plan.after_sweep(drift, RATIO_TOLERANCE) : drift <= RATIO_TOLERANCE) {
             tail_lambda = lambda;
             thread_team::run(add_geometric_tail, nullptr);
         }
-        tail_owed = red_black && steady && !keep_previous;
-        keep_previous = red_black && (tail_owed || drift <= NEARLY_STEADY);
         lambda_prev = lambda;
         residual_prev = residual;
         // Rounding noise alone can exceed the absolute tolerance at absurd
