@@ -65,8 +65,9 @@ int main(int argc, char** argv) {
             break;
     }
 
+    int status = 0;
     try {
-        driver::run_simulation(options);
+        status = driver::run_simulation(options);
     } catch (const pdp::FatalError& e) {
         // The message is already on the console; the summary names it again.
         driver::write_run_summary("error: " + one_line(e.what()));
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     }
-    if (options.max_steps > 0) return console_status(0);
+    if (status != 0 || options.max_steps > 0) return console_status(status);
     driver::pause_until_interrupted(std::cin);
     return console_status(0);
 }

@@ -20,6 +20,10 @@ struct Options {
     bool parallel = false;     // per-particle random streams, so the particle passes can be shared
     bool plasma_field = false; // electrons in the field's source, semi-implicit in their current
     bool seed_at_cathode = false;  // periodic seed pairs over whichever sustain electrode is the cathode
+    int checkpoint_every = 10000;  // steps between checkpoints
+    int slice_every = 1000;        // steps between slice writes
+    bool restart = false;          // continue from "restart" whatever the input file's restart flag says
+    std::vector<std::string> given;  // the options on the command line, as "--name"
 };
 
 // What the parse asks of main: run, or leave at once with an exit status.
@@ -34,7 +38,11 @@ constexpr int MAX_THREADS = 1024;
 // The threads a run uses: --threads if given, else the machine's cores.
 int thread_count(const Options& options);
 
-// Parses argv[1..]; fills options as it goes.
+// Whether "--name" was on the command line.
+bool was_given(const Options& options, const std::string& name);
+
+// Parses argv[1..]; fills options as it goes. "--name value" and
+// "--name=value" are the same; an option given twice is an error.
 ParseResult parse(const std::vector<std::string>& args, Options& options);
 
 // The usage text, ending in a newline.

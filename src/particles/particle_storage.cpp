@@ -76,7 +76,10 @@ void add_particle(Store& s, double w, double t, double x, double y, double z,
         s.make_room(s);
         n = s.count + 1;
     }
-    if (n >= s.capacity) pdp::fatal("ERROR: There is not enough space in PARTICLE_STORAGE. Terminating");
+    if (n >= s.capacity)
+        pdp::fatal({"ERROR: There is not enough space in PARTICLE_STORAGE. Terminating",
+                    "       a discharge outgrows the stores: --max-ions N and --max-electrons N merge records",
+                    "       so that the stores hold about N each (with --plasma-field for dense discharges)"});
     s.w[n] = w;
     s.t[n] = t;
     s.x[n] = x;

@@ -842,15 +842,24 @@ TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCou
     const std::string at_checkpoint = log_line_of_step(whole / "general.txt", 10001);
     const std::string at_end = log_line_of_step(whole / "general.txt", 10381);
     EXPECT_NE(at_checkpoint.substr(50, 20), at_end.substr(50, 20));  // particles moved on after it
-    // The streams' key comes from the file, not from --seed.
-    ASSERT_EQ(run_program(resumed, "--parallel --seed 5 6 --max-steps 10400", "console.txt"), 0);
+    // The checkpoint written at step 10001 records the model: a restart
+    // needs none of its options, and refuses one that contradicts it.
+    ASSERT_NE(read_file(resumed / "restart").find("\n RUN MODEL parallel 1 plasma-field 0"), std::string::npos);
+    ASSERT_EQ(run_program(resumed, "--threads 1 --max-steps 10400", "console.txt"), 0)
+        << read_file(resumed / "console.txt");
     EXPECT_EQ(log_without_cpu_time(resumed / "general.txt"), log_without_cpu_time(whole / "general.txt"));
+    EXPECT_EQ(run_program(resumed, "--seed 5 6 --max-steps 10400", "console.txt"), 1);
+    EXPECT_NE(read_file(resumed / "console.txt")
+                  .find("ERROR: the command line has --seed 5 6, but file restart was written by a run with "
+                        "--seed 1100 550\n"),
+              std::string::npos)
+        << read_file(resumed / "console.txt");
 }
 
-// A checkpoint of one mode cannot continue in the other: the particles draw
-// their numbers differently. Each refusal says what to do and leaves the
-// run's files as they were.
-TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
+// A restart continues in the mode of its checkpoint, which an older
+// parallel run's file tells by its streams alone; an option that
+// contradicts it is refused and leaves the run's files as they were.
+TEST(CheckpointEndToEnd, ARestartTakesItsModeFromTheCheckpoint) {
     TempFolder folder;
     const fs::path parallel = folder.path / "parallel";
     const fs::path exact = folder.path / "exact";
@@ -858,27 +867,24 @@ TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
     prepare_example_restart(exact, 10001, false);
     const std::string exact_file = read_file(exact / "restart");
     EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);  // the exact format is unchanged
-
-    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 1);
-    EXPECT_NE(read_file(parallel / "console.txt")
-                  .find("ERROR: file restart was written by a run with --parallel, whose particles draw from\n"
-                        "       their own random streams; restart it with --parallel\n"),
-              std::string::npos)
-        << read_file(parallel / "console.txt");
-    EXPECT_FALSE(fs::exists(parallel / "general.txt"));
+    EXPECT_EQ(exact_file.find("RUN MODEL"), std::string::npos);
 
     EXPECT_EQ(run_program(exact, "--parallel --max-steps 10002", "console.txt"), 1);
     EXPECT_NE(read_file(exact / "console.txt")
-                  .find("ERROR: file restart was written by a run without --parallel; restart it without\n"
-                        "       --parallel, or start a new --parallel run (restart flag 0)\n"),
+                  .find("ERROR: the command line has --parallel, but file restart was written by a run with no "
+                        "--parallel\n"),
               std::string::npos)
         << read_file(exact / "console.txt");
     EXPECT_EQ(read_file(exact / "restart"), exact_file);
+    EXPECT_FALSE(fs::exists(exact / "general.txt"));
+    EXPECT_FALSE(fs::exists(exact / "SUSTAIN_STATE.txt"));  // refused before the start-up
 
-    // Both continue in their own mode.
-    EXPECT_EQ(run_program(parallel, "--parallel --max-steps 10002", "console.txt"), 0)
-        << read_file(parallel / "console.txt");
+    // Both continue in their own mode, the parallel one without the option.
+    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 0) << read_file(parallel / "console.txt");
+    EXPECT_NE(read_file(parallel / "restart").find("PARALLEL STREAMS"), std::string::npos);
     EXPECT_EQ(run_program(exact, "--max-steps 10002", "console.txt"), 0) << read_file(exact / "console.txt");
+    EXPECT_NE(read_file(exact / "console.txt").find("Resumed from file restart at step 10001, t = 0.0000 us"),
+              std::string::npos);
 }
 
 namespace {
