@@ -87,3 +87,46 @@ TEST(RunOptions, HelpAndVersionStopTheParse) {
     EXPECT_EQ(parse({"--help", "--frobnicate"}, options).action, ParseResult::Action::help);
     EXPECT_EQ(parse({"--version"}, options).action, ParseResult::Action::version);
 }
+
+// Long runs are driven by scripts, where "--name=value" is common and an
+// option repeated by accident must not quietly replace the first.
+TEST(RunOptions, EqualsFormsRepeatsAndLooseNumbers) {
+    Options options;
+    ASSERT_EQ(parse({"--max-steps=300", "--seed=7", "8", "--checkpoint-every=50", "--slice-every", "20", "--restart",
+                     "--progress-every=1e1"},
+                    options)
+                  .action,
+              ParseResult::Action::run);
+    EXPECT_EQ(options.max_steps, 300);
+    EXPECT_EQ(options.seed1, 7);
+    EXPECT_EQ(options.seed2, 8);
+    EXPECT_EQ(options.checkpoint_every, 50);
+    EXPECT_EQ(options.slice_every, 20);
+    EXPECT_TRUE(options.restart);
+    EXPECT_EQ(options.progress_every, 10.0);
+    EXPECT_TRUE(run_options::was_given(options, "--seed"));
+    EXPECT_FALSE(run_options::was_given(options, "--parallel"));
+
+    EXPECT_TRUE(refused({"--max-ions", "1000", "--max-ions", "5000"}));
+    EXPECT_TRUE(refused({"--seed", "1", "1", "--seed=2", "2"}));
+    EXPECT_TRUE(refused({"--parallel", "--parallel"}));
+    EXPECT_TRUE(refused({"--parallel=1"}));
+    EXPECT_TRUE(refused({"--max-steps=3=4"}));
+    EXPECT_TRUE(refused({"--max-steps", " 30"}));
+    EXPECT_TRUE(refused({"--max-steps", "+30"}));
+    EXPECT_TRUE(refused({"--max-steps", "0x10"}));
+    EXPECT_TRUE(refused({"--progress-every", "0x10"}));
+    EXPECT_TRUE(refused({"--progress-every", " 5"}));
+    EXPECT_TRUE(refused({"--progress-every", "+5"}));
+    EXPECT_TRUE(refused({"--progress-every", "inf"}));
+    EXPECT_TRUE(refused({"--checkpoint-every", "0"}));
+
+    Options other;
+    const ParseResult slip = parse({"--max-ion", "5000"}, other);
+    EXPECT_NE(slip.message.find("unknown option '--max-ion'; did you mean --max-ions?"), std::string::npos)
+        << slip.message;
+    const ParseResult far = parse({"--frobnicate"}, other);
+    EXPECT_EQ(far.message, "unknown option '--frobnicate'");
+    const ParseResult twice = parse({"--quiet", "--quiet"}, other);
+    EXPECT_EQ(twice.message, "--quiet is given twice");
+}
