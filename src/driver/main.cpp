@@ -49,7 +49,12 @@ int main(int argc, char** argv) {
     if (!output_streams::open_standard_descriptors()) return pdp::FATAL_EXIT_STATUS;
     run_options::Options options;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const run_options::ParseResult parsed = run_options::parse(args, options);
+    // The case's own options first; --help and --version need none of them.
+    bool asks_for_text = false;
+    for (const std::string& arg : args) asks_for_text = asks_for_text || arg == "--help" || arg == "-h" || arg == "--version";
+    run_options::ParseResult parsed = asks_for_text ? run_options::ParseResult{} : run_options::read_options_file(options);
+    if (parsed.action == run_options::ParseResult::Action::run) parsed = run_options::parse(args, options);
+    run_options::apply_whole_run(options);
     switch (parsed.action) {
         case run_options::ParseResult::Action::help:
             std::fputs(run_options::usage_text(), stdout);

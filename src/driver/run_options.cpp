@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 namespace run_options {
 
@@ -46,7 +48,7 @@ ParseResult usage_error(const std::string& message) {
 const char* const KNOWN_OPTIONS[] = {
     "--max-steps", "--max-ions", "--max-electrons", "--seed", "--plasma-field", "--seed-at-cathode",
     "--vtk-every", "--quiet", "--progress-every", "--threads", "--parallel", "--checkpoint-every",
-    "--slice-every", "--restart", "--help", "--version"};
+    "--slice-every", "--restart", "--whole-run", "--help", "--version"};
 
 // Edits (insertions, deletions, substitutions) that turn a into b.
 std::size_t edit_distance(const std::string& a, const std::string& b) {
@@ -104,6 +106,9 @@ const char* usage_text() {
            "  --seed-at-cathode      put the seed pair of every 200th step over whichever\n"
            "                         sustain electrode is the lower in voltage, so that the\n"
            "                         reversed pulses are primed as well\n"
+           "  --whole-run            the model for whole runs of many sustain pulses: the\n"
+           "                         same as --parallel --plasma-field --seed-at-cathode\n"
+           "                         --max-ions 50000 --max-electrons 20000\n"
            "  --restart              continue the run saved in the file restart, whatever\n"
            "                         the restart flag of input_file.txt says; the options\n"
            "                         above that decide the results come from the file\n"
@@ -123,6 +128,7 @@ const char* usage_text() {
            "  --version              print the version\n"
            "\n"
            "Options take their value as --name VALUE or --name=VALUE, each at most once.\n"
+           "Options in the file run_options.txt of the folder come first.\n"
            "On SIGTERM or SIGINT the run finishes its step, writes a checkpoint and exits\n"
            "with status 3; --restart continues it.\n";
 }
@@ -158,19 +164,25 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         if (!known) return usage_error(unknown_option(arg));
         // The last of two would silently win, and a script that adds an
         // option to a command line that already has it means one of them.
-        if (was_given(options, arg)) return usage_error(arg + " is given twice");
+        if (was_given(options, arg)) {
+            const auto first = std::find(options.given.begin(), options.given.end(), arg) - options.given.begin();
+            if (first < options.given_in_file)
+                return usage_error(arg + " is given in " + OPTIONS_FILE + " and on the command line");
+            return usage_error(arg + " is given twice");
+        }
         options.given.push_back(arg);
 
         std::string value;
         long long n = 0;
         if (arg == "--quiet" || arg == "--parallel" || arg == "--plasma-field" || arg == "--seed-at-cathode" ||
-            arg == "--restart") {
+            arg == "--restart" || arg == "--whole-run") {
             if (has_attached) return usage_error(arg + " takes no value");
             if (arg == "--quiet") options.quiet = true;
             if (arg == "--parallel") options.parallel = true;
             if (arg == "--plasma-field") options.plasma_field = true;
             if (arg == "--seed-at-cathode") options.seed_at_cathode = true;
             if (arg == "--restart") options.restart = true;
+            if (arg == "--whole-run") options.whole_run = true;
         } else if (arg == "--threads") {
             if (!value_of(value)) return usage_error("--threads needs a value");
             if (!parse_integer(value, 1, MAX_THREADS, n))
@@ -207,6 +219,33 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         if (has_attached) return usage_error(arg + " takes one value");
     }
     return ParseResult{};
+}
+
+ParseResult read_options_file(Options& options) {
+    std::ifstream file(OPTIONS_FILE);
+    if (!file) return ParseResult{};
+    std::vector<std::string> args;
+    for (std::string line; std::getline(file, line);) {
+        const std::size_t comment = line.find('#');
+        if (comment != std::string::npos) line.resize(comment);
+        std::istringstream words(line);
+        for (std::string word; words >> word;) args.push_back(word);
+    }
+    for (const std::string& arg : args)
+        if (arg == "--help" || arg == "-h" || arg == "--version")
+            return usage_error(std::string(OPTIONS_FILE) + ": " + arg + " belongs on the command line");
+    ParseResult result = parse(args, options);
+    options.given_in_file = static_cast<int>(options.given.size());
+    if (result.action == ParseResult::Action::usage_error)
+        result.message = std::string(OPTIONS_FILE) + ": " + result.message;
+    return result;
+}
+
+void apply_whole_run(Options& options) {
+    if (!options.whole_run) return;
+    options.parallel = options.plasma_field = options.seed_at_cathode = true;
+    if (!was_given(options, "--max-ions")) options.max_ions = WHOLE_RUN_MAX_IONS;
+    if (!was_given(options, "--max-electrons")) options.max_electrons = WHOLE_RUN_MAX_ELECTRONS;
 }
 
 int thread_count(const Options& options) {

@@ -1,6 +1,8 @@
 // The command line: every value checked, every mistake a usage error.
 #include "driver/run_options.hpp"
 
+#include "common/temp_folder.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -129,4 +131,25 @@ TEST(RunOptions, EqualsFormsRepeatsAndLooseNumbers) {
     EXPECT_EQ(far.message, "unknown option '--frobnicate'");
     const ParseResult twice = parse({"--quiet", "--quiet"}, other);
     EXPECT_EQ(twice.message, "--quiet is given twice");
+}
+
+// A case folder's own options come first; the command line may add to them
+// but not give one again, and --whole-run is the bundle it names.
+TEST(RunOptions, TheCaseFileComesFirstAndWholeRunIsItsBundle) {
+    TempFolder folder;
+    TempFolder::write(run_options::OPTIONS_FILE, "# the long example\n--whole-run   # many pulses\n--max-ions=30000\n");
+    Options options;
+    ASSERT_EQ(run_options::read_options_file(options).action, ParseResult::Action::run);
+    ASSERT_EQ(parse({"--threads", "2"}, options).action, ParseResult::Action::run);
+    run_options::apply_whole_run(options);
+    EXPECT_TRUE(options.parallel && options.plasma_field && options.seed_at_cathode);
+    EXPECT_EQ(options.max_ions, 30000);
+    EXPECT_EQ(options.max_electrons, run_options::WHOLE_RUN_MAX_ELECTRONS);
+    EXPECT_EQ(options.threads, 2);
+    EXPECT_EQ(parse({"--max-ions", "5000"}, options).message,
+              "--max-ions is given in run_options.txt and on the command line");
+
+    TempFolder::write(run_options::OPTIONS_FILE, "--whole-run --max-steps x\n");
+    Options bad;
+    EXPECT_EQ(run_options::read_options_file(bad).message, "run_options.txt: --max-steps needs a whole number of at least 1");
 }
