@@ -204,6 +204,7 @@ int run_simulation(const run_options::Options& command_line) {
     floating_gap::set_thread_count(run_options::thread_count(options));
     floating_gap::set_red_black(options.parallel);
     parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);
+    electron_mover::set_leapfrog(options.second_order_flights);
 
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());

@@ -48,7 +48,7 @@ ParseResult usage_error(const std::string& message) {
 const char* const KNOWN_OPTIONS[] = {
     "--max-steps", "--max-ions", "--max-electrons", "--seed", "--plasma-field", "--seed-at-cathode",
     "--vtk-every", "--quiet", "--progress-every", "--threads", "--parallel", "--checkpoint-every",
-    "--slice-every", "--restart", "--whole-run", "--help", "--version"};
+    "--slice-every", "--restart", "--whole-run", "--second-order-flights", "--help", "--version"};
 
 // Edits (insertions, deletions, substitutions) that turn a into b.
 std::size_t edit_distance(const std::string& a, const std::string& b) {
@@ -109,6 +109,8 @@ const char* usage_text() {
            "  --whole-run            the model for whole runs of many sustain pulses: the\n"
            "                         same as --parallel --plasma-field --seed-at-cathode\n"
            "                         --max-ions 50000 --max-electrons 20000\n"
+           "  --second-order-flights move electrons in leapfrog sub-steps, 4 per cell\n"
+           "                         instead of 20 first-order ones\n"
            "  --restart              continue the run saved in the file restart, whatever\n"
            "                         the restart flag of input_file.txt says; the options\n"
            "                         above that decide the results come from the file\n"
@@ -175,7 +177,7 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         std::string value;
         long long n = 0;
         if (arg == "--quiet" || arg == "--parallel" || arg == "--plasma-field" || arg == "--seed-at-cathode" ||
-            arg == "--restart" || arg == "--whole-run") {
+            arg == "--restart" || arg == "--whole-run" || arg == "--second-order-flights") {
             if (has_attached) return usage_error(arg + " takes no value");
             if (arg == "--quiet") options.quiet = true;
             if (arg == "--parallel") options.parallel = true;
@@ -183,6 +185,7 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
             if (arg == "--seed-at-cathode") options.seed_at_cathode = true;
             if (arg == "--restart") options.restart = true;
             if (arg == "--whole-run") options.whole_run = true;
+            if (arg == "--second-order-flights") options.second_order_flights = true;
         } else if (arg == "--threads") {
             if (!value_of(value)) return usage_error("--threads needs a value");
             if (!parse_integer(value, 1, MAX_THREADS, n))

@@ -1060,10 +1060,12 @@ TEST(CheckpointEndToEnd, AStoppedModelRunContinuesAsIfNeverInterrupted) {
               std::string::npos);
     EXPECT_EQ(first_difference(run_record(stopped), run_record(whole)), "");
     const std::string saved = read_file(whole / "restart");
-    EXPECT_NE(saved.find("\n RUN MODEL parallel 1 plasma-field 1 seed-at-cathode 1 max-ions 2000 max-electrons 1000 "
+    EXPECT_NE(saved.find("\n RUN MODEL parallel 1 plasma-field 1 seed-at-cathode 1 second-order-flights 0 max-ions 2000 max-electrons 1000 "
                          "seed1 1100 seed2 550 ion-slots 4001 electron-slots 2001\n PARALLEL STREAMS 1100 550\n"),
               std::string::npos);
-    if (stop_step < 8250) EXPECT_TRUE(read_file(stopped / "restart") == saved);  // both wrote step 8251's last
+    if (stop_step < 8250) {
+        EXPECT_TRUE(read_file(stopped / "restart") == saved);  // both wrote step 8251's last
+    }
 
     fs::copy(whole, resumed, fs::copy_options::recursive);
     set_restart_flag(resumed / "input_file.txt", 0);
