@@ -21,7 +21,8 @@ def wilson(k, n, confidence=0.95):
     p = k / n
     centre = (p + z * z / (2 * n)) / (1 + z * z / n)
     half = z * math.sqrt(p * (1 - p) / n + z * z / (4 * n * n)) / (1 + z * z / n)
-    return (max(0.0, centre - half), min(1.0, centre + half))
+    # exact at the edges, where rounding would leave 1e-17 for 0
+    return (0.0 if k == 0 else max(0.0, centre - half), 1.0 if k == n else min(1.0, centre + half))
 
 
 def fit_firing_curve(voltages, fired):
@@ -49,12 +50,17 @@ def fit_firing_curve(voltages, fired):
         grad = np.array([np.sum(y - p), np.sum((y - p) * x)])
         wgt = p * (1 - p)
         info = np.array([[wgt.sum(), (wgt * x).sum()], [(wgt * x).sum(), (wgt * x * x).sum()]])
-        step = np.linalg.solve(info, grad)
+        try:
+            step = np.linalg.solve(info, grad)
+        except np.linalg.LinAlgError:     # a curve turned into a step: no maximum
+            break
         beta = beta + step
         if np.max(np.abs(step)) < 1e-10:
             break
     else:
-        out["method"] = "no convergence"
+        step = None
+    if step is None or np.max(np.abs(step)) >= 1e-10 or np.abs(beta).max() > 50:
+        out["method"] = "no maximum"
         return out
     cov = np.linalg.inv(info)
     a, b = beta
