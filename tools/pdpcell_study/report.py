@@ -204,7 +204,8 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
     ax2.set_xlabel("sustain voltage (V)")
     ax2.set_ylabel("delay (ns)")
     ax2.set_title("delays (dots) and shifted-exponential fit", fontsize=10)
-    ax2.legend(fontsize=8)
+    if ax2.get_legend_handles_labels()[0]:
+        ax2.legend(fontsize=8)
     fig.suptitle(f"study {study.name}", fontsize=11)
     fig.tight_layout()
     path = os.path.join(folder, "firing.png")
