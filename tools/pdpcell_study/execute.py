@@ -68,13 +68,14 @@ def execute(folder, stop=None, clock=time.monotonic):
             status = {"exit": 127, "error": f"cannot start {record['command'][0]}: {e.strerror}"}
             st.write_json(status_path, status)
             return status
-        stopped, offset = False, 0
+        stopped, offset, usage = False, 0, None
         while True:
-            try:
-                rc = child.wait(timeout=POLL_S)
+            # wait4, not wait: the run's own peak memory and processor time go into its status
+            pid, wstatus, usage = os.wait4(child.pid, os.WNOHANG)
+            if pid == child.pid:
+                child.returncode = rc = os.waitstatus_to_exitcode(wstatus)
                 break
-            except subprocess.TimeoutExpired:
-                pass
+            time.sleep(POLL_S)
             if stop is not None and stop.is_set():
                 child.kill()
                 child.wait()
@@ -83,15 +84,19 @@ def execute(folder, stop=None, clock=time.monotonic):
                 above, offset = _ions_above(os.path.join(folder, "general.txt"), offset, limit)
                 if above:
                     child.terminate()
-                    child.wait()
+                    pid, wstatus, usage = os.wait4(child.pid, 0)
+                    child.returncode = os.waitstatus_to_exitcode(wstatus)
                     stopped, rc = True, 0
                     break
-    status = {"exit": rc, "stopped": stopped, "wall_s": round(clock() - start, 3), "host": socket.gethostname()}
+    status = {"exit": rc, "stopped": stopped, "wall_s": round(clock() - start, 3), "host": socket.gethostname(),
+              "cpu_s": round(usage.ru_utime + usage.ru_stime, 3), "max_rss_MB": round(usage.ru_maxrss / 1024, 1)}
     if rc == 0:
         for name in record.get("delete", []):
             path = os.path.join(folder, name)
             if os.path.isfile(path):
                 os.remove(path)
+        status["disk_MB"] = round(sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder)
+                                      if os.path.isfile(os.path.join(folder, n))) / 2 ** 20, 2)
     else:
         status["last_line"] = last_console_line(folder)
     st.write_json(status_path, status)
@@ -215,6 +220,18 @@ def run_local(study, jobs, retry_failed=False, out=sys.stderr, every_s=30.0, clo
         print("study: stopped; the runs not finished start afresh on the next 'run'", file=out, flush=True)
         return -1
     return progress.failed
+
+
+def cost(study):
+    """Wall time, processor time, peak memory and disk of the finished runs: (mean, largest) of each."""
+    rows = [st.read_json(os.path.join(study.folder(r), st.STATUS_FILE)) for r in study.runs
+            if st.state_of(study, r) == "done"]
+    out = {}
+    for key in ("wall_s", "cpu_s", "max_rss_MB", "disk_MB"):
+        values = [r[key] for r in rows if r and key in r]
+        if values:
+            out[key] = (sum(values) / len(values), max(values))
+    return out
 
 
 def count_states(study):
