@@ -54,6 +54,8 @@ class DelayFits(unittest.TestCase):
             c1 = coverage([f[name] for f in fits], [f[name + "_err"] for f in fits], truth, 1)
             self.assertTrue(0.55 <= c1 <= 0.82, (name, c1))
         self.assertIsNone(stats.fit_exgauss([1.0, 2.0, 3.0]))
+        # a tail to the left has no exponential part to give: no fit, not tau = 0
+        self.assertIsNone(stats.fit_exgauss(400 - rng.normal(mu, sigma, n) - rng.exponential(tau, n)))
 
     def test_log_erfc_matches_the_library_and_does_not_underflow(self):
         z = np.array([-5.0, -1.2, 0.0, 0.7, 3.0, 8.0])

@@ -155,11 +155,12 @@ def write(study, runs, pulses):
         path = os.path.join(folder, name)
         results.write_csv(path, cols, rows)
         written.append(path)
-    written += plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table)
+    sources = {r["source"] for r in runs if r["source"]}
+    written += plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources)
     return written
 
 
-def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table):
+def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -183,12 +184,18 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
                      color=line[0].get_color())
         if m50 and m50["value_V"] is not None:
             ax1.axvline(m50["value_V"], ls=":", color=line[0].get_color())
-            ax1.text(m50["value_V"], 0.52, f" V50 = {m50['value_V']:.1f} ± {m50['error_V']:.1f} V", fontsize=8,
-                     color=line[0].get_color())
+            text = f"V50 = {m50['value_V']:.1f} ± {m50['error_V']:.1f} V"
+            m90 = fit.get("firing voltage 90 %")
+            if m90 and m90["value_V"] is not None:
+                ax1.axvline(m90["value_V"], ls="--", lw=0.8, color=line[0].get_color())
+                text += f"\nV90 = {m90['value_V']:.1f} ± {m90['error_V']:.1f} V"
+            ax1.text(0.97, 0.05 + 0.15 * states.index(state), f"{state}: {text}", transform=ax1.transAxes,
+                     ha="right", fontsize=8, color=line[0].get_color(),
+                     bbox={"facecolor": "white", "edgecolor": "none", "alpha": 0.8})
     ax1.set_xlabel("sustain voltage (V)")
     ax1.set_ylabel(f"firing probability, pulse {study.analysis['pulse']}")
     ax1.set_ylim(-0.05, 1.05)
-    ax1.set_title(f"firing ({study.analysis['confidence']:.0%} Wilson intervals)", fontsize=10)
+    ax1.set_title(f"firing within the run ({study.analysis['confidence']:.0%} Wilson intervals)", fontsize=10)
     ax1.legend(fontsize=8, loc="upper left")
     for state in states:
         for (s, v), (d, _) in sorted(delay_groups.items()):
@@ -202,7 +209,8 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
             ax2.errorbar(v, [r["statistical_ns"] for r in rows], yerr=[r["statistical_err_ns"] for r in rows],
                          fmt="^--", capsize=3, label=f"{state}: statistical lag t_s")
     ax2.set_xlabel("sustain voltage (V)")
-    ax2.set_ylabel("delay (ns)")
+    ax2.set_ylabel("delay to the current peak (ns)" if "pulses" in sources else
+                   f"delay to {study.analysis['fire_ions']} ions (ns)")
     ax2.set_title("delays (dots) and shifted-exponential fit", fontsize=10)
     if ax2.get_legend_handles_labels()[0]:
         ax2.legend(fontsize=8)

@@ -155,13 +155,17 @@ def nelder_mead(f, x0, step, tol=1e-10, max_evals=4000):
     return pts[best], vals[best]
 
 
+MIN_EXGAUSS = 10
+
+
 def fit_exgauss(delays):
     """Maximum-likelihood exponential-Gaussian fit of the delays of fired runs:
     mu the formative lag, sigma its spread, tau the statistical lag. Errors
     from the inverse of the observed information (the Hessian of -log L).
-    None with fewer than 5 delays or no proper maximum."""
+    None with fewer than MIN_EXGAUSS delays (fewer do not fix three
+    parameters), or with no proper maximum (one of the parts vanishing)."""
     d = np.asarray(delays, float)
-    if len(d) < 5:
+    if len(d) < MIN_EXGAUSS:
         return None
     m, s = d.mean(), d.std()
     if s == 0:
@@ -176,6 +180,8 @@ def fit_exgauss(delays):
     best, _ = nelder_mead(nll, [m - tau0, math.log(sig0), math.log(tau0)], [0.1 * s, 0.3, 0.3])
     best, _ = nelder_mead(nll, best, [0.02 * s, 0.05, 0.05])      # restart: the simplex can stall
     theta = np.array([best[0], math.exp(best[1]), math.exp(best[2])])
+    if min(theta[1], theta[2]) < 0.02 * s:      # at the edge: a pure Gaussian or a pure exponential
+        return None
 
     def nll_direct(q):
         if q[1] <= 0 or q[2] <= 0:
@@ -198,7 +204,7 @@ def fit_exgauss(delays):
         cov = np.linalg.inv(hess)
     except np.linalg.LinAlgError:
         return None
-    if not np.all(np.isfinite(cov)) or np.any(np.diag(cov) <= 0):
+    if not np.all(np.isfinite(hess)) or not np.all(np.isfinite(cov)) or np.any(np.diag(cov) <= 0):
         return None
     err = np.sqrt(np.diag(cov))
     return {"mu": theta[0], "mu_err": err[0], "sigma": theta[1], "sigma_err": err[1], "tau": theta[2],
