@@ -39,13 +39,13 @@ class Temp(unittest.TestCase):
 
 class StudyFile(Temp):
     def test_runs_are_the_product_of_what_varies(self):
-        s = st.load(self.study_file('[run]\nend_time_us = 0.5\noptions = ["--quiet"]\n[vary]\n'
+        s = st.load(self.study_file('[run]\nend_time_us = 0.5\noptions = ["--quiet"]\nlauncher = ["nice"]\n[vary]\n'
                                     'voltage = [160, 172.5]\nstate = ["lit", "unlit"]\n'
                                     'seeds = {first = 7, count = 3, second = 9}\noptions = [[], ["--plasma-field"]]\n'))
         self.assertEqual(len(s.runs), 2 * 2 * 3 * 2)
         self.assertEqual(s.max_steps, 5001)
         self.assertEqual(s.runs[-1].id, "V172.5_unlit_s9-9_o1")
-        self.assertEqual(s.command(s.runs[-1]), ["/bin/true", "--max-steps", "5001", "--seed", "9", "9",
+        self.assertEqual(s.command(s.runs[-1]), ["nice", "/bin/true", "--max-steps", "5001", "--seed", "9", "9",
                                                  "--threads", "1", "--quiet", "--plasma-field"])
         self.assertEqual(s.base_voltage, 180.0)
 

@@ -48,6 +48,7 @@ class Study:
     stop_on_ions: int
     delete: list
     base_voltage: float
+    launcher: list = field(default_factory=list)
     runs: list = field(default_factory=list)
     analysis: dict = field(default_factory=dict)
 
@@ -56,8 +57,8 @@ class Study:
 
     def command(self, run):
         """The pdpcell command line of a run (the binary first)."""
-        return ([self.binary, "--max-steps", str(self.max_steps), "--seed", str(run.seeds[0]), str(run.seeds[1]),
-                 "--threads", str(self.threads)] + self.options + run.options)
+        return (self.launcher + [self.binary, "--max-steps", str(self.max_steps), "--seed", str(run.seeds[0]),
+                                 str(run.seeds[1]), "--threads", str(self.threads)] + self.options + run.options)
 
 
 ANALYSIS_DEFAULTS = {
@@ -145,6 +146,7 @@ def load(path, binary=None):
     threads = _get(run, "threads", int, 1, where + " [run]")
     stop_on_ions = _get(run, "stop_on_ions", int, 0, where + " [run]")
     delete = _get(run, "delete", list, [], where + " [run]")
+    launcher = [str(x) for x in _get(run, "launcher", list, [], where + " [run]")]
 
     if binary is None:
         binary = top.get("binary") or os.environ.get("PDPCELL_BINARY")
@@ -184,7 +186,8 @@ def load(path, binary=None):
 
     study = Study(path=os.path.abspath(path), name=name, base=base, output=output, binary=binary,
                   max_steps=max_steps, options=options, threads=threads, stop_on_ions=stop_on_ions,
-                  delete=[str(d) for d in delete], base_voltage=base_voltage, analysis=analysis)
+                  delete=[str(d) for d in delete], base_voltage=base_voltage, analysis=analysis,
+                  launcher=launcher)
     for index, (v, state, pair, k) in enumerate(itertools.product(
             [float(v) for v in voltages], states, pairs, range(len(option_sets)))):
         rid = f"V{_volts_text(v)}_{state}_s{pair[0]}-{pair[1]}" + (f"_o{k}" if len(option_sets) > 1 else "")
