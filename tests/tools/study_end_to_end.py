@@ -126,16 +126,18 @@ class EndToEnd(unittest.TestCase):
         failed = [i for i in ended if "_o1" in self.run_names()[i]]
         self.assertIn(0, ended)
         self.assertLess(len(ended), 8)
+        began = [i for i, name in enumerate(self.run_names()) if i not in ended and os.path.exists(
+            os.path.join(self.dir, "kill", "runs", name, "console.txt"))]
+        # a run that began may still be running in an earlier array: left alone unless asked
         dry = tool("slurm", self.files["kill"], "--dry-run", "--mem", "300M", "--time", "00:10:00")
         self.assertEqual(dry.returncode, 0, dry.stdout)
+        self.assertEqual(self.array(), [i for i in range(8) if i not in ended + began])
+        self.assertEqual(f"{len(began)} runs began and have no status" in dry.stdout, bool(began))
+        dry = tool("slurm", self.files["kill"], "--dry-run", "--mem", "300M", "--time", "00:10:00",
+                   "--restart-started")
+        self.assertEqual(self.array(), [i for i in range(8) if i not in ended])
         with open(os.path.join(self.dir, "kill", "slurm", "job.sh")) as f:
             job = f.read()
-        array = [line.split("=", 1)[1] for line in job.splitlines() if line.startswith("#SBATCH --array=")][0]
-        listed = []
-        for part in array.split(","):
-            a, _, b = part.partition("-")
-            listed += list(range(int(a), int(b or a) + 1))
-        self.assertEqual(listed, [i for i in range(8) if i not in ended])
         self.assertIn("#SBATCH --mem=300M\n", job)
 
         again = tool("run", self.files["kill"], "--jobs", "2")
@@ -148,6 +150,16 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(tool("collect", self.files["kill"]).returncode, 0)
         for name in ("runs.csv", "all_pulses.csv"):
             self.assertEqual(self.table(name, "kill"), self.table(name, "ref"), name)
+
+    def array(self):
+        """The run indices of the job script's --array line."""
+        with open(os.path.join(self.dir, "kill", "slurm", "job.sh")) as f:
+            line = [x for x in f.read().splitlines() if x.startswith("#SBATCH --array=")][0]
+        listed = []
+        for part in line.split("=", 1)[1].split(","):
+            a, _, b = part.partition("-")
+            listed += list(range(int(a), int(b or a) + 1))
+        return listed
 
     @staticmethod
     def run_names():

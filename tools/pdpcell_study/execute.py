@@ -235,7 +235,7 @@ def cost(study):
 
 
 def count_states(study):
-    counts = {"done": 0, "failed": 0, "started": 0, "stale": 0, "new": 0}
+    counts = {"done": 0, "failed": 0, "started": 0, "prepared": 0, "stale": 0, "new": 0}
     for run in study.runs:
         counts[st.state_of(study, run)] += 1
     return counts

@@ -50,12 +50,18 @@ def job_script(study, todo, args):
 def submit(study, args, out=sys.stderr):
     """Prepares the incomplete runs' folders, writes OUTPUT/slurm/job.sh and
     submits it (unless --dry-run). Returns sbatch's exit status."""
-    todo = []
+    todo, started = [], 0
     for run in study.runs:
         state = st.state_of(study, run)
         if state == "done" or (state == "failed" and not args.retry_failed):
             continue
+        if state == "started" and not args.restart_started:
+            started += 1      # perhaps still running in an earlier array: left alone
+            continue
         todo.append(run)
+    if started:
+        print(f"study {study.name}: {started} runs began and have no status yet (still running, or interrupted: "
+              "--restart-started submits them again)", file=out)
     folder = os.path.join(study.output, "slurm")
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "runs.txt"), "w") as f:

@@ -291,8 +291,8 @@ def run_record(study, run):
 
 
 def state_of(study, run):
-    """'done', 'failed', 'started' (running or interrupted), 'stale' (a folder of other
-    parameters) or 'new'."""
+    """'done', 'failed', 'started' (running or interrupted), 'prepared' (its folder made,
+    not begun), 'stale' (a folder of other parameters) or 'new'."""
     folder = study.folder(run)
     if not os.path.isdir(folder):
         return "new"
@@ -300,7 +300,8 @@ def state_of(study, run):
         return "stale"
     status = read_json(os.path.join(folder, STATUS_FILE))
     if status is None:
-        return "started"     # running now, or interrupted
+        # running now or interrupted, or not yet begun (a queued array task)
+        return "started" if os.path.exists(os.path.join(folder, "console.txt")) else "prepared"
     return "done" if status.get("exit") == 0 else "failed"
 
 
