@@ -44,7 +44,9 @@ def read_pulses_csv(path):
     for number, line in enumerate(lines[1:], start=2):
         cells = line.split(",")
         if len(cells) != len(header):
-            continue    # a row being written
+            if number == len(lines):
+                break       # the last row, still being written
+            raise BadRunFile(f"{path}: data row {number} has {len(cells)} fields, the header {len(header)}")
         try:
             values = {n: _number(cells[header.index(n)]) for n in PULSE_FIELDS}
         except ValueError:
