@@ -114,7 +114,7 @@ class EndToEnd(unittest.TestCase):
         runner.wait()
         kept = os.stat(first)
         # its pdpcell went with it (it dies with its parent), so no folder is still being written
-        for _ in range(50):
+        for _ in range(300):                     # a bound, not a measurement
             if not any(self.binary_running_in(os.path.join(self.dir, "kill"))):
                 break
             time.sleep(0.1)
