@@ -103,6 +103,28 @@ class EndToEnd(unittest.TestCase):
                           for v in ("160", "180")])
         self.assertTrue(os.path.getsize(os.path.join(self.dir, "ref", "report", "firing.png")) > 10000)
 
+    def test_a_run_is_ended_once_its_ions_pass_stop_on_ions(self):
+        # far more steps than it needs: only the stop ends it within the bound
+        path = os.path.join(self.dir, "stop.toml")
+        with open(path, "w") as f:
+            f.write(STUDY.format(base=os.path.join(SOURCE, "examples", "sustain"), output="stop")
+                    .replace("max_steps = 1300", "max_steps = 100000\nstop_on_ions = 60")
+                    .replace("voltage = [160, 180]", "voltage = [180]").replace("count = 2", "count = 1")
+                    .replace('options = [[], ["--max-ions", "5"]]', ""))
+        done = tool("run", path, timeout=600)
+        self.assertEqual(done.returncode, 0, done.stdout)
+        self.assertEqual(tool("collect", path).returncode, 0)
+        runs = results.read_csv(os.path.join(self.dir, "stop", "runs.csv"))
+        self.assertEqual([(r["status"], r["exit"]) for r in runs], [("stopped", "0")])
+        # the pulse is read to the log's first line above 60 ions, however late the stop came
+        [p] = results.read_csv(os.path.join(self.dir, "stop", "all_pulses.csv"))
+        log = os.path.join(self.dir, "stop", "runs", runs[0]["run"], "general.txt")
+        with open(log) as f:
+            lines = [l.split() for l in f.readlines()[1:]]
+        first = next(l for l in lines if int(l[5]) > 60)
+        self.assertEqual((p["fired"], p["complete"], float(p["t_end_us"])), ("1", "0", float(first[1])))
+        self.assertLess(int(lines[-1][0]), 100000)
+
     def test_a_killed_study_resumes_and_ends_with_the_same_tables(self):
         runner = subprocess.Popen([TOOL, "run", self.files["kill"], "--jobs", "1", "--binary", BINARY],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)

@@ -76,17 +76,20 @@ def execute(folder, stop=None, clock=time.monotonic):
                 child.returncode = rc = os.waitstatus_to_exitcode(wstatus)
                 break
             time.sleep(POLL_S)
+            # os.kill, not Popen's: that polls first, and a run that has just
+            # ended would be reaped there, its usage lost and wait4 left with nothing
             if stop is not None and stop.is_set():
-                child.kill()
-                child.wait()
+                os.kill(child.pid, signal.SIGKILL)
+                child.returncode = os.waitstatus_to_exitcode(os.wait4(child.pid, 0)[1])
                 return None
             if limit > 0:
                 above, offset = _ions_above(os.path.join(folder, "general.txt"), offset, limit)
                 if above:
-                    child.terminate()
+                    os.kill(child.pid, signal.SIGTERM)
                     pid, wstatus, usage = os.wait4(child.pid, 0)
-                    child.returncode = os.waitstatus_to_exitcode(wstatus)
-                    stopped, rc = True, 0
+                    child.returncode = rc = os.waitstatus_to_exitcode(wstatus)
+                    if rc == -signal.SIGTERM:       # ours; a run that ended by itself keeps its status
+                        stopped, rc = True, 0
                     break
     status = {"exit": rc, "stopped": stopped, "wall_s": round(clock() - start, 3), "host": socket.gethostname(),
               "cpu_s": round(usage.ru_utime + usage.ru_stime, 3), "max_rss_MB": round(usage.ru_maxrss / 1024, 1)}

@@ -57,17 +57,22 @@ def read_pulses_csv(path):
     return rows
 
 
-def pulses_from_log(path, fire_ions):
+def pulses_from_log(path, fire_ions, stop_ions=0):
     """Pulses from the run log: a pulse runs between two sign changes of
     V_S1 - V_S2 (the change placed where the line between two logged values
     crosses zero); it fired if the Ions column rose above fire_ions in it,
     and its delay is the time of that crossing after the pulse start. The
     last pulse, which the run did not finish, ends at the last logged time
-    (complete 0). Wall voltages are not in the log."""
+    (complete 0). Wall voltages are not in the log. For a run ended by
+    stop_on_ions (stop_ions > 0) the log is read to its first line above it:
+    how many lines came after that depends on when the runner saw it."""
     log = plot_results.read_run_log(path)
     t = [float(x) for x in log["Time_mks"]]
     diff = [float(d) for d in log["Vs1"] - log["Vs2"]]
     ions = [float(x) for x in log["Ions"]]
+    if stop_ions > 0:
+        n = next((i + 1 for i, x in enumerate(ions) if x > stop_ions), len(ions))
+        t, diff, ions = t[:n], diff[:n], ions[:n]
     reversals, sign, last = [], 0, 0
     for i in range(len(t)):
         s = int(diff[i] > 0) - int(diff[i] < 0)
@@ -108,14 +113,17 @@ def run_pulses(folder, fire_ions):
     csv_path = os.path.join(folder, "pulses.csv")
     log_path = os.path.join(folder, "general.txt")
     status = st.read_json(os.path.join(folder, st.STATUS_FILE)) or {}
+    stop = (st.read_json(os.path.join(folder, st.RUN_FILE)) or {}).get("stop_on_ions", 0) \
+        if status.get("stopped") else 0
     if os.path.isfile(csv_path):
         rows = read_pulses_csv(csv_path)
-        if status.get("stopped") and os.path.isfile(log_path):
-            rows += [p for p in pulses_from_log(log_path, fire_ions) if p["pulse"] > len(rows) and not p["complete"]]
+        if stop and os.path.isfile(log_path):
+            rows += [p for p in pulses_from_log(log_path, fire_ions, stop)
+                     if p["pulse"] > len(rows) and not p["complete"]]
             return rows, "pulses+log"
         return rows, "pulses"
     if os.path.isfile(log_path):
-        return pulses_from_log(log_path, fire_ions), "log"
+        return pulses_from_log(log_path, fire_ions, stop), "log"
     return [], "none"
 
 
