@@ -109,7 +109,7 @@ const char* usage_text() {
            "  --whole-run            the model for whole runs of many sustain pulses: the\n"
            "                         same as --parallel --plasma-field --seed-at-cathode\n"
            "                         --max-ions 50000 --max-electrons 20000\n"
-           "  --second-order-flights move electrons in leapfrog sub-steps, 4 per cell\n"
+           "  --second-order-flights move electrons in leapfrog sub-steps, 8 per cell\n"
            "                         instead of 20 first-order ones\n"
            "  --restart              continue the run saved in the file restart, whatever\n"
            "                         the restart flag of input_file.txt says; the options\n"

@@ -259,9 +259,20 @@ enum class Flight { completed, cut, absorbed };
 // a cell along each axis; cut short where the speed reaches the band's cap,
 // or at a wall, which absorbs the electron and keeps its charge.
 Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, Context& c, FieldAt& field) {
-    const double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
-    const double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
-    const double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
+    double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
+    double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
+    double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
+    if (p.leapfrog) {
+        // Fewer sub-steps per cell must still follow a slow electron that the
+        // field turns round, as at the edge of a potential well: the way it
+        // goes counts what the field adds to it.
+        if (!field.known) mesh::interpolate_field(e.x, e.y, e.z, field.Ex, field.Ey, field.Ez);
+        field.known = true;
+        const double half_tau2 = tau * tau / 2 * QM_ELECTRON;  // cm per V/cm
+        along_x = std::trunc((std::fabs(tau * e.vx) + std::fabs(half_tau2 * field.Ex)) * p.substeps_per_x);
+        along_y = std::trunc((std::fabs(tau * e.vy) + std::fabs(half_tau2 * field.Ey)) * p.substeps_per_y);
+        along_z = std::trunc((std::fabs(tau * e.vz) + std::fabs(half_tau2 * field.Ez)) * p.substeps_per_z);
+    }
     const double most = std::max({along_x, along_y, along_z});
     check_flight(e, most);
     const int n = 1 + static_cast<int>(most);
