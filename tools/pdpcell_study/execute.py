@@ -12,6 +12,7 @@ import time
 from . import study as st
 
 POLL_S = 0.5
+INTERRUPTED_EXIT_STATUS = 3  # pdpcell stopped by SIGTERM after a checkpoint
 
 
 def _die_with_parent():
@@ -88,7 +89,10 @@ def execute(folder, stop=None, clock=time.monotonic):
                     os.kill(child.pid, signal.SIGTERM)
                     pid, wstatus, usage = os.wait4(child.pid, 0)
                     child.returncode = rc = os.waitstatus_to_exitcode(wstatus)
-                    if rc == -signal.SIGTERM:       # ours; a run that ended by itself keeps its status
+                    # ours: pdpcell ends a step, saves a checkpoint and exits 3
+                    # (an older one died of the signal); a run that ended by
+                    # itself keeps its status
+                    if rc in (-signal.SIGTERM, INTERRUPTED_EXIT_STATUS):
                         stopped, rc = True, 0
                     break
     status = {"exit": rc, "stopped": stopped, "wall_s": round(clock() - start, 3), "host": socket.gethostname(),
