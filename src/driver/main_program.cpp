@@ -254,7 +254,9 @@ int run_simulation(const run_options::Options& command_line) {
         const double field_start = processor_time();
         if (n % slice_interval == 0) densities::accumulate_densities();
         const bool field_due =
-            options.plasma_field ? plasma_field::field_due(n, FIELD_INTERVAL) : n % FIELD_INTERVAL == 0;
+            options.plasma_field
+                ? plasma_field::field_due(n, FIELD_INTERVAL, PARTICLE_STORAGE::charge_carried(PARTICLE_STORAGE::electrons))
+                : n % FIELD_INTERVAL == 0;
         if (field_due) {
             densities::accumulate_densities();
             field::build_charge_source();

@@ -3,6 +3,7 @@
 #include "common/fatal_error.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace PARTICLE_STORAGE {
@@ -92,6 +93,12 @@ void add_particle(Store& s, double w, double t, double x, double y, double z,
     s.alive[n] = 1;
     s.count = n;
     if (s.id != nullptr) s.id[n] = s.draws[n] = 0;
+}
+
+double charge_carried(const Store& s) {
+    double total = 0.0;
+    for (int slot = 1; slot <= s.count; ++slot) total += std::fabs(s.w[slot]);
+    return total;
 }
 
 void keep_identities(Store& s) {

@@ -241,14 +241,15 @@ TEST_F(PlasmaField, TheFieldIsSolvedEveryStepOnlyWhileTheElectronsAreDense) {
     add_particle(electrons, -6e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 0);
     add_particle(electrons, -3e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 1);
     add_particle(ions, 5e5 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 1);  // ions do not count
-    EXPECT_FALSE(plasma_field::field_due(37, 100));
-    EXPECT_TRUE(plasma_field::field_due(200, 100));
+    auto due = [](int n) { return plasma_field::field_due(n, 100, charge_carried(electrons)); };
+    EXPECT_FALSE(due(37));
+    EXPECT_TRUE(due(200));
     add_particle(electrons, -2e4 * E, 0.0, x, y, z, 0.0, 0.0, 0.0, 2);
-    EXPECT_TRUE(plasma_field::field_due(37, 100));
-    EXPECT_TRUE(plasma_field::field_due(38, 100));
+    EXPECT_TRUE(due(37));
+    EXPECT_TRUE(due(38));
     electrons.cursor = 3;
     delete_current(electrons);
-    EXPECT_FALSE(plasma_field::field_due(39, 100));
+    EXPECT_FALSE(due(39));
     PARTICLE_STORAGE::reset();
 }
 
