@@ -108,7 +108,8 @@ const char* usage_text() {
            "                         reversed pulses are primed as well\n"
            "  --whole-run            the model for whole runs of many sustain pulses: the\n"
            "                         same as --parallel --plasma-field --seed-at-cathode\n"
-           "                         --max-ions 50000 --max-electrons 20000\n"
+           "                         --second-order-flights --max-ions 50000\n"
+           "                         --max-electrons 20000\n"
            "  --second-order-flights move electrons in leapfrog sub-steps, 8 per cell\n"
            "                         instead of 20 first-order ones\n"
            "  --restart              continue the run saved in the file restart, whatever\n"
@@ -246,7 +247,7 @@ ParseResult read_options_file(Options& options) {
 
 void apply_whole_run(Options& options) {
     if (!options.whole_run) return;
-    options.parallel = options.plasma_field = options.seed_at_cathode = true;
+    options.parallel = options.plasma_field = options.seed_at_cathode = options.second_order_flights = true;
     if (!was_given(options, "--max-ions")) options.max_ions = WHOLE_RUN_MAX_IONS;
     if (!was_given(options, "--max-electrons")) options.max_electrons = WHOLE_RUN_MAX_ELECTRONS;
 }

@@ -64,8 +64,9 @@ ParseResult parse(const std::vector<std::string>& args, Options& options);
 // errors name the file.
 ParseResult read_options_file(Options& options);
 
-// --whole-run: the parallel mode, the plasma field, seeding at the cathode
-// and the whole-run caps (unless --max-ions or --max-electrons set others).
+// --whole-run: the parallel mode, the plasma field, seeding at the cathode,
+// leapfrog flights and the whole-run caps (unless --max-ions or
+// --max-electrons set others).
 void apply_whole_run(Options& options);
 
 // The usage text, ending in a newline.

@@ -142,7 +142,7 @@ TEST(RunOptions, TheCaseFileComesFirstAndWholeRunIsItsBundle) {
     ASSERT_EQ(run_options::read_options_file(options).action, ParseResult::Action::run);
     ASSERT_EQ(parse({"--threads", "2"}, options).action, ParseResult::Action::run);
     run_options::apply_whole_run(options);
-    EXPECT_TRUE(options.parallel && options.plasma_field && options.seed_at_cathode);
+    EXPECT_TRUE(options.parallel && options.plasma_field && options.seed_at_cathode && options.second_order_flights);
     EXPECT_EQ(options.max_ions, 30000);
     EXPECT_EQ(options.max_electrons, run_options::WHOLE_RUN_MAX_ELECTRONS);
     EXPECT_EQ(options.threads, 2);
