@@ -11,6 +11,7 @@
 #include "particles/particle_storage.hpp"
 #include "particles/particle_streams.hpp"
 #include "particles/random_numbers.hpp"
+#include "particles/species.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,8 @@
 namespace {
 
 using namespace collision_frequencies;
+using species::GAS_DENSITY;
+using species::INV_GAS_DENSITY;
 using PARTICLE_STORAGE::Particle;
 using PARTICLE_STORAGE::electrons;
 using PARTICLE_STORAGE::ions;

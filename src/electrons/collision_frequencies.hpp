@@ -8,9 +8,6 @@ namespace collision_frequencies {
 constexpr double SPEED_PER_SQRT_EV = 59309439.1523;
 constexpr double SQRT_EV_PER_SPEED = 1.686072258130973e-8;  // its reciprocal, s/cm
 
-// Total gas number density, cm^-3, and its reciprocal, cm^3.
-constexpr double GAS_DENSITY = 1.143456217105263e19;
-constexpr double INV_GAS_DENSITY = 8.745415740810504e-20;
 
 double numt_Ne(double v);           // elastic (momentum transfer) on Ne
 double numt_Xe(double v);           // elastic (momentum transfer) on Xe

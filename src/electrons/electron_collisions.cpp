@@ -2,6 +2,7 @@
 
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
+#include "particles/species.hpp"
 #include "particles/particle_streams.hpp"
 
 #include <algorithm>
@@ -116,8 +117,8 @@ Process select_process(double v, double R, double bound) {
 void perform(const Process& process, Particle& e, double v, Context& c) {
     switch (process.kind) {
         case Kind::null: return;
-        case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE, c); return;
-        case Kind::elastic_ne: scatter_elastic(e, v, MASS_RATIO_NE, c); return;
+        case Kind::elastic_xe: scatter_elastic(e, v, species::MASS_RATIO_XE, c); return;
+        case Kind::elastic_ne: scatter_elastic(e, v, species::MASS_RATIO_NE, c); return;
         case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); return;
         case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); return;
         case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); return;

@@ -21,10 +21,6 @@ constexpr double ION_SPEED_NE = 275390018.6724301;  // 21.56 eV
 
 constexpr double PENNING_SPEED = 124549822.21983;  // cm/s, 4.41 eV
 
-// Electron mass over atom mass, for the energy lost in elastic scattering.
-constexpr double MASS_RATIO_XE = 4.178064716542589e-6;
-constexpr double MASS_RATIO_NE = 2.718029516335738e-5;
-
 enum class Kind { null, elastic_xe, elastic_ne, excite_xe, ionize_xe, excite_ne, ionize_ne };
 
 struct Process {

@@ -6,6 +6,7 @@
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_collisions.hpp"
+#include "particles/species.hpp"
 #include "ions/surface_processes.hpp"
 #include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
@@ -33,7 +34,7 @@ using PARTICLE_STORAGE::Particle;
 
 int first_call_done = 0;
 
-constexpr double MINUS_QM = -QM_ELECTRON;
+constexpr double MINUS_QM = -species::QM_ELECTRON;
 // What one pass reads over and over, fetched once: the gas-box planes and the
 // sub-steps per cm of flight along each axis (SUBSTEPS_PER_CELL per cell).
 struct PassConstants {
@@ -268,7 +269,7 @@ Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, C
         // goes counts what the field adds to it.
         if (!field.known) mesh::interpolate_field(e.x, e.y, e.z, field.Ex, field.Ey, field.Ez);
         field.known = true;
-        const double half_tau2 = tau * tau / 2 * QM_ELECTRON;  // cm per V/cm
+        const double half_tau2 = tau * tau / 2 * species::QM_ELECTRON;  // cm per V/cm
         along_x = std::trunc((std::fabs(tau * e.vx) + std::fabs(half_tau2 * field.Ex)) * p.substeps_per_x);
         along_y = std::trunc((std::fabs(tau * e.vy) + std::fabs(half_tau2 * field.Ey)) * p.substeps_per_y);
         along_z = std::trunc((std::fabs(tau * e.vz) + std::fabs(half_tau2 * field.Ez)) * p.substeps_per_z);
@@ -414,7 +415,7 @@ void advance_electrons(double t_end) {
     using namespace PARTICLE_STORAGE;
     if (first_call_done == 0) {
         // The bound per unit gas density, cm^3/s, then 1 % of head-room.
-        fortran::write_line(stdout, fortran::ES(numax * collision_frequencies::INV_GAS_DENSITY, 23, 16));
+        fortran::write_line(stdout, fortran::ES(numax * species::INV_GAS_DENSITY, 23, 16));
         numax = numax * 1.01;
         set_bands();
         first_call_done = 1;

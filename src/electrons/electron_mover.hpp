@@ -5,7 +5,6 @@
 namespace electron_mover {
 
 constexpr double NUMAX_START = 6860737302631.578;  // 1/s, 6e-7 cm^3/s times the gas density
-constexpr double QM_ELECTRON = 1758804786282152.5;  // e/m, cm^2 s^-2 V^-1
 constexpr int SUBSTEPS_PER_CELL = 20;
 // Sub-steps per cell of the second-order (leapfrog) flights.
 constexpr int LEAPFROG_SUBSTEPS_PER_CELL = 8;

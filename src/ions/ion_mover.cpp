@@ -9,6 +9,7 @@
 #include "common/chunked_work.hpp"
 #include "particles/parallel_mode.hpp"
 #include "particles/pass_output.hpp"
+#include "particles/species.hpp"
 
 #include <cmath>
 #include <string>
@@ -24,8 +25,8 @@ namespace {
 
 void species_constants(int species, double& qm, double& tau) {
     switch (species) {
-        case 1: qm = QM_NE_ION; tau = TAU_NE_ION; return;
-        case 2: qm = QM_XE_ION; tau = TAU_XE_ION; return;
+        case 1: qm = species::QM_NE_ION; tau = species::TAU_NE_ION; return;
+        case 2: qm = species::QM_XE_ION; tau = species::TAU_XE_ION; return;
     }
     pdp::fatal({"ERROR: ion of unknown species " + std::to_string(species) + " in the ion store",
                 "       (1 is Ne+, 2 is Xe+)"});

@@ -6,13 +6,6 @@
 
 namespace ion_mover {
 
-// Charge-to-mass ratios e/M in cm/s^2 per V/cm, and mean free times between
-// charge-exchange collisions in the fill gas, s.
-constexpr double QM_NE_ION = 47804833225.874596;
-constexpr double QM_XE_ION = 7348400220.85169;
-constexpr double TAU_NE_ION = 1.8466814083649364e-10;
-constexpr double TAU_XE_ION = 8.714245786255116e-10;
-
 // Takes every ion of the ion store from its own clock to t_end (s).
 void advance_ions(double t_end);
 

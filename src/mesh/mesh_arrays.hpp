@@ -5,6 +5,8 @@
 // arrays hold 68 x 138 x 14 entries numbered from 0 (layer 0 is a guard layer
 // below node 1). Node n of an axis with spacing h lies at (n + 1/2)·h, and the
 // face between nodes n-1 and n at n·h. Units: cm, V, C.
+#include "particles/species.hpp"
+
 #include <algorithm>
 
 namespace mesh {
@@ -22,7 +24,7 @@ constexpr double inv_dy = 2000.0;
 constexpr double inv_dz = 1000.0;
 constexpr double inv_cell_volume = 9999999999.999998;  // 1/(dx·dy·dz), cm^-3
 
-constexpr double ELECTRON_CHARGE = 1.6021892e-19;      // C
+constexpr double ELECTRON_CHARGE = species::ELECTRON_CHARGE;  // C
 constexpr double INV_EPS0 = 11294090664546.123;        // 1/eps0, cm/F
 
 // Flat offset of node (i, j, k), 1-based, and of padded entry (i, j, k), 0-based.

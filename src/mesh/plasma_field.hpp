@@ -9,24 +9,11 @@
 //       sigma = e·(mu_e·n_e + mu_Ne+·n_Ne+ + mu_Xe+·n_Xe+),
 //   which damps a charge separation instead of overshooting it when the
 //   dielectric relaxation time eps0/sigma is far shorter than dt_f.
-#include "ions/ion_mover.hpp"
-
 namespace plasma_field {
 
-// Electron mobility times gas density, 1/(V·cm·s), of the built-in 86 % Ne,
-// 14 % Xe fill. From the swarm tool (pdpcell-swarm, same collision model) the
-// drift velocity over E is (mu_e·N, 1e22 /(V·cm·s)): 2.58 at 10 Td, 2.30 at
-// 30, 2.14 at 60, 2.02 at 100, 1.76 at 200. The solve is stable only when its
-// conductivity is at least half the true one, so the largest value, that of
-// the weakly driven plasma body, is taken; overestimating merely damps more.
-constexpr double MOBILITY_TIMES_GAS_DENSITY = 2.6e22;
-
-// Ion mobilities, cm^2/(V·s), of the ion model itself: a flight starts at
-// rest after charge exchange and lasts tau on average, so the drift is
-// (e/M)·E·tau. They matter where ions far outnumber electrons, as in a
-// cathode sheath of 1e15 cm^-3 with the field frozen for a step.
-constexpr double NE_ION_MOBILITY = ion_mover::QM_NE_ION * ion_mover::TAU_NE_ION;  // 8.8
-constexpr double XE_ION_MOBILITY = ion_mover::QM_XE_ION * ion_mover::TAU_XE_ION;  // 6.4
+// The conductivity takes the mobilities of particles/species: the ions'
+// matter where ions far outnumber electrons, as in a cathode sheath of
+// 1e15 cm^-3 with the field frozen for a step.
 
 // Electron mobility in the run's gas, cm^2/(V·s).
 double electron_mobility();

@@ -1,11 +1,11 @@
 #include "output/vtk_output.hpp"
 
 #include "common/fatal_error.hpp"
-#include "ions/ion_mover.hpp"
 #include "mesh/field_interpolation.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "output/density_accumulation.hpp"
 #include "particles/particle_storage.hpp"
+#include "particles/species.hpp"
 
 #include <bit>
 #include <cerrno>
@@ -290,8 +290,8 @@ void write_walls(int step, double t, const char* name) {
 enum Column { POSITION, KIND, ORIGIN, VELOCITY, ENERGY, WEIGHT };
 
 // Kinetic energy in eV from the speed squared, (cm/s)^2.
-double ion_energy(int species, double v2) {
-    return 0.5 * v2 / (species == 1 ? ion_mover::QM_NE_ION : ion_mover::QM_XE_ION);
+double ion_energy(int kind, double v2) {
+    return 0.5 * v2 / (kind == 1 ? species::QM_NE_ION : species::QM_XE_ION);
 }
 
 // One column for every live record, ions first, each store in slot order.

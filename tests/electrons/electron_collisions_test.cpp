@@ -1,4 +1,5 @@
 #include "electrons/electron_collisions.hpp"
+#include "particles/species.hpp"
 
 #include "electron_test_support.hpp"
 #include "electrons/collision_frequencies.hpp"
@@ -224,9 +225,9 @@ TEST_F(ElectronCollisions, ElasticScatteringIsIsotropicWithRecoilLoss) {
         mean_nx += e.vx / s;
         mean_nz += e.vz / s;
         mean_nz2 += (e.vz / s) * (e.vz / s);
-        mean_loss += (v - s) / (MASS_RATIO_NE * v);
-        largest_loss = std::max(largest_loss, (v - s) / (MASS_RATIO_NE * v));
-        ASSERT_GE(v - s, -1e-6 * v * MASS_RATIO_NE);
+        mean_loss += (v - s) / (species::MASS_RATIO_NE * v);
+        largest_loss = std::max(largest_loss, (v - s) / (species::MASS_RATIO_NE * v));
+        ASSERT_GE(v - s, -1e-6 * v * species::MASS_RATIO_NE);
     }
     EXPECT_NEAR(mean_nx / samples, 0.0, 0.02);
     EXPECT_NEAR(mean_nz / samples, 0.0, 0.02);

@@ -1,4 +1,5 @@
 #include "electrons/electron_mover.hpp"
+#include "particles/species.hpp"
 
 #include "common/fatal_error.hpp"
 #include "common/portable_math.hpp"
@@ -174,7 +175,7 @@ TEST_F(ElectronMover, ElectronAtRestTakesOneSubStep) {
     EXPECT_EQ(electron_mover::substep_count, 1);
     double Ex, Ey, Ez;
     electron_mover::interpolate_electron_field(x0, 0.03, 0.005, Ex, Ey, Ez);
-    const double dv = dt * Ex * -electron_mover::QM_ELECTRON;
+    const double dv = dt * Ex * -species::QM_ELECTRON;
     const Particle e = only_electron();
     EXPECT_DOUBLE_EQ(e.vx, dv);
     EXPECT_NEAR(e.x - x0, 0.5 * dv * dt, 1e-18);
@@ -355,7 +356,7 @@ TEST_F(ElectronMover, EnergyRelaxesAtTheElasticRate) {
     const int steps = 2000;
     for (int n = 0; n < steps; ++n) {
         const double v = speed_of(predicted);
-        const double rate = 2 * (MASS_RATIO_NE * numt_Ne(v) + MASS_RATIO_XE * numt_Xe(v));
+        const double rate = 2 * (species::MASS_RATIO_NE * numt_Ne(v) + species::MASS_RATIO_XE * numt_Xe(v));
         predicted -= rate * predicted * duration / steps;
     }
 

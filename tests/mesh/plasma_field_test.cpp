@@ -1,4 +1,5 @@
 #include "mesh/plasma_field.hpp"
+#include "particles/species.hpp"
 
 #include "common/run_binary.hpp"
 #include "driver/checkpoint.hpp"
@@ -109,7 +110,7 @@ TEST_F(PlasmaField, ConductionDampsAChargeSeparationInsteadOfOvershooting) {
         auto sigma = [&](int a, int b) {  // electrons and Ne+ ions, S/cm
             auto node_sigma = [](int n) {
                 return plasma_field::electron_mobility() * std::fabs(electron_density[n]) +
-                       plasma_field::NE_ION_MOBILITY * ion_density[2 * n];
+                       species::NE_ION_MOBILITY * ion_density[2 * n];
             };
             return 0.5 * (node_sigma(a) + node_sigma(b));
         };

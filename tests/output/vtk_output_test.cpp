@@ -2,6 +2,7 @@
 // python3-vtk9, through tests/output/vtk_probe.py), so a file that only this
 // program could read fails here.
 #include "output/vtk_output.hpp"
+#include "particles/species.hpp"
 
 #include "common/fatal_error.hpp"
 #include "common/quiet_geometry.hpp"
@@ -240,10 +241,10 @@ TEST_F(VtkOutput, ParticleFileHoldsTheLiveRecordsAndSkipsDeadSlots) {
     EXPECT_EQ(at(p, "point0", KIND).at(0), 1);
     EXPECT_EQ(at(p, "point0", ORIGIN).at(0), -1);
     EXPECT_EQ(at(p, "point0", VELOCITY), (std::vector<double>{1e4, -2e4, 3e4}));
-    EXPECT_DOUBLE_EQ(at(p, "point0", PARTICLE_ENERGY).at(0), 0.5 * 14e8 / ion_mover::QM_NE_ION);
+    EXPECT_DOUBLE_EQ(at(p, "point0", PARTICLE_ENERGY).at(0), 0.5 * 14e8 / species::QM_NE_ION);
     EXPECT_EQ(at(p, "point0", WEIGHT).at(0), 1.0);
     EXPECT_EQ(at(p, "point1", KIND).at(0), 2);  // the Xe+ of slot 3 (slot 2 is dead)
-    EXPECT_DOUBLE_EQ(at(p, "point1", PARTICLE_ENERGY).at(0), 0.5 * 25e8 / ion_mover::QM_XE_ION);
+    EXPECT_DOUBLE_EQ(at(p, "point1", PARTICLE_ENERGY).at(0), 0.5 * 25e8 / species::QM_XE_ION);
     EXPECT_EQ(at(p, "point1", WEIGHT).at(0), 2.0);  // a merged record of two ions
     EXPECT_EQ(at(p, "point2", KIND).at(0), 0);
     EXPECT_EQ(at(p, "point2", ORIGIN).at(0), 2);
