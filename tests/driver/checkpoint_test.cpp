@@ -28,11 +28,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <csignal>
-#include <chrono>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -883,9 +882,11 @@ TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
 
 namespace {
 
-// Starts the program in `folder` without waiting for it; its console goes
-// to /dev/null.
-pid_t start_program(const fs::path& folder, const std::string& max_steps) {
+// Runs the program in `folder` with its console on /dev/null and no file
+// allowed to grow beyond `file_limit` bytes (< 0: no limit): the write that
+// would cross it kills the program with SIGXFSZ, at that byte whatever the
+// machine's load. Returns the raw wait status.
+int run_with_file_limit(const fs::path& folder, const std::string& max_steps, long file_limit) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
@@ -893,29 +894,27 @@ pid_t start_program(const fs::path& folder, const std::string& max_steps) {
         dup2(null, 0);
         dup2(null, 1);
         dup2(null, 2);
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (file_limit >= 0) {
+            const rlimit size{static_cast<rlim_t>(file_limit), static_cast<rlim_t>(file_limit)};
+            setrlimit(RLIMIT_FSIZE, &size);
+        }
         execl(PDPCELL_BINARY, PDPCELL_BINARY, "--max-steps", max_steps.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    return pid;
-}
-
-// Waits until `file` appears (the checkpoint write has begun) or the
-// program ends; true when it appeared.
-bool wait_for_file(const fs::path& file, pid_t pid) {
-    for (;;) {
-        if (fs::exists(file)) return true;
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
 }
 
 }  // namespace
 
 // A run killed while it writes a checkpoint leaves a "restart" from which the
-// run can go on: the previous checkpoint, byte for byte, or the new one as an
-// uninterrupted run completes it (restarts from such files are tested
-// above). The run resumes at step 20000 and writes its checkpoint at the
-// start of step 20001; it is killed at spread moments of that write.
+// run can go on: the previous checkpoint, byte for byte (an uninterrupted
+// write gives the new one; restarts from such files are tested above). The
+// run resumes at step 20000 and writes its checkpoint at the start of step
+// 20001; it is killed when the new file reaches spread points of its size.
 TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoint) {
     TempFolder folder;
     const fs::path dir = folder.path;
@@ -926,32 +925,36 @@ TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoi
     int nstep = 20000;
     checkpoint_restart(0, t, nstep, dt);
     const std::string previous = read_file(dir / "restart");
-    const fs::path temporary = dir / checkpoint::TEMPORARY_FILE;
+    // Each run starts from a copy of the case as it is now.
+    const fs::path pristine = dir / "pristine";
+    fs::create_directory(pristine);
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file()) fs::copy_file(entry.path(), pristine / entry.path().filename());
+    const auto fresh_copy = [&](const std::string& name) {
+        fs::copy(pristine, dir / name);
+        return dir / name;
+    };
 
-    // The uninterrupted write gives the new checkpoint and its duration.
-    const pid_t whole = start_program(dir, "20001");
-    ASSERT_TRUE(wait_for_file(temporary, whole));
-    const auto write_start = std::chrono::steady_clock::now();
-    int status = 0;
-    waitpid(whole, &status, 0);
-    const double write_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - write_start).count();
+    const fs::path whole = fresh_copy("whole");
+    int status = run_with_file_limit(whole, "20001", -1);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::string next = read_file(dir / "restart");
+    const std::string next = read_file(whole / "restart");
     ASSERT_NE(next, previous);
 
-    int killed_mid_write = 0;
+    // The limit lies beyond every other file the run writes (SUSTAIN_STATE.txt
+    // before the checkpoint is the largest), so only the checkpoint meets it.
+    std::uintmax_t others = 0;
+    for (const auto& entry : fs::directory_iterator(whole))
+        if (entry.path().filename() != "restart") others = std::max(others, fs::file_size(entry));
+    ASSERT_LT(others, next.size());
     for (const double fraction : {0.0, 0.45, 0.9}) {
-        write_file(dir / "restart", previous);
-        fs::remove(temporary);
-        const pid_t run = start_program(dir, "20001");
-        if (!wait_for_file(temporary, run)) continue;  // finished first: nothing to test
-        std::this_thread::sleep_for(std::chrono::duration<double>(fraction * write_seconds));
-        kill(run, SIGKILL);
-        waitpid(run, &status, 0);
-        if (fs::exists(temporary)) ++killed_mid_write;
-        const std::string left = read_file(dir / "restart");
-        EXPECT_TRUE(left == previous || left == next)
-            << "killed " << fraction << " of the way into the write: restart holds " << left.size() << " bytes";
+        const fs::path run = fresh_copy("killed at " + std::to_string(fraction));
+        const long limit = static_cast<long>(others + fraction * static_cast<double>(next.size() - others));
+        status = run_with_file_limit(run, "20001", limit);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << fraction << ": status " << status;
+        const fs::path temporary = run / checkpoint::TEMPORARY_FILE;
+        ASSERT_TRUE(fs::exists(temporary)) << fraction << ": killed outside the checkpoint write";
+        EXPECT_LE(fs::file_size(temporary), static_cast<std::uintmax_t>(limit)) << fraction;
+        EXPECT_TRUE(read_file(run / "restart") == previous) << fraction;
     }
-    EXPECT_GE(killed_mid_write, 1);  // a kill did land inside the write
 }
