@@ -771,7 +771,7 @@ std::vector<std::string> history_of(const fs::path& dir) {
 // with a few hundred ions and the first ionizations; the interrupted one is
 // its folder as it was when the run stopped, past the checkpoint, its last
 // log line and last slice block cut short as a kill mid-write would leave
-// them, then restarted.
+// them, then restarted (after a refused attempt with --parallel).
 TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     TempFolder folder;
     const fs::path whole = folder.path / "whole";
@@ -785,6 +785,21 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     write_file(resumed / "general.txt", log.substr(0, log.size() - 30));
     fs::resize_file(resumed / "OUT_Potential.2Ddata", fs::file_size(resumed / "OUT_Potential.2Ddata") - 5000);
     const auto saved_checkpoint = fs::last_write_time(resumed / "restart");
+
+    // The checkpoint of the exact mode, in its unchanged format, cannot go on
+    // in the parallel mode, whose particles draw their numbers differently;
+    // the refusal says what to do and leaves the files as they were.
+    const std::string exact_file = read_file(resumed / "restart");
+    EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);
+    const std::vector<std::string> cut_short = history_of(resumed);
+    EXPECT_EQ(run_program(resumed, "--parallel --max-steps 10400", "refused.txt"), 1);
+    EXPECT_NE(read_file(resumed / "refused.txt")
+                  .find("ERROR: file restart was written by a run without --parallel; restart it without\n"
+                        "       --parallel, or start a new --parallel run (restart flag 0)\n"),
+              std::string::npos)
+        << read_file(resumed / "refused.txt");
+    EXPECT_EQ(read_file(resumed / "restart"), exact_file);
+    EXPECT_TRUE(history_of(resumed) == cut_short);
 
     ASSERT_EQ(run_program(resumed, "--max-steps 10400", "console.txt"), 0) << read_file(resumed / "console.txt");
     EXPECT_EQ(fs::last_write_time(resumed / "restart"), saved_checkpoint);  // step 10001 writes none after a restart
@@ -822,7 +837,8 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
 
 // The same for a --parallel run: the checkpoint keeps every particle's
 // identity and draws, so the restarted run (here with another thread count)
-// continues the uninterrupted one bit for bit.
+// continues the uninterrupted one bit for bit; a restart without --parallel
+// is refused and leaves the files as they were.
 TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCount) {
     TempFolder folder;
     const fs::path whole = folder.path / "whole";
@@ -832,6 +848,15 @@ TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCou
         << read_file(whole / "console.txt");
     ASSERT_NE(read_file(whole / "restart").find("\n PARALLEL STREAMS 1100 550\n"), std::string::npos);
     fs::copy(whole, resumed, fs::copy_options::recursive);
+
+    // Nor can it go on without --parallel.
+    EXPECT_EQ(run_program(resumed, "--max-steps 10400", "refused.txt"), 1);
+    EXPECT_NE(read_file(resumed / "refused.txt")
+                  .find("ERROR: file restart was written by a run with --parallel, whose particles draw from\n"
+                        "       their own random streams; restart it with --parallel\n"),
+              std::string::npos)
+        << read_file(resumed / "refused.txt");
+    EXPECT_TRUE(history_of(resumed) == history_of(whole));
 
     ASSERT_EQ(run_program(resumed, "--parallel --threads 3 --max-steps 10400", "console.txt"), 0)
         << read_file(resumed / "console.txt");
@@ -844,40 +869,6 @@ TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCou
     // The streams' key comes from the file, not from --seed.
     ASSERT_EQ(run_program(resumed, "--parallel --seed 5 6 --max-steps 10400", "console.txt"), 0);
     EXPECT_EQ(log_without_cpu_time(resumed / "general.txt"), log_without_cpu_time(whole / "general.txt"));
-}
-
-// A checkpoint of one mode cannot continue in the other: the particles draw
-// their numbers differently. Each refusal says what to do and leaves the
-// run's files as they were.
-TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
-    TempFolder folder;
-    const fs::path parallel = folder.path / "parallel";
-    const fs::path exact = folder.path / "exact";
-    prepare_example_restart(parallel, 10001, true);
-    prepare_example_restart(exact, 10001, false);
-    const std::string exact_file = read_file(exact / "restart");
-    EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);  // the exact format is unchanged
-
-    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 1);
-    EXPECT_NE(read_file(parallel / "console.txt")
-                  .find("ERROR: file restart was written by a run with --parallel, whose particles draw from\n"
-                        "       their own random streams; restart it with --parallel\n"),
-              std::string::npos)
-        << read_file(parallel / "console.txt");
-    EXPECT_FALSE(fs::exists(parallel / "general.txt"));
-
-    EXPECT_EQ(run_program(exact, "--parallel --max-steps 10002", "console.txt"), 1);
-    EXPECT_NE(read_file(exact / "console.txt")
-                  .find("ERROR: file restart was written by a run without --parallel; restart it without\n"
-                        "       --parallel, or start a new --parallel run (restart flag 0)\n"),
-              std::string::npos)
-        << read_file(exact / "console.txt");
-    EXPECT_EQ(read_file(exact / "restart"), exact_file);
-
-    // Both continue in their own mode.
-    EXPECT_EQ(run_program(parallel, "--parallel --max-steps 10002", "console.txt"), 0)
-        << read_file(parallel / "console.txt");
-    EXPECT_EQ(run_program(exact, "--max-steps 10002", "console.txt"), 0) << read_file(exact / "console.txt");
 }
 
 namespace {
