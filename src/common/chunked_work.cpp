@@ -20,16 +20,28 @@ Range chunk_range(int chunk, int records, int chunk_size) {
 
 namespace {
 
+double steady_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 double thread_cpu_seconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
+}  // namespace
+
+const PaceClock system_clock{steady_seconds, thread_cpu_seconds};
+
+namespace {
+
 // The chunks on `threads` threads (at least 2), dealt as they come or, with
 // `fixed`, in the same contiguous share to each thread every time; returns
-// the processor time the threads spent on them, if `busy_time` is asked for.
-void run_on_threads(int chunks, int threads, ChunkBody body, void* context, bool fixed, double* busy_time) {
+// the processor time the threads spent on them on `clock`, if `busy_time` is
+// asked for.
+void run_on_threads(int chunks, int threads, ChunkBody body, void* context, bool fixed, const PaceClock* clock,
+                    double* busy_time) {
     // An exception must not leave a parallel region; each chunk's is caught
     // and the lowest chunk's kept. Chunks after a failed one are skipped, as a
     // serial pass would never reach them.
@@ -54,7 +66,7 @@ void run_on_threads(int chunks, int threads, ChunkBody body, void* context, bool
     double busy = 0.0;
 #pragma omp parallel num_threads(threads) reduction(+ : busy)
     {
-        const double start = busy_time != nullptr ? thread_cpu_seconds() : 0.0;
+        const double start = busy_time != nullptr ? clock->thread_seconds() : 0.0;
         if (fixed) {
 #pragma omp for schedule(static) nowait
             for (int c = 0; c < chunks; ++c) run_one(c);
@@ -62,7 +74,7 @@ void run_on_threads(int chunks, int threads, ChunkBody body, void* context, bool
 #pragma omp for schedule(dynamic, 1) nowait
             for (int c = 0; c < chunks; ++c) run_one(c);
         }
-        if (busy_time != nullptr) busy += thread_cpu_seconds() - start;
+        if (busy_time != nullptr) busy += clock->thread_seconds() - start;
     }
     if (busy_time != nullptr) *busy_time = busy;
     if (failure) std::rethrow_exception(failure);
@@ -77,15 +89,13 @@ void run_chunks(int chunks, int threads, ChunkBody body, void* context) {
         for (int c = 0; c < chunks; ++c) body(context, c);
         return;
     }
-    run_on_threads(chunks, threads, body, context, false, nullptr);
+    run_on_threads(chunks, threads, body, context, false, nullptr, nullptr);
 }
 
 void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pace& pace) {
     threads = std::min(threads, chunks);
-    const auto start = std::chrono::steady_clock::now();
-    auto seconds_per_chunk = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / chunks;
-    };
+    const double start = pace.clock->wall_seconds();
+    auto seconds_per_chunk = [&] { return (pace.clock->wall_seconds() - start) / chunks; };
     if (threads <= 1) {
         run_chunks(chunks, 1, body, context);
         return;
@@ -99,7 +109,7 @@ void run_chunks_paced(int chunks, int threads, ChunkBody body, void* context, Pa
         return;
     }
     double busy = 0.0;
-    run_on_threads(chunks, threads, body, context, pace.fixed_shares, &busy);
+    run_on_threads(chunks, threads, body, context, pace.fixed_shares, pace.clock, &busy);
     const double per_chunk = seconds_per_chunk();
     // A pass faster than the caller alone counts at once: the threads are
     // worth it again.

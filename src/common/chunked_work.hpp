@@ -25,6 +25,15 @@ Range chunk_range(int chunk, int records, int chunk_size);
 using ChunkBody = void (*)(void* context, int chunk);
 void run_chunks(int chunks, int threads, ChunkBody body, void* context);
 
+// Where a paced pass reads the time: wall seconds on a monotonic clock, and
+// the processor seconds the calling thread has used. The program keeps
+// system_clock; tests give a Pace a clock of their own.
+struct PaceClock {
+    double (*wall_seconds)();
+    double (*thread_seconds)();
+};
+extern const PaceClock system_clock;
+
 // Whether one kind of pass has lately been faster on the calling thread alone.
 struct Pace {
     static constexpr int ALONE_PASSES = 16;  // passes alone before the threads try again
@@ -47,6 +56,7 @@ struct Pace {
     double alone_per_chunk = -1.0, threaded_per_chunk = -1.0;
     int threaded_passes = 0;
     static double average(double mean, double latest) { return mean < 0.0 ? latest : mean + (latest - mean) / 8.0; }
+    const PaceClock* clock = &system_clock;
 };
 // run_chunks on `threads` threads, or on the calling thread alone for a while
 // after the threads were slower than one thread would have been. Either

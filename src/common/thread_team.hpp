@@ -50,4 +50,8 @@ struct Scope {
 // Ends any team, as at program start.
 void reset();
 
+// Times paced calls with `seconds` instead of the monotonic clock (nullptr:
+// that clock again), for tests of the pacing.
+void use_clock(double (*seconds)());
+
 }  // namespace thread_team

@@ -51,6 +51,10 @@ void write_summary(const std::string& exit_reason, const PhaseTimes& cpu);
 // Forgets the run, as at program start.
 void reset();
 
+// Reads wall seconds from `seconds` instead of the monotonic clock (nullptr:
+// that clock again), for tests of the lines' timing.
+void use_clock(double (*seconds)());
+
 // --- pieces of the line, for tests
 
 // Recent steps per wall second. A discharge changes the cost of a step by

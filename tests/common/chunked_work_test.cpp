@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -161,79 +164,80 @@ TEST(ChunkedWork, TheLowestFailingChunksErrorIsTheOneReported) {
     }
 }
 
-// The paced pass runs every chunk once whichever way it goes, and turns to
-// the calling thread alone once the threads were slower than one thread
-// would have been. Here a worker's chunk sleeps 20 ms, as a thread does that
-// waits to be scheduled on a busy machine, while the caller's takes 0.2 ms:
-// after the first pass on the threads the next Pace::ALONE_PASSES run alone,
-// then the threads are tried again.
+// The pacing rule on a clock the chunks move themselves: each chunk adds its
+// wall time to one count for the pass and its processor time to the running
+// thread's own, so that a pass's times do not depend on which thread ran
+// which chunk, nor on the machine.
 namespace {
-std::thread::id caller_thread;
-std::atomic<int> chunks_on_workers{0};
-void slow_on_workers(void* context, int c) {
-    if (std::this_thread::get_id() != caller_thread) {
-        ++chunks_on_workers;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } else {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+std::atomic<long> wall_us{0};
+thread_local long thread_us = 0;
+double test_wall_seconds() { return 1e-6 * static_cast<double>(wall_us.load()); }
+double test_thread_seconds() { return 1e-6 * static_cast<double>(thread_us); }
+const PaceClock test_clock{test_wall_seconds, test_thread_seconds};
+
+// What one chunk costs, in microseconds: wall time alone, and wall and
+// processor time when the threads run the pass.
+struct ChunkCosts {
+    long alone, threaded_wall, threaded_busy;
+};
+ChunkCosts costs;
+void costed_chunk(void* context, int c) {
+    const bool threaded = omp_in_parallel() != 0;
+    wall_us += threaded ? costs.threaded_wall : costs.alone;
+    thread_us += threaded ? costs.threaded_busy : costs.alone;
     run_pass_chunk(context, c);
 }
-// Runs 2·(Pace::ALONE_PASSES + 1) paced passes of 16 chunks on two threads,
-// checks that each ran every chunk once, and returns the calls in which a
-// worker ran any chunk.
-std::vector<int> calls_on_workers(ChunkBody body, Pace& pace) {
-    const int chunks = 16;
-    std::vector<int> calls;
-    for (int call = 0; call < 2 * (Pace::ALONE_PASSES + 1); ++call) {
+
+// Runs `calls` paced passes of `chunks` chunks on two threads, checks that
+// each ran every chunk once, and returns the calls the threads ran.
+std::vector<int> threaded_calls(ChunkCosts chunk_costs, bool time_alone, int calls, int chunks = 16) {
+    costs = chunk_costs;
+    Pace pace;
+    pace.time_alone = time_alone;
+    pace.clock = &test_clock;
+    std::vector<int> threaded;
+    for (int call = 0; call < calls; ++call) {
         std::vector<std::atomic<int>> visits(chunks);
         const std::vector<double> values(chunks * 3, 1.0);
         Pass pass{&values, 3, std::vector<double>(chunks), std::vector<std::vector<double>>(chunks), &visits};
-        chunks_on_workers = 0;
-        run_chunks_paced(chunks, 2, body, &pass, pace);
+        const long before = wall_us;
+        run_chunks_paced(chunks, 2, costed_chunk, &pass, pace);
         for (int c = 0; c < chunks; ++c) EXPECT_EQ(visits[c].load(), 1) << "call " << call << ", chunk " << c;
-        if (chunks_on_workers > 0) calls.push_back(call);
+        if (wall_us - before != chunks * costs.alone) threaded.push_back(call);
     }
-    return calls;
+    return threaded;
+}
+
+std::vector<int> every_call_but(int calls, std::vector<int> left_out) {
+    std::vector<int> kept;
+    for (int call = 0; call < calls; ++call)
+        if (std::find(left_out.begin(), left_out.end(), call) == left_out.end()) kept.push_back(call);
+    return kept;
 }
 }  // namespace
 
-TEST(ChunkedWork, PacedPassesRunEveryChunkOnceAndTurnToTheCallerWhenTheThreadsWait) {
-    caller_thread = std::this_thread::get_id();
-    Pace pace;
-    const std::vector<int> passes_on_workers = calls_on_workers(slow_on_workers, pace);
-    // The calls on the threads: the first, and the retry after each spell alone
-    // (a worker that woke too late for any chunk leaves one out).
-    ASSERT_GE(passes_on_workers.size(), 1u);
-    ASSERT_LE(passes_on_workers.size(), 2u);
-    for (int call : passes_on_workers) EXPECT_EQ(call % (Pace::ALONE_PASSES + 1), 0) << call;
+// Threads whose pass takes longer than the processor time they spent on it
+// waited to be scheduled, as on a busy machine: the next Pace::ALONE_PASSES
+// passes run on the caller alone, then the threads are tried again. Threads
+// that kept busy stay, and so do threads on a pass of fewer than four chunks
+// each, which wait for each other's wake-up whatever the machine.
+TEST(ChunkedWork, PacedPassesTurnToTheCallerAloneWhileTheThreadsWaitToBeScheduled) {
+    const int again = Pace::ALONE_PASSES + 1;
+    const ChunkCosts waiting{200, 10000, 200}, busy{200, 100, 200};
+    EXPECT_EQ(threaded_calls(waiting, false, 2 * again + 1), (std::vector<int>{0, again, 2 * again}));
+    EXPECT_EQ(threaded_calls(busy, false, 40), every_call_but(40, {}));
+    EXPECT_EQ(threaded_calls(waiting, false, 40, 7), every_call_but(40, {}));
 }
 
-// Threads that stay busy but are slow together, as two threads are that
-// share too little memory bandwidth for a sweep over the mesh: every chunk
-// takes 3 ms of processor time while a worker has joined the pass, 0.1 ms
-// alone. With time_alone the first pass runs alone and is timed; the
-// threaded pass after it takes longer per chunk, so the next passes run
-// alone, and the threads are tried again.
-namespace {
-void spin_for(std::chrono::microseconds span) {
-    const auto end = std::chrono::steady_clock::now() + span;
-    while (std::chrono::steady_clock::now() < end) {
-    }
-}
-void slow_together(void* context, int c) {
-    if (std::this_thread::get_id() != caller_thread) ++chunks_on_workers;
-    spin_for(chunks_on_workers > 0 ? std::chrono::microseconds(3000) : std::chrono::microseconds(100));
-    run_pass_chunk(context, c);
-}
-}  // namespace
-
-TEST(ChunkedWork, PacedPassesTurnToTheCallerWhenBusyThreadsAreSlowerThanItAlone) {
-    caller_thread = std::this_thread::get_id();
-    Pace pace;
-    pace.time_alone = true;
-    const std::vector<int> passes_on_workers = calls_on_workers(slow_together, pace);
-    ASSERT_GE(passes_on_workers.size(), 1u);
-    ASSERT_LE(passes_on_workers.size(), 2u);
-    for (int call : passes_on_workers) EXPECT_EQ(call % (Pace::ALONE_PASSES + 1), 1) << call;
+// With time_alone the first pass runs alone and is timed. Threads that stay
+// busy but are slower per chunk than the caller alone, as two threads sharing
+// too little memory bandwidth for a sweep over the mesh, send the next
+// Pace::ALONE_PASSES passes to the caller; faster ones keep the passes, but
+// every Pace::PROBE_EVERY-th is timed alone again.
+TEST(ChunkedWork, PacedPassesTimedAloneGoToWhicheverWayIsFaster) {
+    const int again = Pace::ALONE_PASSES + 1;
+    const ChunkCosts slower{100, 3000, 6000}, faster{200, 100, 200};
+    EXPECT_EQ(threaded_calls(slower, true, 2 * again + 2), (std::vector<int>{1, again + 1, 2 * again + 1}));
+    const int probe = Pace::PROBE_EVERY + 1;
+    EXPECT_EQ(threaded_calls(faster, true, 2 * probe + 1), every_call_but(2 * probe + 1, {0, probe, 2 * probe}));
 }

@@ -71,7 +71,7 @@ TEST(ThreadTeam, EveryMemberRunsEachPhaseAndWaitsForThePlaneBelow) {
 
 // A paced call runs every member once whether it runs on the team or on the
 // caller alone, and in both the planes keep their order. The first two calls
-// try each way; twenty calls see both.
+// try each way.
 TEST(ThreadTeam, PacedCallsRunEveryMemberOnceInEitherWay) {
     for (int members : {1, 2, 8}) {
         thread_team::Scope team(members);
@@ -81,6 +81,46 @@ TEST(ThreadTeam, PacedCallsRunEveryMemberOnceInEitherWay) {
             ASSERT_TRUE(log.ran_in_order(call)) << "call " << call;
         }
     }
+}
+
+// Which way a paced call goes, on a clock the phase moves itself: a call on
+// the team costs `team` seconds, one on the caller alone `alone`. The first
+// call goes to the team and the second to the caller; then the faster way
+// keeps the calls, and every 16th tries the other again.
+namespace {
+double paced_now = 0.0;
+double paced_clock() { return paced_now; }
+struct CostedCalls {
+    double team, alone;
+    std::thread::id caller = std::this_thread::get_id();
+    int call = 0;
+    std::vector<int> on_team;
+};
+void costed_phase(void* context, int member) {
+    CostedCalls& calls = *static_cast<CostedCalls*>(context);
+    if (member != 0) return;
+    const bool on_team = std::this_thread::get_id() != calls.caller;  // member 0 is a worker's on the team
+    paced_now += on_team ? calls.team : calls.alone;
+    if (on_team) calls.on_team.push_back(calls.call);
+}
+std::vector<int> calls_on_team(double team, double alone) {
+    thread_team::Scope scope(2);
+    CostedCalls calls;
+    calls.team = team;
+    calls.alone = alone;
+    for (calls.call = 0; calls.call < 40; ++calls.call) thread_team::run_paced(costed_phase, &calls);
+    return calls.on_team;
+}
+}  // namespace
+
+TEST(ThreadTeam, PacedCallsKeepToTheFasterWayAndTryTheOtherEverySixteenth) {
+    thread_team::use_clock(paced_clock);
+    std::vector<int> all_but;
+    for (int call = 0; call < 40; ++call)
+        if (call != 1 && call != 15 && call != 31) all_but.push_back(call);
+    EXPECT_EQ(calls_on_team(1.0, 2.0), all_but);
+    EXPECT_EQ(calls_on_team(2.0, 1.0), (std::vector<int>{0, 15, 31}));
+    thread_team::use_clock(nullptr);
 }
 
 // A team ended by an exception in its scope leaves no thread behind, and a

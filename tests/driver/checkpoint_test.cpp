@@ -30,11 +30,10 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <csignal>
-#include <chrono>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -716,14 +715,16 @@ namespace {
 // example run shifted by nstep - 1 steps: a live run that crosses the
 // checkpoint step 10001 soon after it starts. `parallel`: the checkpoint of
 // a --parallel run, its seeds drawn from the seeds' own streams.
-// `model`: the checkpoint of a run of that model.
-void prepare_example_restart(const fs::path& dir, int nstep, const checkpoint::RunModel& model) {
+// `model`: the checkpoint of a run of that model, with its model line or,
+// as older versions wrote it, without.
+void prepare_example_restart(const fs::path& dir, int nstep, const checkpoint::RunModel& model,
+                             bool model_line = true) {
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
     const fs::path previous = fs::current_path();
     fs::current_path(dir);
     driver::reset_all();
     random_numbers::set_seed(1100, 550);
-    checkpoint::set_run_model(model);
+    checkpoint::set_run_model(model_line ? model : checkpoint::RunModel{});
     particle_merging::configure(model.max_ions, model.max_electrons, 1100, 550);
     parallel_mode::configure(model.parallel, 1, 1100, 550);
     testing::internal::CaptureStdout();
@@ -745,7 +746,7 @@ void prepare_example_restart(const fs::path& dir, int nstep, const checkpoint::R
 void prepare_example_restart(const fs::path& dir, int nstep, bool parallel = false) {
     checkpoint::RunModel model;
     model.parallel = parallel;
-    prepare_example_restart(dir, nstep, model);
+    prepare_example_restart(dir, nstep, model, false);
 }
 
 // The run log without its processor-time column.
@@ -783,7 +784,7 @@ std::vector<std::string> history_of(const fs::path& dir) {
 // with a few hundred ions and the first ionizations; the interrupted one is
 // its folder as it was when the run stopped, past the checkpoint, its last
 // log line and last slice block cut short as a kill mid-write would leave
-// them, then restarted.
+// them, then restarted (after a refused attempt with --parallel).
 TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     TempFolder folder;
     const fs::path whole = folder.path / "whole";
@@ -798,7 +799,27 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     fs::resize_file(resumed / "OUT_Potential.2Ddata", fs::file_size(resumed / "OUT_Potential.2Ddata") - 5000);
     const auto saved_checkpoint = fs::last_write_time(resumed / "restart");
 
+    // The checkpoint of the exact mode, in its unchanged format (no model
+    // line), cannot go on in the parallel mode, whose particles draw their
+    // numbers differently; the refusal says what to do and leaves the files
+    // as they were.
+    const std::string exact_file = read_file(resumed / "restart");
+    EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);
+    EXPECT_EQ(exact_file.find("RUN MODEL"), std::string::npos);
+    const std::vector<std::string> cut_short = history_of(resumed);
+    EXPECT_EQ(run_program(resumed, "--parallel --max-steps 10400", "refused.txt"), 1);
+    EXPECT_NE(read_file(resumed / "refused.txt")
+                  .find("ERROR: the command line has --parallel, but file restart was written by a run with no "
+                        "--parallel\n"),
+              std::string::npos)
+        << read_file(resumed / "refused.txt");
+    EXPECT_EQ(read_file(resumed / "restart"), exact_file);
+    EXPECT_TRUE(history_of(resumed) == cut_short);
+
     ASSERT_EQ(run_program(resumed, "--max-steps 10400", "console.txt"), 0) << read_file(resumed / "console.txt");
+    EXPECT_NE(read_file(resumed / "console.txt").find("Resumed from file restart at step 10001, t = 0.2000 us"),
+              std::string::npos)
+        << read_file(resumed / "console.txt");
     EXPECT_EQ(fs::last_write_time(resumed / "restart"), saved_checkpoint);  // step 10001 writes none after a restart
     const std::vector<std::string> lines = split_lines(read_file(resumed / "general.txt"));
     ASSERT_EQ(lines.size(), 1u + (10400 - 8001) / 20 + 1);  // header, steps 8001, 8021, ..., 10381
@@ -834,13 +855,17 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
 
 // The same for a --parallel run: the checkpoint keeps every particle's
 // identity and draws, so the restarted run (here with another thread count)
-// continues the uninterrupted one bit for bit.
+// continues the uninterrupted one bit for bit. A restart takes the mode from
+// the checkpoint: from the streams alone in a file without a model line (as
+// older versions wrote, and as the prepared one is), from the model line the
+// run then writes.
 TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCount) {
     TempFolder folder;
     const fs::path whole = folder.path / "whole";
     const fs::path resumed = folder.path / "resumed";
     prepare_example_restart(whole, 8001, true);
-    ASSERT_EQ(run_program(whole, "--parallel --threads 2 --max-steps 10400", "console.txt"), 0)
+    ASSERT_EQ(read_file(whole / "restart").find("RUN MODEL"), std::string::npos);
+    ASSERT_EQ(run_program(whole, "--threads 2 --max-steps 10400", "console.txt"), 0)
         << read_file(whole / "console.txt");
     ASSERT_NE(read_file(whole / "restart").find("\n PARALLEL STREAMS 1100 550\n"), std::string::npos);
     fs::copy(whole, resumed, fs::copy_options::recursive);
@@ -867,42 +892,13 @@ TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCou
         << read_file(resumed / "console.txt");
 }
 
-// A restart continues in the mode of its checkpoint, which an older
-// parallel run's file tells by its streams alone; an option that
-// contradicts it is refused and leaves the run's files as they were.
-TEST(CheckpointEndToEnd, ARestartTakesItsModeFromTheCheckpoint) {
-    TempFolder folder;
-    const fs::path parallel = folder.path / "parallel";
-    const fs::path exact = folder.path / "exact";
-    prepare_example_restart(parallel, 10001, true);
-    prepare_example_restart(exact, 10001, false);
-    const std::string exact_file = read_file(exact / "restart");
-    EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);  // the exact format is unchanged
-    EXPECT_EQ(exact_file.find("RUN MODEL"), std::string::npos);
-
-    EXPECT_EQ(run_program(exact, "--parallel --max-steps 10002", "console.txt"), 1);
-    EXPECT_NE(read_file(exact / "console.txt")
-                  .find("ERROR: the command line has --parallel, but file restart was written by a run with no "
-                        "--parallel\n"),
-              std::string::npos)
-        << read_file(exact / "console.txt");
-    EXPECT_EQ(read_file(exact / "restart"), exact_file);
-    EXPECT_FALSE(fs::exists(exact / "general.txt"));
-    EXPECT_FALSE(fs::exists(exact / "SUSTAIN_STATE.txt"));  // refused before the start-up
-
-    // Both continue in their own mode, the parallel one without the option.
-    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 0) << read_file(parallel / "console.txt");
-    EXPECT_NE(read_file(parallel / "restart").find("PARALLEL STREAMS"), std::string::npos);
-    EXPECT_EQ(run_program(exact, "--max-steps 10002", "console.txt"), 0) << read_file(exact / "console.txt");
-    EXPECT_NE(read_file(exact / "console.txt").find("Resumed from file restart at step 10001, t = 0.0000 us"),
-              std::string::npos);
-}
-
 namespace {
 
-// Starts the program in `folder` without waiting for it; its console goes
-// to /dev/null.
-pid_t start_program(const fs::path& folder, const std::string& max_steps) {
+// Runs the program in `folder` with its console on /dev/null and no file
+// allowed to grow beyond `file_limit` bytes (< 0: no limit): the write that
+// would cross it kills the program with SIGXFSZ, at that byte whatever the
+// machine's load. Returns the raw wait status.
+int run_with_file_limit(const fs::path& folder, const std::string& max_steps, long file_limit) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
@@ -910,29 +906,27 @@ pid_t start_program(const fs::path& folder, const std::string& max_steps) {
         dup2(null, 0);
         dup2(null, 1);
         dup2(null, 2);
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (file_limit >= 0) {
+            const rlimit size{static_cast<rlim_t>(file_limit), static_cast<rlim_t>(file_limit)};
+            setrlimit(RLIMIT_FSIZE, &size);
+        }
         execl(PDPCELL_BINARY, PDPCELL_BINARY, "--max-steps", max_steps.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    return pid;
-}
-
-// Waits until `file` appears (the checkpoint write has begun) or the
-// program ends; true when it appeared.
-bool wait_for_file(const fs::path& file, pid_t pid) {
-    for (;;) {
-        if (fs::exists(file)) return true;
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
 }
 
 }  // namespace
 
 // A run killed while it writes a checkpoint leaves a "restart" from which the
-// run can go on: the previous checkpoint, byte for byte, or the new one as an
-// uninterrupted run completes it (restarts from such files are tested
-// above). The run resumes at step 20000 and writes its checkpoint at the
-// start of step 20001; it is killed at spread moments of that write.
+// run can go on: the previous checkpoint, byte for byte (an uninterrupted
+// write gives the new one; restarts from such files are tested above). The
+// run resumes at step 20000 and writes its checkpoint at the start of step
+// 20001; it is killed when the new file reaches spread points of its size.
 TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoint) {
     TempFolder folder;
     const fs::path dir = folder.path;
@@ -943,34 +937,38 @@ TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoi
     int nstep = 20000;
     checkpoint_restart(0, t, nstep, dt);
     const std::string previous = read_file(dir / "restart");
-    const fs::path temporary = dir / checkpoint::TEMPORARY_FILE;
+    // Each run starts from a copy of the case as it is now.
+    const fs::path pristine = dir / "pristine";
+    fs::create_directory(pristine);
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file()) fs::copy_file(entry.path(), pristine / entry.path().filename());
+    const auto fresh_copy = [&](const std::string& name) {
+        fs::copy(pristine, dir / name);
+        return dir / name;
+    };
 
-    // The uninterrupted write gives the new checkpoint and its duration.
-    const pid_t whole = start_program(dir, "20001");
-    ASSERT_TRUE(wait_for_file(temporary, whole));
-    const auto write_start = std::chrono::steady_clock::now();
-    int status = 0;
-    waitpid(whole, &status, 0);
-    const double write_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - write_start).count();
+    const fs::path whole = fresh_copy("whole");
+    int status = run_with_file_limit(whole, "20001", -1);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::string next = read_file(dir / "restart");
+    const std::string next = read_file(whole / "restart");
     ASSERT_NE(next, previous);
 
-    int killed_mid_write = 0;
+    // The limit lies beyond every other file the run writes (SUSTAIN_STATE.txt
+    // before the checkpoint is the largest), so only the checkpoint meets it.
+    std::uintmax_t others = 0;
+    for (const auto& entry : fs::directory_iterator(whole))
+        if (entry.path().filename() != "restart") others = std::max(others, fs::file_size(entry));
+    ASSERT_LT(others, next.size());
     for (const double fraction : {0.0, 0.45, 0.9}) {
-        write_file(dir / "restart", previous);
-        fs::remove(temporary);
-        const pid_t run = start_program(dir, "20001");
-        if (!wait_for_file(temporary, run)) continue;  // finished first: nothing to test
-        std::this_thread::sleep_for(std::chrono::duration<double>(fraction * write_seconds));
-        kill(run, SIGKILL);
-        waitpid(run, &status, 0);
-        if (fs::exists(temporary)) ++killed_mid_write;
-        const std::string left = read_file(dir / "restart");
-        EXPECT_TRUE(left == previous || left == next)
-            << "killed " << fraction << " of the way into the write: restart holds " << left.size() << " bytes";
+        const fs::path run = fresh_copy("killed at " + std::to_string(fraction));
+        const long limit = static_cast<long>(others + fraction * static_cast<double>(next.size() - others));
+        status = run_with_file_limit(run, "20001", limit);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << fraction << ": status " << status;
+        const fs::path temporary = run / checkpoint::TEMPORARY_FILE;
+        ASSERT_TRUE(fs::exists(temporary)) << fraction << ": killed outside the checkpoint write";
+        EXPECT_LE(fs::file_size(temporary), static_cast<std::uintmax_t>(limit)) << fraction;
+        EXPECT_TRUE(read_file(run / "restart") == previous) << fraction;
     }
-    EXPECT_GE(killed_mid_write, 1);  // a kill did land inside the write
 }
 
 namespace {

@@ -4,18 +4,33 @@
 // have followed the growing space charge. The fast paths of the solvers
 // (skewed sweeps, a table of shared weights, sums taken apart from the sweep)
 // must keep every product, sum and draw of the plain algorithms; any change in
-// order shows here.
+// order shows here. The same run is the reference of a merged one.
 #include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+int logged_ions(const std::string& line) { return std::stoi(line.substr(50, 10)); }
+
+}  // namespace
 
 // The fingerprints were taken from the output of the program before its
 // speed-up; a change in any of them means it now computes something else.
-TEST(Binary, DischargeRunTo3600StepsReproducesEveryOutputFileBitForBit) {
+TEST(Binary, DischargeRunTo3600StepsReproducesEveryOutputFileBitForBitAndAMergedRunFollowsIt) {
     TempFolder folder;
     copy_example_case();
     const RunResult r = run_pdpcell("--max-steps 3600 </dev/null");
@@ -43,5 +58,24 @@ TEST(Binary, DischargeRunTo3600StepsReproducesEveryOutputFileBitForBit) {
         std::string text = TempFolder::read(pin.file);
         if (std::string(pin.file) == "general.txt") text = log_without_cpu_time(text);
         EXPECT_EQ(fingerprint(text), pin.expected) << pin.file;
+    }
+
+    // Merging draws nothing from the run's generator: a merged run is this
+    // one until the ion store first holds more than its cap. After that it
+    // holds fewer records, never more than its room of twice the cap (a
+    // sparse population, one ion per cell, cannot merge down to the cap).
+    const std::vector<std::string> plain = lines_of(log_without_cpu_time(log));
+    const RunResult m = run_pdpcell("--max-steps 3600 --max-ions 1000 --max-electrons 100000 </dev/null");
+    ASSERT_EQ(m.status, 0) << m.output;
+    const std::vector<std::string> merged = lines_of(log_without_cpu_time(TempFolder::read("general.txt")));
+    ASSERT_EQ(merged.size(), plain.size());
+    std::size_t first_over = 1;
+    while (first_over < plain.size() && logged_ions(plain[first_over]) <= 1000) ++first_over;
+    ASSERT_LT(first_over + 2, plain.size()) << "the example no longer exceeds 1000 ions by step 3600";
+    for (std::size_t n = 0; n < first_over; ++n) EXPECT_EQ(merged[n], plain[n]) << "log line " << n;
+    for (std::size_t n = first_over; n < plain.size(); ++n) {
+        EXPECT_NE(merged[n], plain[n]) << "log line " << n;
+        EXPECT_LT(logged_ions(merged[n]), logged_ions(plain[n])) << merged[n];
+        EXPECT_LE(logged_ions(merged[n]), 2000) << merged[n];
     }
 }

@@ -10,6 +10,7 @@
 
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -131,6 +132,43 @@ TEST(FullDisk, ADiskThatFillsDuringTheRunStopsItAtTheFailedWrite) {
     // The log got as far as step 1001, where the slices filled the disk.
     const std::vector<std::string> log = lines_of(read_file(disk.path / "general.txt"));
     EXPECT_EQ(log.back().substr(0, 8), "    1001") << message;
+}
+
+// A disk that fills while a line is still in the C library's buffer: the
+// second run rewrites the first one's files at the same sizes on a disk left
+// with no free byte, so the run-log lines it adds fill the log's first page
+// (4 kB: the header and 48 lines, steps 1 to 941), and the line of step 961,
+// taken into the buffer, fails when the buffer is written. The run stops in
+// that step with status 1 and the reason, the log keeping its whole lines.
+TEST(FullDisk, ALineLostWhileStillBufferedStopsTheRunInItsStep) {
+    if (sysconf(_SC_PAGESIZE) != 4096) GTEST_SKIP() << "the case is laid out for 4 kB pages";
+    TempFolder folder;
+    SmallDisk disk(folder.path / "disk", "40m");
+    if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here; the /dev/full test covers the failing writes";
+    copy_example_case(disk.path);
+    ASSERT_EQ(run_in(disk.path, "--max-steps 1 > ../console.txt 2>&1 < /dev/null"), 0);
+    {
+        std::FILE* filler = std::fopen((disk.path / "filler").c_str(), "w");
+        ASSERT_NE(filler, nullptr);
+        std::setvbuf(filler, nullptr, _IONBF, 0);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
+        }
+        std::fclose(filler);
+    }
+    ASSERT_EQ(disk.free_bytes(), 0);
+
+    EXPECT_EQ(run_in(disk.path, "--max-steps 1000 > ../console.txt 2>&1 < /dev/null"), 1);
+    const std::string console = read_file(folder.path / "console.txt");
+    const std::string tail = console.substr(console.size() > 2000 ? console.size() - 2000 : 0);
+    EXPECT_NE(console.find("ERROR: writing file general.txt failed: No space left on device\n"), std::string::npos)
+        << tail;
+    EXPECT_NE(console.find("\n  steps run        960 (steps 1 to 960)"), std::string::npos) << tail;
+    const std::string log = read_file(disk.path / "general.txt");
+    ASSERT_EQ(log.size(), 4096u);
+    const std::size_t whole = log.rfind('\n') + 1;
+    expect_clean_run_log(log.substr(0, whole), 48);
+    EXPECT_EQ(log.substr(whole, 8), "     961");
 }
 
 // With standard output closed, the first file opened would take its

@@ -154,6 +154,40 @@ TEST_F(ParallelElectronPass, AnElectronsStepDependsOnItselfAloneAndNewbornsReach
     }
 }
 
+// Each step of an electron draws on in its own stream from where its last
+// step stopped: a record holding the state and draws after the first step
+// takes the second step exactly as the electron did, while the same state
+// with no draws behind it, which replays the first step's numbers, ends
+// elsewhere.
+TEST_F(ParallelElectronPass, SuccessiveStepsOfAnElectronDrawOnInItsStream) {
+    // 5 eV in the middle of a field-free gas box: it stays in the gas.
+    const double v = speed_of(5.0) / std::sqrt(3.0);
+    const Record first{{-mesh::ELECTRON_CHARGE, 0.0, 0.007, 0.035, 0.006, v, -v, v, 0}, 1000, 0};
+    const auto step_alone = [](const Record& r, double t_end) {
+        start(1, {r});
+        fill_uniform_field(0.0, 0.0, 0.0);
+        electron_mover::advance_electrons(t_end);
+        const std::vector<Record> records = records_of(electrons);
+        const Record* moved = find(records, r.id);
+        return moved != nullptr ? *moved : Record{};
+    };
+    const Record after_one = step_alone(first, T_END);
+    ASSERT_EQ(after_one.id, first.id);
+    ASSERT_NEAR(after_one.p.t, T_END, 1e-24);
+    electron_mover::advance_electrons(2 * T_END);
+    const std::vector<Record> records = records_of(electrons);
+    ASSERT_NE(find(records, first.id), nullptr);
+    const Record after_two = *find(records, first.id);
+    EXPECT_GT(after_two.draws, after_one.draws);
+
+    const Record resumed = step_alone(after_one, 2 * T_END);
+    EXPECT_TRUE(same_bits(resumed.p, after_two.p));
+    EXPECT_EQ(resumed.draws, after_two.draws);
+    const Record replayed = step_alone({after_one.p, first.id, 0}, 2 * T_END);
+    ASSERT_EQ(replayed.id, first.id);
+    EXPECT_FALSE(same_bits(replayed.p, after_two.p)) << "the second step drew the first step's numbers again";
+}
+
 // The parallel mode draws its free flights under a bound that follows the
 // electron's energy and cuts a flight where the energy leaves its band. A
 // swarm at 100 Td, started at rest, passes through most bands within the

@@ -5,6 +5,7 @@
 #include "common/portable_math.hpp"
 #include "ions/surface_processes.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/parallel_mode.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <gtest/gtest.h>
@@ -78,6 +79,7 @@ protected:
         xlow = ilo * dx, xhigh = (ihi + 1) * dx, ylow = jlo * dy, yhigh = (jhi + 1) * dy;
         zlow = klo * dz, zhigh = (khi + 1) * dz;
     }
+    void TearDown() override { parallel_mode::reset(); }
 };
 
 TEST_F(IonMover, IonsAtOrBeyondTheStepEndAreLeftAsTheyAreWithoutADraw) {
@@ -93,6 +95,29 @@ TEST_F(IonMover, IonsAtOrBeyondTheStepEndAreLeftAsTheyAreWithoutADraw) {
     EXPECT_EQ(stored_ion(1).x, 0.005);
     EXPECT_EQ(stored_ion(1).vz, 30.0);
     EXPECT_EQ(stored_ion(2).t, 3e-10);
+}
+
+// The parallel mode moves the store in chunks of 512 ions on the threads:
+// every ion, the first and last of each chunk and those of the short last
+// chunk too, reaches the step's end drawing from its own stream, and the
+// store keeps its order.
+TEST_F(IonMover, EveryIonOfAChunkedPassReachesTheStepEnd) {
+    set_uniform_field(1e3, -5e2, 2e2);
+    parallel_mode::configure(true, 2, 1100, 550);
+    const int n = 2 * 512 + 277;
+    const auto x0 = [](int k) { return 0.006 + 1e-6 * (k % 37); };
+    for (int k = 0; k < n; ++k)
+        ps::add_record(ps::ions, {E, 0.0, x0(k), 0.03 + 1e-5 * (k % 53), 0.005, 1e4, -2e3, 0.0, 1 + k % 2},
+                       1000u + static_cast<std::uint64_t>(k), 0);
+    ion_mover::advance_ions(1e-10);
+    ASSERT_EQ(ps::ions.count, n);  // none reached a wall
+    std::string behind;
+    for (int slot = 1; slot <= n; ++slot) {
+        ASSERT_EQ(ps::ions.id[slot], 1000u + static_cast<std::uint64_t>(slot - 1));
+        if (std::fabs(ps::ions.t[slot] - 1e-10) > 1e-24 || ps::ions.draws[slot] == 0 || ps::ions.x[slot] == x0(slot - 1))
+            behind += " " + std::to_string(slot);
+    }
+    EXPECT_EQ(behind, "") << "ions not moved to the step's end, by slot";
 }
 
 TEST_F(IonMover, AFlightToTheStepEndIsUniformAccelerationWithOneDraw) {

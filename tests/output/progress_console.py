@@ -34,8 +34,7 @@ def make_case(folder):
 
 
 def run_piped(folder, args):
-    """Status, stdout text, and the stderr lines each with the time it arrived."""
-    start = time.monotonic()
+    """Status, stdout text, and the stderr lines."""
     process = subprocess.Popen([BINARY] + args, cwd=folder, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     out = b""
@@ -56,8 +55,7 @@ def run_piped(folder, args):
                 else:
                     partial += chunk
                     *whole, partial = partial.split(b"\n")
-                    now = time.monotonic() - start
-                    err_lines += [(now, line.decode()) for line in whole]
+                    err_lines += [line.decode() for line in whole]
     return process.wait(), out.decode(), err_lines
 
 
@@ -152,27 +150,25 @@ class ProgressConsole(unittest.TestCase):
         reference_status, reference_out, reference_err = run_piped(
             reference, PLAIN_STEPS + ["--progress-every", "0"])
         self.assertEqual(reference_status, 0, reference_out)
-        self.assertEqual([line for _, line in reference_err if line.startswith("step ")], [])
+        self.assertEqual([line for line in reference_err if line.startswith("step ")], [])
 
         folder = make_case(self.scratch / "plain")
         started = time.monotonic()
         status, out, err = run_piped(folder, PLAIN_STEPS + ["--progress-every", str(PLAIN_INTERVAL)])
         wall = time.monotonic() - started
         self.assertEqual(status, 0, out)
-        progress = [(when, line) for when, line in err if line.startswith("step ")]
+        progress = [line for line in err if line.startswith("step ")]
+        # A busy machine only slows the run, which then shows more lines, but
+        # never more than one per interval of its wall time. (When each line
+        # is due is tested on a test clock in progress_test.cpp.)
         self.assertGreaterEqual(len(progress), 3, err)
         self.assertLessEqual(len(progress), wall / PLAIN_INTERVAL + 1, err)
-        # Arrival times carry the reader's own delays (a busy machine can hand
-        # over two lines at once), so the typical gap is what is checked.
-        gaps = sorted(after - before for (before, _), (after, _) in zip(progress, progress[1:]))
-        self.assertGreater(gaps[len(gaps) // 2], 0.8 * PLAIN_INTERVAL, progress)
-        steps = [int(line.split()[1]) for _, line in progress]
+        steps = [int(line.split()[1]) for line in progress]
         self.assertEqual(steps, sorted(steps))
-        self.assertTrue(all(line.startswith("step " + str(n) + " of " + str(PLAIN_LAST_STEP) + " (") for n, (_, line)
+        self.assertTrue(all(line.startswith("step " + str(n) + " of " + str(PLAIN_LAST_STEP) + " (") for n, line
                             in zip(steps, progress)), progress)
         # The summary comes after the last progress line.
-        names = [line for _, line in err]
-        self.assertGreater(names.index(SUMMARY), names.index(progress[-1][1]))
+        self.assertGreater(err.index(SUMMARY), err.index(progress[-1]))
 
         # Standard output and the files: the same as without the lines.
         self.assertEqual(without_processor_times(out.split("\n")),

@@ -1,6 +1,7 @@
-// The progress line's arithmetic, the run summary, and --quiet through the
-// real binary. The live line on a terminal and the timing of the plain lines
-// are tested from Python (progress_console.py), which has a pseudo-terminal.
+// The progress line's arithmetic, the plain lines' timing on a test clock,
+// the run summary, and --quiet through the real binary. The live line on a
+// terminal is tested from Python (progress_console.py), which has a
+// pseudo-terminal.
 #include "output/progress.hpp"
 
 #include "common/temp_folder.hpp"
@@ -29,6 +30,13 @@ progress::RunPlan full_run() {
     plan.last_step = 1000000;
     plan.time_step = 1e-10;
     return plan;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
 }  // namespace
@@ -95,6 +103,37 @@ TEST(Progress, LineShowsStepTimeShareEstimateAndCounts) {
     EXPECT_NE(line.find("left ~0:58:20"), std::string::npos) << line;
     EXPECT_NE(line.find("ions 1200 (real 2.500e+06)  electrons 800 (real 1.250e+06)"), std::string::npos) << line;
     EXPECT_EQ(progress::clock_text(36000.0 + 59.9), "10:00:59");
+}
+
+// With standard error no terminal, a plain line comes at the first step
+// after each `every` seconds since the previous one, on the run's clock; here
+// every step takes 0.75 s of a clock the test moves.
+namespace {
+double test_clock_now = 0.0;
+double test_clock() { return test_clock_now; }
+}  // namespace
+
+TEST(Progress, PlainLinesComeAtTheFirstStepAfterEachInterval) {
+    progress::use_clock(test_clock);
+    test_clock_now = 5000.0;
+    progress::RunPlan plan = full_run();
+    plan.every = 10.0;
+    plan.last_step = 100;
+    testing::internal::CaptureStderr();
+    progress::start(plan);
+    for (int step = 1; step <= 100; ++step) {
+        test_clock_now += 0.75;
+        progress::after_step({step, step * 1e-10, 1, 1});
+    }
+    const std::string text = testing::internal::GetCapturedStderr();
+    progress::reset();
+    progress::use_clock(nullptr);
+    std::vector<int> steps;
+    for (const std::string& line : lines_of(text)) steps.push_back(std::atoi(line.substr(5).c_str()));
+    EXPECT_EQ(steps, (std::vector<int>{14, 28, 42, 56, 70, 84, 98})) << text;
+    // The rate, 13 steps in 9.75 s since the first sample, leaves 86 steps for 64.5 s.
+    EXPECT_EQ(lines_of(text).at(0),
+              "step 14 of 100 (14.0%)  t 0.0014 of 70 us  wall 0:00:10  left ~0:01:04  ions 1  electrons 1");
 }
 
 TEST(Progress, RealNumbersSumTheChargeOfLiveRecordsNotTheirSlots) {
@@ -168,13 +207,6 @@ void make_case(const std::string& folder) {
     std::filesystem::create_directory(folder);
     for (const char* name : {"input_file.txt", "Vdata.txt"})
         std::filesystem::copy_file(example / name, std::filesystem::path(folder) / name);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 // A file's bytes; for the run log without its processor-time column, the one
