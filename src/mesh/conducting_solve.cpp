@@ -3,6 +3,7 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "mesh/multigrid_preconditioner.hpp"
 #include "mesh/potential_solver.hpp"
 
 #include <algorithm>
@@ -28,6 +29,8 @@ constexpr int K_FIRST = 2, K_LAST = NZ - 1;
 // ones). Plate couplings are in the diagonal and the right-hand side only.
 double diagonal[NODE_COUNT];
 double couple_x[NODE_COUNT], couple_y[NODE_COUNT], couple_z[NODE_COUNT];
+// The plates' part of the diagonal (1/cm), for the multigrid's coarse levels.
+double anchor[NODE_COUNT];
 // The incomplete Cholesky factor (E − L)·E^-1·(E − L^T), stored as what its
 // two triangular solves multiply by: 1/pivot, and each lower (upper)
 // coupling over the pivot of the node being solved for.
@@ -48,7 +51,7 @@ void for_interior(F&& f) {
 
 // The couplings of the relaxation solve's own equation (potential::node_couplings);
 // the plate values go to the right-hand side.
-void build_system() {
+void build_system(Preconditioner preconditioner) {
     std::fill(couple_x, couple_x + NODE_COUNT, 0.0);
     std::fill(couple_y, couple_y + NODE_COUNT, 0.0);
     std::fill(couple_z, couple_z + NODE_COUNT, 0.0);
@@ -59,14 +62,19 @@ void build_system() {
                 const int n = node(i, j, k);
                 const potential::Couplings a = potential::node_couplings(i, j, k);
                 double plates = 0.0;  // V/cm·cm^2, the plate terms
-                if (i == I_FIRST) plates += a.xm * phi[node(1, j, k)];
+                anchor[n] = 0.0;
+                if (i == I_FIRST) plates += a.xm * phi[node(1, j, k)], anchor[n] += a.xm;
                 else couple_x[n] = a.xm;
-                if (i == I_LAST) plates += a.xp * phi[node(NX, j, k)];
+                if (i == I_LAST) plates += a.xp * phi[node(NX, j, k)], anchor[n] += a.xp;
                 couple_y[n] = a.ym;
                 couple_z[n] = a.zm;
                 diagonal[n] = a.ym + a.yp + a.xm + a.xp + a.zm + a.zp;
                 rhs[n] = charge_source[n] + plates;
             }
+    if (preconditioner == Preconditioner::multigrid) {
+        multigrid_preconditioner::setup(couple_x, couple_y, couple_z, anchor);
+        return;
+    }
     // Incomplete Cholesky with no fill: the pivot of a node less what its
     // lower neighbours' pivots take. The matrix is an M-matrix, so every
     // pivot stays positive.
@@ -98,7 +106,7 @@ void multiply(const double* v, double* out) {
 // out := M^-1·r: forward through (E − L), then backward through
 // (E − L^T)·z = E·y, in the factor's order. The neighbour along the row,
 // solved just before, is added last: it alone waits on the previous node.
-void precondition(const double* r, double* out) {
+void factor_solve(const double* r, double* out) {
     for_interior([&](int n) {
         out[n] = (r[n] * inv_pivot[n] + down_y[n] * out[n - STEP_Y] + down_z[n] * out[n - STEP_Z]) +
                  down_x[n] * out[n - 1];
@@ -107,6 +115,11 @@ void precondition(const double* r, double* out) {
         for (int j = J_LAST; j >= J_FIRST; --j)
             for (int n = node(I_LAST, j, k); n >= node(I_FIRST, j, k); --n)
                 out[n] = (out[n] + up_y[n] * out[n + STEP_Y] + up_z[n] * out[n + STEP_Z]) + up_x[n] * out[n + 1];
+}
+
+void precondition(Preconditioner preconditioner, const double* r, double* out) {
+    if (preconditioner == Preconditioner::multigrid) multigrid_preconditioner::apply(r, out);
+    else factor_solve(r, out);
 }
 
 double dot(const double* a, const double* b) {
@@ -147,10 +160,10 @@ void stop_unconverged(double largest, double tolerance) {
 
 }  // namespace
 
-void solve_potential(double tolerance) {
+void solve_potential(double tolerance, Preconditioner preconditioner) {
     potential::extrapolate_potential();
     potential::apply_boundary_values();
-    build_system();
+    build_system(preconditioner);
 
     iterations_in_last_solve = 0;
     double largest = true_residual();
@@ -158,7 +171,7 @@ void solve_potential(double tolerance) {
     // passes, the true one is checked, and the iteration restarted from it if
     // that fails.
     while (largest > tolerance) {
-        precondition(residual, precond);
+        precondition(preconditioner, residual, precond);
         std::copy(precond, precond + NODE_COUNT, direction);
         double rz = dot(residual, precond);
         while (largest > tolerance) {
@@ -177,7 +190,7 @@ void solve_potential(double tolerance) {
             check_finite(sum);
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
-            precondition(residual, precond);
+            precondition(preconditioner, residual, precond);
             const double rz_new = dot(residual, precond);
             const double beta = rz_new / rz;
             rz = rz_new;
@@ -192,6 +205,9 @@ void solve_potential(double tolerance) {
     potential::apply_boundary_values();
 }
 
-void reset() { iterations_in_last_solve = 0; }
+void reset() {
+    iterations_in_last_solve = 0;
+    multigrid_preconditioner::reset();
+}
 
 }  // namespace conducting_solve

@@ -23,6 +23,11 @@ namespace conducting_solve {
 // Iterations after which a solve that has not converged stops the run.
 constexpr int MAX_ITERATIONS = 2000;
 
+// The preconditioner of the conjugate gradients: one V-cycle of the
+// aggregation multigrid (multigrid_preconditioner), or the incomplete
+// Cholesky factor the solve used first, kept for comparison.
+enum class Preconditioner { multigrid, incomplete_cholesky };
+
 // Iterations made by the latest solve_potential().
 extern int iterations_in_last_solve;
 
@@ -33,7 +38,8 @@ extern int iterations_in_last_solve;
 // rebuild it before each call. It stops once no node's residual over its
 // diagonal, the change a Jacobi update would still make, exceeds tolerance
 // (V); the default matches the relaxation's stop on its largest change.
-void solve_potential(double tolerance = potential::SOR_TOLERANCE);
+void solve_potential(double tolerance = potential::SOR_TOLERANCE,
+                     Preconditioner preconditioner = Preconditioner::multigrid);
 
 void reset();
 
