@@ -94,13 +94,17 @@ void build_system(Preconditioner preconditioner) {
 }
 
 // out := A·v over the unknowns. The couplings to the boundary layers are
-// zero, so v's values there (phi's boundary values) do not enter.
-void multiply(const double* v, double* out) {
+// zero, so v's values there (phi's boundary values) do not enter. Returns
+// v·out, summed in the plain order.
+double multiply(const double* v, double* out) {
+    double sum = 0.0;
     for_interior([&](int n) {
         out[n] = diagonal[n] * v[n] - couple_x[n] * v[n - 1] - couple_x[n + 1] * v[n + 1] -
                  couple_y[n] * v[n - STEP_Y] - couple_y[n + STEP_Y] * v[n + STEP_Y] -
                  couple_z[n] * v[n - STEP_Z] - couple_z[n + STEP_Z] * v[n + STEP_Z];
+        sum += v[n] * out[n];
     });
+    return sum;
 }
 
 // out := M^-1·r: forward through (E − L), then backward through
@@ -117,15 +121,17 @@ void factor_solve(const double* r, double* out) {
                 out[n] = (out[n] + up_y[n] * out[n + STEP_Y] + up_z[n] * out[n + STEP_Z]) + up_x[n] * out[n + 1];
 }
 
-void precondition(Preconditioner preconditioner, const double* r, double* out) {
-    if (preconditioner == Preconditioner::multigrid) multigrid_preconditioner::apply(r, out);
-    else factor_solve(r, out);
-}
-
 double dot(const double* a, const double* b) {
     double sum = 0.0;
     for_interior([&](int n) { sum += a[n] * b[n]; });
     return sum;
+}
+
+// out := M^-1·r; returns r·out, summed in the plain order.
+double precondition(Preconditioner preconditioner, const double* r, double* out) {
+    if (preconditioner == Preconditioner::multigrid) return multigrid_preconditioner::apply(r, out);
+    factor_solve(r, out);
+    return dot(r, out);
 }
 
 // A NaN escapes a largest-value search (no comparison holds), so the
@@ -171,13 +177,11 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
     // passes, the true one is checked, and the iteration restarted from it if
     // that fails.
     while (largest > tolerance) {
-        precondition(preconditioner, residual, precond);
+        double rz = precondition(preconditioner, residual, precond);
         std::copy(precond, precond + NODE_COUNT, direction);
-        double rz = dot(residual, precond);
         while (largest > tolerance) {
             if (iterations_in_last_solve >= MAX_ITERATIONS) stop_unconverged(largest, tolerance);
-            multiply(direction, image);
-            const double alpha = rz / dot(direction, image);
+            const double alpha = rz / multiply(direction, image);
             largest = 0.0;
             double sum = 0.0;
             for_interior([&](int n) {
@@ -190,8 +194,7 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
             check_finite(sum);
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
-            precondition(preconditioner, residual, precond);
-            const double rz_new = dot(residual, precond);
+            const double rz_new = precondition(preconditioner, residual, precond);
             const double beta = rz_new / rz;
             rz = rz_new;
             for_interior([&](int n) { direction[n] = precond[n] + beta * direction[n]; });

@@ -223,12 +223,25 @@ int box_index(const Level& f, const Level& c, int i, int j, int k) {
 // The V-cycle on level `index`: its correction from its right-hand side,
 // starting from zero. On level 0 the right-hand side is read from r and the
 // result written to z.
+// From this level down each level's cycle runs twice (a W-cycle below it):
+// the coarse levels cost little, and their piecewise-constant boxes need
+// the extra work to correct as much as the fine smoothing leaves.
+constexpr int REPEAT_FROM = 2;
+
+void cycle_once(int index, bool from_zero, const double* r, double* z);
+// r·z over level 0's nodes in the plain k, j, i order, summed as z is written.
+double residual_dot_result = 0.0;
+
 void cycle(int index, const double* r, double* z) {
-    const Level& l = H.level[index];
     if (index == H.count - 1) {
         solve_coarsest();
         return;
     }
+    cycle_once(index, true, r, z);
+    if (index >= REPEAT_FROM) cycle_once(index, false, r, z);
+}
+void cycle_once(int index, bool from_zero, const double* r, double* z) {
+    const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
     const int sy = l.step_y(), sz = l.step_z();
     real* x = correction;
@@ -237,11 +250,11 @@ void cycle(int index, const double* r, double* z) {
     // Smoothing from zero, then the residual summed over each box into the
     // next level's right-hand side, plane by plane behind the last half-sweep.
     std::fill(source + c.offset, source + c.offset + c.padded_size(), real{0});
-    zero_plane(1);
+    if (from_zero) zero_plane(1);
     for (int k = 1; k <= l.nz + HALF_SWEEPS; ++k) {
         if (k <= l.nz) {
             if (index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
-            if (k < l.nz) zero_plane(k + 1);
+            if (k < l.nz && from_zero) zero_plane(k + 1);
         }
         for (int h = 0; h < HALF_SWEEPS; ++h)
             if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h);
@@ -275,7 +288,11 @@ void cycle(int index, const double* r, double* z) {
         for (int h = 0; h < HALF_SWEEPS; ++h)
             if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (h + 1) % 2, k - 1 - h);
         const int p = k - HALF_SWEEPS;
-        if (index == 0 && p >= 1 && p <= l.nz) for_plane(l, p, [&](int, int, int n) { z[n] = x[n]; });
+        if (index == 0 && p >= 1 && p <= l.nz)
+            for_plane(l, p, [&](int, int, int n) {
+                z[n] = x[n];
+                residual_dot_result += r[n] * z[n];
+            });
     }
 }
 
@@ -303,7 +320,11 @@ void setup(const double* fine_x, const double* fine_y, const double* fine_z, con
     factor_coarsest();
 }
 
-void apply(const double* r, double* z) { cycle(0, r, z); }
+double apply(const double* r, double* z) {
+    residual_dot_result = 0.0;
+    cycle(0, r, z);
+    return residual_dot_result;
+}
 
 int level_count() { return H.count; }
 

@@ -28,9 +28,10 @@ namespace multigrid_preconditioner {
 // unknown, the plates' couplings (1/cm). The diagonal is their sum.
 void setup(const double* couple_x, const double* couple_y, const double* couple_z, const double* anchor);
 
-// z := B·r on the interior nodes, B the V-cycle from a zero start; z's
-// boundary layers must hold finite values (they meet zero couplings only).
-void apply(const double* r, double* z);
+// z := B·r on the interior nodes, B the cycle from a zero start; returns
+// r·z, summed over the interior nodes in the plain k, j, i order. z's
+// boundary layers are left as they are.
+double apply(const double* r, double* z);
 
 // Levels and nodes of the hierarchy, for the tests and the documentation.
 int level_count();
