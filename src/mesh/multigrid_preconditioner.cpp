@@ -246,17 +246,20 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
     const int sy = l.step_y(), sz = l.step_z();
     real* x = correction;
     const real* b = source;
-    auto zero_plane = [&](int k) { for_plane(l, k, [&](int, int, int n) { x[n] = 0; }); };
-    // Smoothing from zero, then the residual summed over each box into the
-    // next level's right-hand side, plane by plane behind the last half-sweep.
+    // Smoothing, then the residual summed over each box into the next
+    // level's right-hand side, plane by plane behind the last half-sweep.
+    // From zero, the first half-sweep sets its colour to b/diagonal (its
+    // neighbours are still 0) and the other colour to 0.
     std::fill(source + c.offset, source + c.offset + c.padded_size(), real{0});
-    if (from_zero) zero_plane(1);
     for (int k = 1; k <= l.nz + HALF_SWEEPS; ++k) {
-        if (k <= l.nz) {
-            if (index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
-            if (k < l.nz && from_zero) zero_plane(k + 1);
-        }
-        for (int h = 0; h < HALF_SWEEPS; ++h)
+        if (k <= l.nz && index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
+        if (k <= l.nz && from_zero)
+            for (int j = 1; j <= l.ny; ++j) {
+                const int n0 = l.at(0, j, k);
+                for (int i = 1; i <= l.nx; ++i)
+                    x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
+            }
+        for (int h = from_zero ? 1 : 0; h < HALF_SWEEPS; ++h)
             if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h);
         const int p = k - HALF_SWEEPS;
         if (p < 1) continue;
