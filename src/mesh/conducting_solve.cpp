@@ -105,6 +105,29 @@ double multiply(const double* v, double* out) {
     return sum;
 }
 
+// direction := precond + beta·direction, then image := A·direction; returns
+// direction·image. One pass: each row's product follows the update of the
+// nodes up to its upper neighbours. The boundary layers' entries of both
+// vectors are 0 and stay 0.
+double step_direction_and_multiply(double beta) {
+    int updated = 0;  // direction is new below this node
+    double sum = 0.0;
+    for (int k = K_FIRST; k <= K_LAST; ++k)
+        for (int j = J_FIRST; j <= J_LAST; ++j) {
+            const int first = node(I_FIRST, j, k), last = node(I_LAST, j, k);
+            for (const int end = std::min(last + STEP_Z + 2, NODE_COUNT); updated < end; ++updated)
+                direction[updated] = precond[updated] + beta * direction[updated];
+            for (int n = first; n <= last; ++n) {
+                image[n] = diagonal[n] * direction[n] - couple_x[n] * direction[n - 1] -
+                           couple_x[n + 1] * direction[n + 1] - couple_y[n] * direction[n - STEP_Y] -
+                           couple_y[n + STEP_Y] * direction[n + STEP_Y] - couple_z[n] * direction[n - STEP_Z] -
+                           couple_z[n + STEP_Z] * direction[n + STEP_Z];
+                sum += direction[n] * image[n];
+            }
+        }
+    return sum;
+}
+
 // out := M^-1·r: forward through (E − L), then backward through
 // (E − L^T)·z = E·y, in the factor's order. The neighbour along the row,
 // solved just before, is added last: it alone waits on the previous node.
@@ -177,9 +200,12 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
     while (largest > tolerance) {
         double rz = precondition(preconditioner, residual, precond);
         std::copy(precond, precond + NODE_COUNT, direction);
+        double beta = 0.0;  // the first direction is precond itself
+        bool first = true;
         while (largest > tolerance) {
             if (iterations_in_last_solve >= MAX_ITERATIONS) stop_unconverged(largest, tolerance);
-            const double alpha = rz / multiply(direction, image);
+            const double alpha = rz / (first ? multiply(direction, image) : step_direction_and_multiply(beta));
+            first = false;
             largest = 0.0;
             double sum = 0.0;
             for_interior([&](int n) {
@@ -193,9 +219,8 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
             const double rz_new = precondition(preconditioner, residual, precond);
-            const double beta = rz_new / rz;
+            beta = rz_new / rz;
             rz = rz_new;
-            for_interior([&](int n) { direction[n] = precond[n] + beta * direction[n]; });
         }
         largest = true_residual();
     }
