@@ -329,10 +329,6 @@ double apply(const double* r, double* z) {
     return residual_dot_result;
 }
 
-int level_count() { return H.count; }
-
-int unknowns_on_level(int level) { return H.level[level].unknowns(); }
-
 void reset() {
     for (real* a : {couple_x, couple_y, couple_z, diagonal, inv_diagonal, source, correction})
         std::fill(a, a + H.total, real{0});

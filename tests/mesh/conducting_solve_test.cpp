@@ -248,7 +248,7 @@ TEST_F(ConductingSolve, OnADenseStateOfARunTheMultigridAgreesWithTheFactorInAQua
     const double factor_error = largest_difference(exact, phi);
 
     entry.restore();
-    conducting_solve::solve_potential();
+    conducting_solve::solve_potential(SOR_TOLERANCE, Preconditioner::multigrid);
     const int multigrid_iterations = conducting_solve::iterations_in_last_solve;
     EXPECT_LE(largest_jacobi_change(entry.source), SOR_TOLERANCE * (1 + 1e-9));
     const double multigrid_error = largest_difference(exact, phi);
