@@ -17,6 +17,7 @@
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -24,7 +25,7 @@
 #include <string>
 #include <vector>
 
-// The saved states, by name (the step of the run they were taken at).
+// The saved states, by name (which conducting solve of the run they were).
 inline const std::vector<std::string>& conducting_state_names() {
     static const std::vector<std::string> names{"solve150", "solve200", "solve250"};
     return names;
