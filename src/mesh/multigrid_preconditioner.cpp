@@ -82,8 +82,9 @@ double direct_factor[DIRECT_LIMIT * DIRECT_LIMIT];
 double direct_vector[DIRECT_LIMIT];
 
 // Red-black Gauss-Seidel half-sweeps per smoothing, before and after the
-// coarse correction.
-constexpr int HALF_SWEEPS = 4;
+// coarse correction: more on the finest level, whose smoothing must reduce
+// what the x-only coarsening leaves along y and z.
+constexpr int half_sweeps(int level) { return level == 0 ? 6 : 4; }
 
 // Calls f(i, j, k, n) for every interior node of a level, k, j, i order.
 template <class F>
@@ -226,7 +227,7 @@ int box_index(const Level& f, const Level& c, int i, int j, int k) {
 // From this level down each level's cycle runs twice (a W-cycle below it):
 // the coarse levels cost little, and their piecewise-constant boxes need
 // the extra work to correct as much as the fine smoothing leaves.
-constexpr int REPEAT_FROM = 2;
+constexpr int REPEAT_FROM = 3;
 
 void cycle_once(int index, bool from_zero, const double* r, double* z);
 // r·z over level 0's nodes in the plain k, j, i order, summed as z is written.
@@ -243,6 +244,7 @@ void cycle(int index, const double* r, double* z) {
 void cycle_once(int index, bool from_zero, const double* r, double* z) {
     const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
+    const int half_count = half_sweeps(index);
     const int sy = l.step_y(), sz = l.step_z();
     real* x = correction;
     const real* b = source;
@@ -251,7 +253,7 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
     // From zero, the first half-sweep sets its colour to b/diagonal (its
     // neighbours are still 0) and the other colour to 0.
     std::fill(source + c.offset, source + c.offset + c.padded_size(), real{0});
-    for (int k = 1; k <= l.nz + HALF_SWEEPS; ++k) {
+    for (int k = 1; k <= l.nz + half_count; ++k) {
         if (k <= l.nz && index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
         if (k <= l.nz && from_zero)
             for (int j = 1; j <= l.ny; ++j) {
@@ -259,9 +261,9 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
                 for (int i = 1; i <= l.nx; ++i)
                     x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
             }
-        for (int h = from_zero ? 1 : 0; h < HALF_SWEEPS; ++h)
+        for (int h = from_zero ? 1 : 0; h < half_count; ++h)
             if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h);
-        const int p = k - HALF_SWEEPS;
+        const int p = k - half_count;
         if (p < 1) continue;
         for (int j = 1; j <= l.ny; ++j) {
             real* box_row = source + box_index(l, c, 0, j, p);
@@ -278,7 +280,7 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
     cycle(index + 1, r, z);
     // The correction of each box added to its nodes, then the smoothing in
     // the reverse colour order, so that the cycle is symmetric.
-    for (int k = 1; k <= l.nz + HALF_SWEEPS; ++k) {
+    for (int k = 1; k <= l.nz + half_count; ++k) {
         if (k <= l.nz)
             for (int j = 1; j <= l.ny; ++j) {
                 const real* box_row = correction + box_index(l, c, 0, j, k);
@@ -288,9 +290,9 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
                 else
                     for (int i = 1; i <= l.nx; ++i) row[i] += box_row[i];
             }
-        for (int h = 0; h < HALF_SWEEPS; ++h)
-            if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (h + 1) % 2, k - 1 - h);
-        const int p = k - HALF_SWEEPS;
+        for (int h = 0; h < half_count; ++h)
+            if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, k - 1 - h);
+        const int p = k - half_count;
         if (index == 0 && p >= 1 && p <= l.nz)
             for_plane(l, p, [&](int, int, int n) {
                 z[n] = x[n];

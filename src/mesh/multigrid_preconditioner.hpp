@@ -11,9 +11,10 @@
 // series along the axis and side by side across it, again a seven-point
 // matrix; a plasma's couplings, 1e4 to 1e6 times the vacuum ones, so stay
 // inside its boxes, and a box that straddles its edge keeps the weak
-// coupling outside. Smoothing is red-black Gauss-Seidel, four half-sweeps
-// before the coarse correction and the same in reverse order after it, so
-// the cycle is symmetric; from the third level down each level cycles twice.
+// coupling outside. Smoothing is red-black Gauss-Seidel, six half-sweeps on
+// the finest level and four below before the coarse correction and the same
+// in reverse order after it, so the cycle is symmetric; from level 3 (1836
+// unknowns) down each level cycles twice.
 // The cycle works in single precision; the conjugate gradients around it do
 // not.
 //
