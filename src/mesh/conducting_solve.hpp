@@ -25,7 +25,7 @@ constexpr int MAX_ITERATIONS = 2000;
 
 // The preconditioner of the conjugate gradients: the incomplete Cholesky
 // factor, or one cycle of the aggregation multigrid (multigrid_preconditioner):
-// some 5 iterations instead of 58 to 84 on a dense plasma, 3.4 to 4.4 times
+// 4 or 5 iterations instead of 58 to 84 on a dense plasma, 3.5 to 4.4 times
 // faster per solve (docs/conducting_solve.md). The run keeps the factor until
 // the multigrid is four times faster on every dense state.
 enum class Preconditioner { incomplete_cholesky, multigrid };

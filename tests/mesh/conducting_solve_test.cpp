@@ -232,7 +232,7 @@ TEST_F(ConductingSolve, ANonFiniteSourceStopsTheRun) {
 // preconditioners meet the tolerance at every node, the multigrid in at most
 // a quarter of the factor's iterations (5 against 78), and both potentials
 // lie within a millivolt of a solve converged ten thousand times further,
-// the multigrid's no further than the factor's (0.02 mV against 0.5).
+// the multigrid's no further than the factor's (0.01 mV against 0.5).
 TEST_F(ConductingSolve, OnADenseStateOfARunTheMultigridAgreesWithTheFactorInAQuarterOfTheIterations) {
     using conducting_solve::Preconditioner;
     load_conducting_state("solve200");
