@@ -221,18 +221,19 @@ int box_index(const Level& f, const Level& c, int i, int j, int k) {
     return c.at(f.join_x ? (i + 1) / 2 : i, f.join_y ? (j + 1) / 2 : j, f.join_z ? (k + 1) / 2 : k);
 }
 
-// The V-cycle on level `index`: its correction from its right-hand side,
-// starting from zero. On level 0 the right-hand side is read from r and the
-// result written to z.
 // From this level down each level's cycle runs twice (a W-cycle below it):
 // the coarse levels cost little, and their piecewise-constant boxes need
 // the extra work to correct as much as the fine smoothing leaves.
 constexpr int REPEAT_FROM = 3;
 
-void cycle_once(int index, bool from_zero, const double* r, double* z);
 // r·z over level 0's nodes in the plain k, j, i order, summed as z is written.
 double residual_dot_result = 0.0;
 
+void cycle_once(int index, bool from_zero, const double* r, double* z);
+
+// The cycle on level `index`: its correction from its right-hand side,
+// starting from zero. On level 0 the right-hand side is read from r and the
+// result written to z.
 void cycle(int index, const double* r, double* z) {
     if (index == H.count - 1) {
         solve_coarsest();
@@ -241,6 +242,9 @@ void cycle(int index, const double* r, double* z) {
     cycle_once(index, true, r, z);
     if (index >= REPEAT_FROM) cycle_once(index, false, r, z);
 }
+
+// One pass down and up from this level; from_zero: the correction starts at
+// 0, else at what the previous pass left.
 void cycle_once(int index, bool from_zero, const double* r, double* z) {
     const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
