@@ -3,6 +3,7 @@
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "mesh/multigrid_preconditioner.hpp"
 #include "mesh/potential_solver.hpp"
 
 #include <algorithm>
@@ -28,6 +29,8 @@ constexpr int K_FIRST = 2, K_LAST = NZ - 1;
 // ones). Plate couplings are in the diagonal and the right-hand side only.
 double diagonal[NODE_COUNT];
 double couple_x[NODE_COUNT], couple_y[NODE_COUNT], couple_z[NODE_COUNT];
+// The plates' part of the diagonal (1/cm), for the multigrid's coarse levels.
+double anchor[NODE_COUNT];
 // The incomplete Cholesky factor (E − L)·E^-1·(E − L^T), stored as what its
 // two triangular solves multiply by: 1/pivot, and each lower (upper)
 // coupling over the pivot of the node being solved for.
@@ -48,25 +51,28 @@ void for_interior(F&& f) {
 
 // The couplings of the relaxation solve's own equation (potential::node_couplings);
 // the plate values go to the right-hand side.
-void build_system() {
-    std::fill(couple_x, couple_x + NODE_COUNT, 0.0);
-    std::fill(couple_y, couple_y + NODE_COUNT, 0.0);
-    std::fill(couple_z, couple_z + NODE_COUNT, 0.0);
-    std::fill(rhs, rhs + NODE_COUNT, 0.0);
+void build_system(Preconditioner preconditioner) {
+    // Every entry read is written below, and couple_x of the first nodes
+    // along x, like every entry on the boundary layers, is never written: 0.
     for (int k = K_FIRST; k <= K_LAST; ++k)
         for (int j = J_FIRST; j <= J_LAST; ++j)
             for (int i = I_FIRST; i <= I_LAST; ++i) {
                 const int n = node(i, j, k);
                 const potential::Couplings a = potential::node_couplings(i, j, k);
                 double plates = 0.0;  // V/cm·cm^2, the plate terms
-                if (i == I_FIRST) plates += a.xm * phi[node(1, j, k)];
+                anchor[n] = 0.0;
+                if (i == I_FIRST) plates += a.xm * phi[node(1, j, k)], anchor[n] += a.xm;
                 else couple_x[n] = a.xm;
-                if (i == I_LAST) plates += a.xp * phi[node(NX, j, k)];
+                if (i == I_LAST) plates += a.xp * phi[node(NX, j, k)], anchor[n] += a.xp;
                 couple_y[n] = a.ym;
                 couple_z[n] = a.zm;
                 diagonal[n] = a.ym + a.yp + a.xm + a.xp + a.zm + a.zp;
                 rhs[n] = charge_source[n] + plates;
             }
+    if (preconditioner == Preconditioner::multigrid) {
+        multigrid_preconditioner::setup(couple_x, couple_y, couple_z, anchor);
+        return;
+    }
     // Incomplete Cholesky with no fill: the pivot of a node less what its
     // lower neighbours' pivots take. The matrix is an M-matrix, so every
     // pivot stays positive.
@@ -86,19 +92,46 @@ void build_system() {
 }
 
 // out := A·v over the unknowns. The couplings to the boundary layers are
-// zero, so v's values there (phi's boundary values) do not enter.
-void multiply(const double* v, double* out) {
+// zero, so v's values there (phi's boundary values) do not enter. Returns
+// v·out, summed in the plain order.
+double multiply(const double* v, double* out) {
+    double sum = 0.0;
     for_interior([&](int n) {
         out[n] = diagonal[n] * v[n] - couple_x[n] * v[n - 1] - couple_x[n + 1] * v[n + 1] -
                  couple_y[n] * v[n - STEP_Y] - couple_y[n + STEP_Y] * v[n + STEP_Y] -
                  couple_z[n] * v[n - STEP_Z] - couple_z[n + STEP_Z] * v[n + STEP_Z];
+        sum += v[n] * out[n];
     });
+    return sum;
+}
+
+// direction := precond + beta·direction, then image := A·direction; returns
+// direction·image. One pass: each row's product follows the update of the
+// nodes up to its upper neighbours. The boundary layers' entries of both
+// vectors are 0 and stay 0.
+double step_direction_and_multiply(double beta) {
+    int updated = 0;  // direction is new below this node
+    double sum = 0.0;
+    for (int k = K_FIRST; k <= K_LAST; ++k)
+        for (int j = J_FIRST; j <= J_LAST; ++j) {
+            const int first = node(I_FIRST, j, k), last = node(I_LAST, j, k);
+            for (const int end = std::min(last + STEP_Z + 2, NODE_COUNT); updated < end; ++updated)
+                direction[updated] = precond[updated] + beta * direction[updated];
+            for (int n = first; n <= last; ++n) {
+                image[n] = diagonal[n] * direction[n] - couple_x[n] * direction[n - 1] -
+                           couple_x[n + 1] * direction[n + 1] - couple_y[n] * direction[n - STEP_Y] -
+                           couple_y[n + STEP_Y] * direction[n + STEP_Y] - couple_z[n] * direction[n - STEP_Z] -
+                           couple_z[n + STEP_Z] * direction[n + STEP_Z];
+                sum += direction[n] * image[n];
+            }
+        }
+    return sum;
 }
 
 // out := M^-1·r: forward through (E − L), then backward through
 // (E − L^T)·z = E·y, in the factor's order. The neighbour along the row,
 // solved just before, is added last: it alone waits on the previous node.
-void precondition(const double* r, double* out) {
+void factor_solve(const double* r, double* out) {
     for_interior([&](int n) {
         out[n] = (r[n] * inv_pivot[n] + down_y[n] * out[n - STEP_Y] + down_z[n] * out[n - STEP_Z]) +
                  down_x[n] * out[n - 1];
@@ -113,6 +146,13 @@ double dot(const double* a, const double* b) {
     double sum = 0.0;
     for_interior([&](int n) { sum += a[n] * b[n]; });
     return sum;
+}
+
+// out := M^-1·r; returns r·out, summed in the plain order.
+double precondition(Preconditioner preconditioner, const double* r, double* out) {
+    if (preconditioner == Preconditioner::multigrid) return multigrid_preconditioner::apply(r, out);
+    factor_solve(r, out);
+    return dot(r, out);
 }
 
 // A NaN escapes a largest-value search (no comparison holds), so the
@@ -147,10 +187,10 @@ void stop_unconverged(double largest, double tolerance) {
 
 }  // namespace
 
-void solve_potential(double tolerance) {
+void solve_potential(double tolerance, Preconditioner preconditioner) {
     potential::extrapolate_potential();
     potential::apply_boundary_values();
-    build_system();
+    build_system(preconditioner);
 
     iterations_in_last_solve = 0;
     double largest = true_residual();
@@ -158,13 +198,14 @@ void solve_potential(double tolerance) {
     // passes, the true one is checked, and the iteration restarted from it if
     // that fails.
     while (largest > tolerance) {
-        precondition(residual, precond);
+        double rz = precondition(preconditioner, residual, precond);
         std::copy(precond, precond + NODE_COUNT, direction);
-        double rz = dot(residual, precond);
+        double beta = 0.0;  // the first direction is precond itself
+        bool first = true;
         while (largest > tolerance) {
             if (iterations_in_last_solve >= MAX_ITERATIONS) stop_unconverged(largest, tolerance);
-            multiply(direction, image);
-            const double alpha = rz / dot(direction, image);
+            const double alpha = rz / (first ? multiply(direction, image) : step_direction_and_multiply(beta));
+            first = false;
             largest = 0.0;
             double sum = 0.0;
             for_interior([&](int n) {
@@ -177,11 +218,9 @@ void solve_potential(double tolerance) {
             check_finite(sum);
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
-            precondition(residual, precond);
-            const double rz_new = dot(residual, precond);
-            const double beta = rz_new / rz;
+            const double rz_new = precondition(preconditioner, residual, precond);
+            beta = rz_new / rz;
             rz = rz_new;
-            for_interior([&](int n) { direction[n] = precond[n] + beta * direction[n]; });
         }
         largest = true_residual();
     }
@@ -192,6 +231,9 @@ void solve_potential(double tolerance) {
     potential::apply_boundary_values();
 }
 
-void reset() { iterations_in_last_solve = 0; }
+void reset() {
+    iterations_in_last_solve = 0;
+    multigrid_preconditioner::reset();
+}
 
 }  // namespace conducting_solve

@@ -1,0 +1,344 @@
+#include "mesh/multigrid_preconditioner.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace multigrid_preconditioner {
+
+using namespace mesh;
+
+namespace {
+
+constexpr int MAX_LEVELS = 16;
+// A level of at most this many unknowns is solved exactly (dense Cholesky).
+constexpr int DIRECT_LIMIT = 64;
+constexpr double JOIN = 2.0;
+
+// A level's interior box, nx·ny·nz unknowns, stored with one layer of
+// padding on every side (zero couplings), so a stencil needs no bounds
+// tests; level 0's padded box is the mesh itself. join_* tells along which
+// axes the next level joins pairs of nodes.
+struct Level {
+    int nx, ny, nz;
+    bool join_x, join_y, join_z;
+    int offset;  // of the level's entries in the pooled arrays
+    constexpr int step_y() const { return nx + 2; }
+    constexpr int step_z() const { return (nx + 2) * (ny + 2); }
+    constexpr int padded_size() const { return (nx + 2) * (ny + 2) * (nz + 2); }
+    constexpr int unknowns() const { return nx * ny * nz; }
+    constexpr int at(int i, int j, int k) const { return offset + i + step_y() * j + step_z() * k; }
+};
+
+struct Hierarchy {
+    std::array<Level, MAX_LEVELS> level{};
+    int count = 0;
+    int total = 0;  // pooled entries
+};
+
+// Joins along every axis whose spacing is below twice the smallest spacing
+// of an axis that can still be joined.
+constexpr Hierarchy make_hierarchy() {
+    Hierarchy h;
+    Level l{NX - 2, NY - 2, NZ - 2, false, false, false, 0};
+    double hx = dx, hy = dy, hz = dz;
+    while (true) {
+        l.offset = h.total;
+        h.total += l.padded_size();
+        h.level[h.count++] = l;
+        if (l.unknowns() <= DIRECT_LIMIT || h.count == MAX_LEVELS) break;
+        double smallest = 1e300;
+        if (l.nx > 1) smallest = std::min(smallest, hx);
+        if (l.ny > 1) smallest = std::min(smallest, hy);
+        if (l.nz > 1) smallest = std::min(smallest, hz);
+        Level& fine = h.level[h.count - 1];
+        fine.join_x = l.nx > 1 && hx < JOIN * smallest;
+        fine.join_y = l.ny > 1 && hy < JOIN * smallest;
+        fine.join_z = l.nz > 1 && hz < JOIN * smallest;
+        if (fine.join_x) l.nx = (l.nx + 1) / 2, hx *= 2.0;
+        if (fine.join_y) l.ny = (l.ny + 1) / 2, hy *= 2.0;
+        if (fine.join_z) l.nz = (l.nz + 1) / 2, hz *= 2.0;
+    }
+    return h;
+}
+
+constexpr Hierarchy H = make_hierarchy();
+static_assert(H.level[0].padded_size() == NODE_COUNT, "level 0 is the mesh");
+static_assert(H.level[H.count - 1].unknowns() <= DIRECT_LIMIT, "the coarsest level is solved exactly");
+
+// Per level, in single precision (the cycle streams through these arrays,
+// and a preconditioner needs no more digits; the conjugate gradients around
+// it stay in double): the couplings to the i − 1, j − 1 and k − 1
+// neighbour (1/cm), the diagonal and its inverse, the level's right-hand
+// side and its correction (level 0's are the caller's residual and result,
+// rounded). The anchors, 1/cm, serve the set-up only.
+using real = float;
+real couple_x[H.total], couple_y[H.total], couple_z[H.total];
+real diagonal[H.total], inv_diagonal[H.total];
+real source[H.total], correction[H.total];
+double anchor[H.total];
+// Cholesky factor of the coarsest level's matrix, row-major lower triangle.
+double direct_factor[DIRECT_LIMIT * DIRECT_LIMIT];
+double direct_vector[DIRECT_LIMIT];
+
+// Red-black Gauss-Seidel half-sweeps per smoothing, before and after the
+// coarse correction: more on the finest level, whose smoothing must reduce
+// what the x-only coarsening leaves along y and z.
+constexpr int half_sweeps(int level) { return level == 0 ? 6 : 4; }
+
+// Calls f(i, j, k, n) for every interior node of a level, k, j, i order.
+template <class F>
+void for_interior(const Level& l, F&& f) {
+    for (int k = 1; k <= l.nz; ++k)
+        for (int j = 1; j <= l.ny; ++j)
+            for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, k, n);
+}
+
+// The same for the nodes of plane k.
+template <class F>
+void for_plane(const Level& l, int k, F&& f) {
+    for (int j = 1; j <= l.ny; ++j)
+        for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, n);
+}
+
+// Coupling of the centres of two neighbouring boxes along an axis: half of
+// each box's inner coupling in series with the face between them (an inner
+// coupling < 0 marks a box of one node, whose centre is the node).
+double in_series(double lower_inner, double face, double upper_inner) {
+    if (face == 0.0) return 0.0;
+    if (lower_inner == 0.0 || upper_inner == 0.0) return 0.0;
+    double resistance = 1.0 / face;
+    if (lower_inner > 0.0) resistance += 0.5 / lower_inner;
+    if (upper_inner > 0.0) resistance += 0.5 / upper_inner;
+    return 1.0 / resistance;
+}
+
+// The next level's matrix from this one's couplings, as the flux between
+// the boxes' centres: along a joined axis each chain of couplings in series,
+// the chains side by side across a face (and along an axis not joined, the
+// faces) added. The Galerkin product with piecewise-constant interpolation
+// would add the faces alone, twice as stiff along each joined axis, and its
+// V-cycle corrects too little; this one keeps a plasma's strong couplings
+// inside its boxes and the weak ones at its edge, as the fine level has them.
+void coarsen(const Level& f, const Level& c) {
+    for (real* a : {couple_x, couple_y, couple_z}) std::fill(a + c.offset, a + c.offset + c.padded_size(), real{0});
+    std::fill(anchor + c.offset, anchor + c.offset + c.padded_size(), 0.0);
+    const int sy = f.step_y(), sz = f.step_z();
+    // Accumulated in double, rounded once.
+    static double sum_x[H.total], sum_y[H.total], sum_z[H.total];
+    std::fill(sum_x + c.offset, sum_x + c.offset + c.padded_size(), 0.0);
+    std::fill(sum_y + c.offset, sum_y + c.offset + c.padded_size(), 0.0);
+    std::fill(sum_z + c.offset, sum_z + c.offset + c.padded_size(), 0.0);
+    for_interior(f, [&](int i, int j, int k, int n) {
+        const int m = c.at(f.join_x ? (i + 1) / 2 : i, f.join_y ? (j + 1) / 2 : j, f.join_z ? (k + 1) / 2 : k);
+        // A node that opens its box (odd index) faces the box below; its
+        // upper neighbour in the box, if any, gives the box's inner coupling.
+        if (!f.join_x) sum_x[m] += couple_x[n];
+        else if (i % 2 == 1 && i > 1)
+            sum_x[m] += in_series(couple_x[n - 1], couple_x[n], i < f.nx ? couple_x[n + 1] : -1.0);
+        if (!f.join_y) sum_y[m] += couple_y[n];
+        else if (j % 2 == 1 && j > 1)
+            sum_y[m] += in_series(couple_y[n - sy], couple_y[n], j < f.ny ? couple_y[n + sy] : -1.0);
+        if (!f.join_z) sum_z[m] += couple_z[n];
+        else if (k % 2 == 1 && k > 1)
+            sum_z[m] += in_series(couple_z[n - sz], couple_z[n], k < f.nz ? couple_z[n + sz] : -1.0);
+        // The plates face the first and last nodes along x.
+        if (anchor[n] != 0.0) {
+            double inner = -1.0;
+            if (f.join_x && i % 2 == 1 && i < f.nx) inner = couple_x[n + 1];
+            if (f.join_x && i % 2 == 0) inner = couple_x[n];
+            anchor[m] += in_series(inner, anchor[n], -1.0);
+        }
+    });
+    for_interior(c, [&](int, int, int, int m) {
+        couple_x[m] = static_cast<real>(sum_x[m]);
+        couple_y[m] = static_cast<real>(sum_y[m]);
+        couple_z[m] = static_cast<real>(sum_z[m]);
+    });
+}
+
+void factor_coarsest() {
+    const Level& l = H.level[H.count - 1];
+    const int size = l.unknowns();
+    std::fill(direct_factor, direct_factor + DIRECT_LIMIT * DIRECT_LIMIT, 0.0);
+    auto unknown = [&](int i, int j, int k) { return (i - 1) + l.nx * ((j - 1) + l.ny * (k - 1)); };
+    for_interior(l, [&](int i, int j, int k, int n) {
+        const int u = unknown(i, j, k);
+        direct_factor[u * size + u] = diagonal[n];
+        if (i > 1) direct_factor[u * size + unknown(i - 1, j, k)] = -couple_x[n];
+        if (j > 1) direct_factor[u * size + unknown(i, j - 1, k)] = -couple_y[n];
+        if (k > 1) direct_factor[u * size + unknown(i, j, k - 1)] = -couple_z[n];
+    });
+    for (int r = 0; r < size; ++r)
+        for (int c = 0; c <= r; ++c) {
+            double sum = direct_factor[r * size + c];
+            for (int p = 0; p < c; ++p) sum -= direct_factor[r * size + p] * direct_factor[c * size + p];
+            direct_factor[r * size + c] = r == c ? std::sqrt(sum) : sum / direct_factor[c * size + c];
+        }
+}
+
+void solve_coarsest() {
+    const Level& l = H.level[H.count - 1];
+    const int size = l.unknowns();
+    int u = 0;
+    for_interior(l, [&](int, int, int, int n) { direct_vector[u++] = source[n]; });
+    for (int r = 0; r < size; ++r) {
+        double sum = direct_vector[r];
+        for (int p = 0; p < r; ++p) sum -= direct_factor[r * size + p] * direct_vector[p];
+        direct_vector[r] = sum / direct_factor[r * size + r];
+    }
+    for (int r = size - 1; r >= 0; --r) {
+        double sum = direct_vector[r];
+        for (int p = r + 1; p < size; ++p) sum -= direct_factor[p * size + r] * direct_vector[p];
+        direct_vector[r] = sum / direct_factor[r * size + r];
+    }
+    u = 0;
+    for_interior(l, [&](int, int, int, int n) { correction[n] = static_cast<real>(direct_vector[u++]); });
+}
+
+// Gauss-Seidel on the nodes of plane k with (i + j + k) % 2 == colour. Each
+// node's neighbours are all of the other colour, so the order within a
+// half-sweep does not matter, and a half-sweep of plane k may follow the
+// previous half-sweep as soon as that one has done planes k − 1 to k + 1:
+// the smoothing passes through memory once, a few planes apart, and gives
+// the bits of whole half-sweeps one after the other.
+void relax_plane(const Level& l, int colour, int k) {
+    const int sy = l.step_y(), sz = l.step_z();
+    const real* b = source;
+    real* x = correction;
+    for (int j = 1; j <= l.ny; ++j) {
+        const int first = ((1 + j + k) % 2 == colour) ? 1 : 2;
+        for (int n = l.at(first, j, k), end = l.at(l.nx, j, k); n <= end; n += 2)
+            x[n] = (b[n] + couple_x[n] * x[n - 1] + couple_x[n + 1] * x[n + 1] + couple_y[n] * x[n - sy] +
+                    couple_y[n + sy] * x[n + sy] + couple_z[n] * x[n - sz] + couple_z[n + sz] * x[n + sz]) *
+                   inv_diagonal[n];
+    }
+}
+
+// Entry of the box that holds node (i, j, k) of level f (i = 0: the row's
+// start, as the padding's box).
+int box_index(const Level& f, const Level& c, int i, int j, int k) {
+    return c.at(f.join_x ? (i + 1) / 2 : i, f.join_y ? (j + 1) / 2 : j, f.join_z ? (k + 1) / 2 : k);
+}
+
+// From this level down each level's cycle runs twice (a W-cycle below it):
+// the coarse levels cost little, and their piecewise-constant boxes need
+// the extra work to correct as much as the fine smoothing leaves.
+constexpr int REPEAT_FROM = 3;
+
+// r·z over level 0's nodes in the plain k, j, i order, summed as z is written.
+double residual_dot_result = 0.0;
+
+void cycle_once(int index, bool from_zero, const double* r, double* z);
+
+// The cycle on level `index`: its correction from its right-hand side,
+// starting from zero. On level 0 the right-hand side is read from r and the
+// result written to z.
+void cycle(int index, const double* r, double* z) {
+    if (index == H.count - 1) {
+        solve_coarsest();
+        return;
+    }
+    cycle_once(index, true, r, z);
+    if (index >= REPEAT_FROM) cycle_once(index, false, r, z);
+}
+
+// One pass down and up from this level; from_zero: the correction starts at
+// 0, else at what the previous pass left.
+void cycle_once(int index, bool from_zero, const double* r, double* z) {
+    const Level& l = H.level[index];
+    const Level& c = H.level[index + 1];
+    const int half_count = half_sweeps(index);
+    const int sy = l.step_y(), sz = l.step_z();
+    real* x = correction;
+    const real* b = source;
+    // Smoothing, then the residual summed over each box into the next
+    // level's right-hand side, plane by plane behind the last half-sweep.
+    // From zero, the first half-sweep sets its colour to b/diagonal (its
+    // neighbours are still 0) and the other colour to 0.
+    std::fill(source + c.offset, source + c.offset + c.padded_size(), real{0});
+    for (int k = 1; k <= l.nz + half_count; ++k) {
+        if (k <= l.nz && index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
+        if (k <= l.nz && from_zero)
+            for (int j = 1; j <= l.ny; ++j) {
+                const int n0 = l.at(0, j, k);
+                for (int i = 1; i <= l.nx; ++i)
+                    x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
+            }
+        for (int h = from_zero ? 1 : 0; h < half_count; ++h)
+            if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h);
+        const int p = k - half_count;
+        if (p < 1) continue;
+        for (int j = 1; j <= l.ny; ++j) {
+            real* box_row = source + box_index(l, c, 0, j, p);
+            const int first = l.at(1, j, p);
+            for (int i = 1, n = first; i <= l.nx; ++i, ++n) {
+                const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
+                                              couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
+                                              couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
+                                              couple_z[n + sz] * x[n + sz]);
+                box_row[l.join_x ? (i + 1) >> 1 : i] += residual;
+            }
+        }
+    }
+    cycle(index + 1, r, z);
+    // The correction of each box added to its nodes, then the smoothing in
+    // the reverse colour order, so that the cycle is symmetric.
+    for (int k = 1; k <= l.nz + half_count; ++k) {
+        if (k <= l.nz)
+            for (int j = 1; j <= l.ny; ++j) {
+                const real* box_row = correction + box_index(l, c, 0, j, k);
+                real* row = x + l.at(0, j, k);
+                if (l.join_x)
+                    for (int i = 1; i <= l.nx; ++i) row[i] += box_row[(i + 1) >> 1];
+                else
+                    for (int i = 1; i <= l.nx; ++i) row[i] += box_row[i];
+            }
+        for (int h = 0; h < half_count; ++h)
+            if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, k - 1 - h);
+        const int p = k - half_count;
+        if (index == 0 && p >= 1 && p <= l.nz)
+            for_plane(l, p, [&](int, int, int n) {
+                z[n] = x[n];
+                residual_dot_result += r[n] * z[n];
+            });
+    }
+}
+
+}  // namespace
+
+void setup(const double* fine_x, const double* fine_y, const double* fine_z, const double* fine_anchor) {
+    const Level& fine = H.level[0];
+    for_interior(fine, [&](int, int, int, int n) {
+        couple_x[n] = static_cast<real>(fine_x[n]);
+        couple_y[n] = static_cast<real>(fine_y[n]);
+        couple_z[n] = static_cast<real>(fine_z[n]);
+        anchor[n] = fine_anchor[n];
+    });
+    for (int index = 0; index < H.count; ++index) {
+        const Level& l = H.level[index];
+        const int sy = l.step_y(), sz = l.step_z();
+        for_interior(l, [&](int, int, int, int n) {
+            const double sum = anchor[n] + double{couple_x[n]} + couple_x[n + 1] + couple_y[n] + couple_y[n + sy] +
+                               couple_z[n] + couple_z[n + sz];
+            diagonal[n] = static_cast<real>(sum);
+            inv_diagonal[n] = static_cast<real>(1.0 / sum);
+        });
+        if (index + 1 < H.count) coarsen(l, H.level[index + 1]);
+    }
+    factor_coarsest();
+}
+
+double apply(const double* r, double* z) {
+    residual_dot_result = 0.0;
+    cycle(0, r, z);
+    return residual_dot_result;
+}
+
+void reset() {
+    for (real* a : {couple_x, couple_y, couple_z, diagonal, inv_diagonal, source, correction})
+        std::fill(a, a + H.total, real{0});
+    std::fill(anchor, anchor + H.total, 0.0);
+}
+
+}  // namespace multigrid_preconditioner
