@@ -16,6 +16,7 @@
 #include "ions/sustain_state.hpp"
 #include "mesh/charge_and_field.hpp"
 #include "mesh/conducting_solve.hpp"
+#include "mesh/electrode_response.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/plasma_field.hpp"
 #include "mesh/potential_solver.hpp"
@@ -23,11 +24,13 @@
 #include "output/diagnostics.hpp"
 #include "output/progress.hpp"
 #include "output/output_history.hpp"
+#include "output/pulse_report.hpp"
 #include "output/slices.hpp"
 #include "output/vtk_output.hpp"
 #include "particles/parallel_mode.hpp"
 #include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
+#include "particles/pass_output.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <algorithm>
@@ -181,6 +184,7 @@ void run_simulation(const run_options::Options& options) {
         int n = nstep - 1;
         if (nstep > 1 && n % 10000 == 0) {
             checkpoint::checkpoint_restart(0, t, nstep, dt);
+            pulse_report::save_for_restart(checkpoint::RESTART_FILE, nstep);
             progress::checkpoint_written(nstep, t);
         }
         if (nstep == 1 && restart_flag == 1) {
@@ -188,6 +192,7 @@ void run_simulation(const run_options::Options& options) {
             checkpoint::checkpoint_restart(mode, t, nstep, dt);
             n = nstep - 1;
             log = continue_run_log_and_slices();
+            pulse_report::continue_after_restart(checkpoint::RESTART_FILE, nstep);
         }
         if (n % 200 == 0) seeding::seed_particles(t, nstep, options.seed_at_cathode);
         electrodes::update_electrode_voltages(t, dt);
@@ -207,6 +212,7 @@ void run_simulation(const run_options::Options& options) {
             field::compute_field();
         }
         t11 += processor_time() - field_start;
+        pulse_report::account_step(nstep, t, TIME_STEP, field_due);
 
         dt = TIME_STEP;
 
@@ -273,6 +279,9 @@ void reset_all() {
     slices::reset();
     vtk_output::reset();
     progress::reset();
+    pass_output::reset();
+    electrode_response::reset();
+    pulse_report::reset();
 }
 
 }  // namespace driver

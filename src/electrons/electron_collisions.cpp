@@ -2,6 +2,7 @@
 
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_mover.hpp"
 #include "particles/particle_streams.hpp"
 
 #include <algorithm>
@@ -44,11 +45,13 @@ void set_velocity(Particle& e, double speed, const Direction& n) {
 }
 
 // The atom recoils: the speed falls by mass_ratio·(1 - cos theta) of itself,
-// theta the scattering angle.
+// theta the scattering angle; the energy lost goes to the report.
 void scatter_elastic(Particle& e, double v, double mass_ratio, Context& c) {
     const Direction n = isotropic_direction(c);
     const double v_new = v - (v - (e.vx * n.x + e.vy * n.y + e.vz * n.z)) * mass_ratio;
     set_velocity(e, v_new, n);
+    pass_output::tally(c).recoil_energy +=
+        pass_output::kinetic_energy(e.w, v * v - v_new * v_new, electron_mover::QM_ELECTRON);
 }
 
 // The level energy is lost; in speed-squared units, v'^2 = v^2 - u^2.
@@ -113,7 +116,21 @@ Process select_process(double v, double R, double bound) {
     return {Kind::null, 0};
 }
 
+int process_index(const Process& process) {
+    switch (process.kind) {
+        case Kind::null: break;
+        case Kind::elastic_xe: return 0;
+        case Kind::elastic_ne: return 1;
+        case Kind::excite_xe: return 1 + process.level;
+        case Kind::ionize_xe: return 8;
+        case Kind::excite_ne: return 8 + process.level;
+        case Kind::ionize_ne: return 15;
+    }
+    return -1;
+}
+
 void perform(const Process& process, Particle& e, double v, Context& c) {
+    if (process.kind != Kind::null) pass_output::tally(c).collided[process_index(process)] += std::fabs(e.w);
     switch (process.kind) {
         case Kind::null: return;
         case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE, c); return;

@@ -103,8 +103,12 @@ void check_flight(const Particle& e, double substeps) {
     if (!finite || !(substeps < MAX_SUBSTEPS)) stop_on_bad_electron(e, finite, substeps);
 }
 
+double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
+
+// The wall takes the electron's charge and its kinetic energy.
 void absorb(surface::Wall wall, const Particle& e, Context& c) {
     surface::deposit(wall, surface::wall_cell(wall, e.x, e.y, e.z), e.w, c);
+    pass_output::tally(c).electron_wall_energy += pass_output::kinetic_energy(e.w, speed2(e), QM_ELECTRON);
 }
 
 // What the sub-steps of a flight change, held apart from the particle record
@@ -249,7 +253,12 @@ bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c
             collides = false;
         }
         ++c.flights;
+        const double speed2_before = speed2(e);
         const Flight flight = fly(e, tau, band.cap_speed2, p, c);
+        // A sub-step's push turns q E·dx into kinetic energy exactly, so
+        // the flight's gain is the field's work on it.
+        pass_output::tally(c).electron_work +=
+            pass_output::kinetic_energy(e.w, speed2(e) - speed2_before, QM_ELECTRON);
         if (flight == Flight::absorbed) return false;
         if (flight == Flight::cut) continue;
         if (!collides) break;

@@ -61,9 +61,13 @@ bool hits_wall(const Particle& ion, surface::Wall& wall) {
     return true;
 }
 
-// The ion's charge goes to its wall cell, which may then emit an electron.
-void absorb(surface::Wall wall, const Particle& ion, double flight, pass_output::Context& context) {
+double speed2(const Particle& ion) { return ion.vx * ion.vx + ion.vy * ion.vy + ion.vz * ion.vz; }
+
+// The ion's charge and kinetic energy go to its wall cell, which may then
+// emit an electron.
+void absorb(surface::Wall wall, const Particle& ion, double flight, double qm, pass_output::Context& context) {
     using namespace surface;
+    pass_output::tally(context).ion_wall_energy += pass_output::kinetic_energy(ion.w, speed2(ion), qm);
     const WallCell cell = wall_cell(wall, ion.x, ion.y, ion.z);
     deposit(wall, cell, ion.w, context);
     switch (wall) {
@@ -88,20 +92,24 @@ bool move_ion(Particle& ion, double t_end, pass_output::Context& context) {
 
         double Ex, Ey, Ez;
         interpolate_ion_field(ion.x, ion.y, ion.z, Ex, Ey, Ez);
+        const double speed2_before = speed2(ion);
         push(ion.x, ion.vx, qm, Ex, flight);
         push(ion.y, ion.vy, qm, Ey, flight);
         push(ion.z, ion.vz, qm, Ez, flight);
         ion.t += flight;
+        // The push turns q E·dx into kinetic energy exactly: the field's work.
+        pass_output::tally(context).ion_work += pass_output::kinetic_energy(ion.w, speed2(ion) - speed2_before, qm);
 
         mirror_ion_y(ion);
         mirror_ion_zlow(ion);
 
         surface::Wall wall;
         if (hits_wall(ion, wall)) {
-            absorb(wall, ion, flight, context);
+            absorb(wall, ion, flight, qm, context);
             return false;
         }
         if (!reaches_end) {
+            pass_output::tally(context).ion_exchange_energy += pass_output::kinetic_energy(ion.w, speed2(ion), qm);
             ion.vx = ion.vy = ion.vz = 0.0;
             if (ion.t < t_end) continue;
         }
