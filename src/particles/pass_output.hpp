@@ -37,7 +37,8 @@ struct Tally {
 void add(Tally& sum, const Tally& part);
 
 // J: |w|/e particles of mass e/qm at speed^2 speed2 ((cm/s)^2); qm in cm^2/(V·s^2).
-inline double kinetic_energy(double w, double speed2, double qm) { return (w < 0 ? -w : w) * speed2 / (2 * qm); }
+// A product, so that a constant qm folds into one factor.
+inline double kinetic_energy(double w, double speed2, double qm) { return (w < 0 ? -w : w) * speed2 * (0.5 / qm); }
 
 struct Deposit {
     double* cell;   // wall-charge cell
