@@ -65,10 +65,11 @@ void expect_clean_run_log(const std::string& log, std::size_t logged_steps) {
 // The files the run writes, made unwritable one at a time by a link to
 // /dev/full: the run stops with status 1 and names the file. The slice
 // files (the first and the last one written; all five share one writer)
-// fail at their first block, in step 1, the others at start-up.
+// fail at their first block, in step 1, the report files at their header
+// in step 1, the others at start-up.
 TEST(FullDisk, EveryOutputFileThatCannotBeWrittenStopsTheRunAndIsNamed) {
     for (const char* name : {"general.txt", "control_file.txt", "SUSTAIN_STATE.txt", "OUT_Electron_Density.2Ddata",
-                             "OUT_Potential.2Ddata"}) {
+                             "OUT_Potential.2Ddata", "currents.csv", "pulses.csv", "electrode_charge.csv"}) {
         TempFolder folder;
         copy_example_case(folder.path);
         fs::create_symlink("/dev/full", folder.path / name);
