@@ -129,17 +129,25 @@ int process_index(const Process& process) {
     return -1;
 }
 
+double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
+
 void perform(const Process& process, Particle& e, double v, Context& c) {
-    if (process.kind != Kind::null) pass_output::tally(c).collided[process_index(process)] += std::fabs(e.w);
+    if (process.kind == Kind::null) return;
+    const double speed2_before = speed2(e);
     switch (process.kind) {
-        case Kind::null: return;
-        case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE, c); return;
-        case Kind::elastic_ne: scatter_elastic(e, v, MASS_RATIO_NE, c); return;
-        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); return;
-        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); return;
-        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); return;
-        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE, c); return;
+        case Kind::null: break;
+        case Kind::elastic_xe: scatter_elastic(e, v, MASS_RATIO_XE, c); break;
+        case Kind::elastic_ne: scatter_elastic(e, v, MASS_RATIO_NE, c); break;
+        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); break;
+        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); break;
+        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); break;
+        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE, c); break;
     }
+    pass_output::Tally& tally = pass_output::tally(c);
+    tally.collided[process_index(process)] += std::fabs(e.w);
+    // The mover counts the kinetic energy an electron gains over its move as
+    // the field's work; what the collision changed is not.
+    tally.electron_work -= pass_output::kinetic_energy(e.w, speed2(e) - speed2_before, electron_mover::QM_ELECTRON);
 }
 
 void collide(Particle& e, double bound, Context& c) {

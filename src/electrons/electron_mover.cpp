@@ -241,7 +241,7 @@ Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, C
 
 // Takes the electron from its own clock to t_end through free flights that
 // end in collision candidates. Returns false when a wall absorbed it.
-bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
+bool move_through_flights(Particle& e, double t_end, const PassConstants& p, Context& c) {
     constexpr double NO_CAP = std::numeric_limits<double>::infinity();
     while (e.t < t_end) {
         const Band band = p.energy_bands ? band_for(e.vx * e.vx + e.vy * e.vy + e.vz * e.vz)
@@ -253,18 +253,25 @@ bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c
             collides = false;
         }
         ++c.flights;
-        const double speed2_before = speed2(e);
         const Flight flight = fly(e, tau, band.cap_speed2, p, c);
-        // A sub-step's push turns q E·dx into kinetic energy exactly, so
-        // the flight's gain is the field's work on it.
-        pass_output::tally(c).electron_work +=
-            pass_output::kinetic_energy(e.w, speed2(e) - speed2_before, QM_ELECTRON);
         if (flight == Flight::absorbed) return false;
         if (flight == Flight::cut) continue;
         if (!collides) break;
         electron_collisions::collide(e, band.numax, c);
     }
     return true;
+}
+
+// The same, with the field's work on the electron for the report: a
+// sub-step's push turns q E·dx into kinetic energy exactly, so the work is
+// the kinetic energy gained over the move, less what the collisions changed
+// (electron_collisions::perform takes that off).
+bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
+    const double speed2_at_start = speed2(e);
+    const bool stays = move_through_flights(e, t_end, p, c);
+    pass_output::tally(c).electron_work +=
+        pass_output::kinetic_energy(e.w, speed2(e) - speed2_at_start, QM_ELECTRON);
+    return stays;
 }
 
 // The exact mode: one walk in store order, every number from the run's

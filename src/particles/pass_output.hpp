@@ -28,6 +28,7 @@ struct Tally {
     double collided[PROCESS_COUNT] = {};
     double recoil_energy = 0.0;         // lost by electrons to the atoms in elastic collisions
     double electron_work = 0.0;         // done by the field on electrons, q E·dx over their flights
+                                        // (their gain over the moves less the collisions' changes)
     double ion_work = 0.0;              // done by the field on ions
     double ion_exchange_energy = 0.0;   // kinetic energy ions hand to the gas in charge exchange
     double electron_wall_energy = 0.0;  // kinetic energy carried into the walls
