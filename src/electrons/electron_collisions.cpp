@@ -129,7 +129,9 @@ int process_index(const Process& process) {
     return -1;
 }
 
+namespace {
 double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
+}  // namespace
 
 void perform(const Process& process, Particle& e, double v, Context& c) {
     if (process.kind == Kind::null) return;
