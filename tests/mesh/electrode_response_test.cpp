@@ -91,7 +91,9 @@ TEST(ElectrodeResponse, BuiltInCellCapacitanceReciprocityAndUntouchedSolverState
     double induced[ELECTRODES];
     electrode_response::electrode_charges(result.data(), induced);
     for (int e = 0; e < ELECTRODES; ++e) EXPECT_NEAR(induced[e], -q * psi(e, over_s1), 1e-4 * q) << "electrode " << e + 1;
-    // What the three electrodes do not take ends on the open y and z sides:
-    // none here, so the induced charges add up to -q.
+    // No flux leaves through the y and z sides, so the induced charges add up to -q.
     EXPECT_NEAR(induced[0] + induced[1] + induced[2], -q, 1e-4 * q);
+    // The field energy of the grounded solve is q·phi/2 at the charge, as the
+    // report takes it.
+    EXPECT_NEAR(electrode_response::field_energy(result.data()), 0.5 * q * result[over_s1], 1e-4 * 0.5 * q * result[over_s1]);
 }
