@@ -34,11 +34,10 @@ void build_charge_source() {
 // A surface charge midway between a gas node and a dielectric node of
 // permittivity eps is carried as 1/(eps+1) on the gas node and eps/(eps+1)
 // on the dielectric node: this reproduces the field of the sheet on both sides.
-// Every gas node lies in the gas box.
 void add_wall_charge(double* source, double c) {
-    for (int k = klo; k <= khi; ++k)
-        for (int j = jlo; j <= jhi; ++j)
-            for (int i = ilo; i <= ihi; ++i) {
+    for (int k = 0; k < PZ; ++k)
+        for (int j = 0; j < PY; ++j)
+            for (int i = 0; i < PX; ++i) {
                 if (material(i, j, k) != GAS) continue;
                 const int gas = node(i, j, k);
                 if (material(i - 1, j, k) == DIELECTRIC) {  // front wall, charge on the gas node
