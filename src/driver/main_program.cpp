@@ -18,6 +18,7 @@
 #include "ions/sustain_state.hpp"
 #include "mesh/charge_and_field.hpp"
 #include "mesh/conducting_solve.hpp"
+#include "mesh/electrode_response.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/plasma_field.hpp"
 #include "mesh/potential_solver.hpp"
@@ -25,11 +26,13 @@
 #include "output/diagnostics.hpp"
 #include "output/progress.hpp"
 #include "output/output_history.hpp"
+#include "output/pulse_report.hpp"
 #include "output/slices.hpp"
 #include "output/vtk_output.hpp"
 #include "particles/parallel_mode.hpp"
 #include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
+#include "particles/pass_output.hpp"
 #include "particles/random_numbers.hpp"
 
 #include <algorithm>
@@ -233,6 +236,7 @@ int run_simulation(const run_options::Options& command_line) {
         int n = nstep - 1;
         if (nstep > 1 && n % options.checkpoint_every == 0) {
             checkpoint::checkpoint_restart(0, t, nstep, dt);
+            pulse_report::save_for_restart(checkpoint::RESTART_FILE, nstep);
             progress::checkpoint_written(nstep, t);
         }
         if (nstep == 1 && restart_flag == 1) {
@@ -244,6 +248,7 @@ int run_simulation(const run_options::Options& command_line) {
                                 std::to_string(nstep) + ", where file restart resumes the run",
                             "       give a later step, or leave --max-steps out"});
             log = continue_run_log_and_slices();
+            pulse_report::continue_after_restart(checkpoint::RESTART_FILE, nstep);
             if (options.vtk_every > 0) vtk_output::continue_collections(nstep);
             std::printf("Resumed from file restart at step %d, t = %.4f us\n", nstep, t * 1e6);
         }
@@ -267,6 +272,7 @@ int run_simulation(const run_options::Options& command_line) {
             field::compute_field();
         }
         t11 += processor_time() - field_start;
+        pulse_report::account_step(nstep, t, TIME_STEP, field_due);
 
         dt = TIME_STEP;
 
@@ -307,6 +313,7 @@ int run_simulation(const run_options::Options& command_line) {
     if (stopped_by != 0) {
         // The state between two steps, as the periodic checkpoint saves it.
         checkpoint::checkpoint_restart(0, t, nstep, dt);
+        pulse_report::save_for_restart(checkpoint::RESTART_FILE, nstep);
         progress::checkpoint_written(nstep, t);
         std::printf("Stopped by %s after step %d: checkpoint written; continue with --restart\n",
                     signal_name(stopped_by), nstep - 1);
@@ -349,6 +356,9 @@ void reset_all() {
     progress::reset();
     runaway_check::reset();
     checkpoint::set_run_model({});
+    pass_output::reset();
+    electrode_response::reset();
+    pulse_report::reset();
 }
 
 }  // namespace driver

@@ -45,11 +45,13 @@ void set_velocity(Particle& e, double speed, const Direction& n) {
 }
 
 // The atom recoils: the speed falls by mass_ratio·(1 - cos theta) of itself,
-// theta the scattering angle.
+// theta the scattering angle; the energy lost goes to the report.
 void scatter_elastic(Particle& e, double v, double mass_ratio, Context& c) {
     const Direction n = isotropic_direction(c);
     const double v_new = v - (v - (e.vx * n.x + e.vy * n.y + e.vz * n.z)) * mass_ratio;
     set_velocity(e, v_new, n);
+    pass_output::tally(c).recoil_energy +=
+        pass_output::kinetic_energy(e.w, v * v - v_new * v_new, species::QM_ELECTRON);
 }
 
 // The level energy is lost; in speed-squared units, v'^2 = v^2 - u^2.
@@ -114,16 +116,40 @@ Process select_process(double v, double R, double bound) {
     return {Kind::null, 0};
 }
 
-void perform(const Process& process, Particle& e, double v, Context& c) {
+int process_index(const Process& process) {
     switch (process.kind) {
-        case Kind::null: return;
-        case Kind::elastic_xe: scatter_elastic(e, v, species::MASS_RATIO_XE, c); return;
-        case Kind::elastic_ne: scatter_elastic(e, v, species::MASS_RATIO_NE, c); return;
-        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); return;
-        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); return;
-        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); return;
-        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE, c); return;
+        case Kind::null: break;
+        case Kind::elastic_xe: return 0;
+        case Kind::elastic_ne: return 1;
+        case Kind::excite_xe: return 1 + process.level;
+        case Kind::ionize_xe: return 8;
+        case Kind::excite_ne: return 8 + process.level;
+        case Kind::ionize_ne: return 15;
     }
+    return -1;
+}
+
+namespace {
+double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
+}  // namespace
+
+void perform(const Process& process, Particle& e, double v, Context& c) {
+    if (process.kind == Kind::null) return;
+    const double speed2_before = speed2(e);
+    switch (process.kind) {
+        case Kind::null: break;
+        case Kind::elastic_xe: scatter_elastic(e, v, species::MASS_RATIO_XE, c); break;
+        case Kind::elastic_ne: scatter_elastic(e, v, species::MASS_RATIO_NE, c); break;
+        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); break;
+        case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); break;
+        case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); break;
+        case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE, c); break;
+    }
+    pass_output::Tally& tally = pass_output::tally(c);
+    tally.collided[process_index(process)] += std::fabs(e.w);
+    // The mover counts the kinetic energy an electron gains over its move as
+    // the field's work; what the collision changed is not.
+    tally.electron_work -= pass_output::kinetic_energy(e.w, speed2(e) - speed2_before, species::QM_ELECTRON);
 }
 
 void collide(Particle& e, double bound, Context& c) {

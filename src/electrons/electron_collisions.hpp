@@ -28,6 +28,10 @@ struct Process {
     int level;  // 1..6 for the excitations, 0 otherwise
 };
 
+// Index of a process (not the null one) in the tallies' order: elastic Xe,
+// elastic Ne, Xe levels 1..6, Xe ionization, Ne levels 1..6, Ne ionization.
+int process_index(const Process& process);
+
 // Draws one number, selects the process and performs it on the electron at a
 // collision candidate of rate `bound` (1/s, the flight's numax); numbers come
 // from, and births go to, the context of the electron's move.
@@ -38,7 +42,8 @@ void collide(PARTICLE_STORAGE::Particle& electron, double bound, pass_output::Co
 // sixteen processes in their fixed order.
 Process select_process(double v, double R, double bound);
 
-// Carries out a selected process on an electron of speed v, with its own
+// Carries out a selected process on an electron of speed v and tallies it
+// in the context (its charge under the process, the recoil energy), with its own
 // draws: 2 for elastic scattering and Xe excitation, 4 for Ne excitation with
 // Penning ionization, 5 for ionization, none for the null process.
 void perform(const Process& process, PARTICLE_STORAGE::Particle& electron, double v,

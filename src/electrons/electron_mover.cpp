@@ -107,8 +107,12 @@ void check_flight(const Particle& e, double substeps) {
     if (!finite || !(substeps < MAX_SUBSTEPS)) stop_on_bad_electron(e, finite, substeps);
 }
 
+double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
+
+// The wall takes the electron's charge and its kinetic energy.
 void absorb(surface::Wall wall, const Particle& e, Context& c) {
     surface::deposit(wall, surface::wall_cell(wall, e.x, e.y, e.z), e.w, c);
+    pass_output::tally(c).electron_wall_energy += pass_output::kinetic_energy(e.w, speed2(e), species::QM_ELECTRON);
 }
 
 // What the sub-steps of a flight change, held apart from the particle record
@@ -305,7 +309,7 @@ Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, C
 
 // Takes the electron from its own clock to t_end through free flights that
 // end in collision candidates. Returns false when a wall absorbed it.
-bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
+bool move_through_flights(Particle& e, double t_end, const PassConstants& p, Context& c) {
     constexpr double NO_CAP = std::numeric_limits<double>::infinity();
     FieldAt field{0.0, 0.0, 0.0, false};
     while (e.t < t_end) {
@@ -325,6 +329,18 @@ bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c
         electron_collisions::collide(e, band.numax, c);
     }
     return true;
+}
+
+// The same, with the field's work on the electron for the report: a
+// sub-step's push turns q E·dx into kinetic energy exactly, so the work is
+// the kinetic energy gained over the move, less what the collisions changed
+// (electron_collisions::perform takes that off).
+bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
+    const double speed2_at_start = speed2(e);
+    const bool stays = move_through_flights(e, t_end, p, c);
+    pass_output::tally(c).electron_work +=
+        pass_output::kinetic_energy(e.w, speed2(e) - speed2_at_start, species::QM_ELECTRON);
+    return stays;
 }
 
 // The exact mode: one walk in store order, every number from the run's

@@ -62,9 +62,13 @@ bool hits_wall(const Particle& ion, surface::Wall& wall) {
     return true;
 }
 
-// The ion's charge goes to its wall cell, which may then emit an electron.
-void absorb(surface::Wall wall, const Particle& ion, double flight, pass_output::Context& context) {
+double speed2(const Particle& ion) { return ion.vx * ion.vx + ion.vy * ion.vy + ion.vz * ion.vz; }
+
+// The ion's charge and kinetic energy go to its wall cell, which may then
+// emit an electron.
+void absorb(surface::Wall wall, const Particle& ion, double flight, double qm, pass_output::Context& context) {
     using namespace surface;
+    pass_output::tally(context).ion_wall_energy += pass_output::kinetic_energy(ion.w, speed2(ion), qm);
     const WallCell cell = wall_cell(wall, ion.x, ion.y, ion.z);
     deposit(wall, cell, ion.w, context);
     switch (wall) {
@@ -76,12 +80,10 @@ void absorb(surface::Wall wall, const Particle& ion, double flight, pass_output:
 
 // Free flights of an ion until it reaches t_end or a wall. A flight ends at
 // t_end or in charge exchange: the fast ion hands its charge to a slow atom,
-// so the ion that flies on starts at rest. Returns false when a wall absorbed
-// the ion.
-bool move_ion(Particle& ion, double t_end, pass_output::Context& context) {
-    check_ion(ion);
-    double qm = 0.0, tau_mean = 0.0;
-    species_constants(ion.species, qm, tau_mean);
+// so the ion that flies on starts at rest (its speed^2 is added to
+// exchanged). Returns false when a wall absorbed the ion.
+bool move_through_flights(Particle& ion, double t_end, double qm, double tau_mean, double& exchanged,
+                          pass_output::Context& context) {
     for (;;) {
         const double tau = -portable_math::log(pass_output::draw_uniform(context)) * tau_mean;
         const bool reaches_end = t_end < ion.t + tau;  // ending exactly at t_end is a collision
@@ -99,15 +101,33 @@ bool move_ion(Particle& ion, double t_end, pass_output::Context& context) {
 
         surface::Wall wall;
         if (hits_wall(ion, wall)) {
-            absorb(wall, ion, flight, context);
+            absorb(wall, ion, flight, qm, context);
             return false;
         }
         if (!reaches_end) {
+            exchanged += speed2(ion);
             ion.vx = ion.vy = ion.vz = 0.0;
             if (ion.t < t_end) continue;
         }
         return true;
     }
+}
+
+// The same, with the field's work on the ion for the report: the push turns
+// q E·dx into kinetic energy exactly, so the work is the kinetic energy gained
+// over the move plus what charge exchange handed to the gas (speed^2 summed in
+// exchanged).
+bool move_ion(Particle& ion, double t_end, pass_output::Context& context) {
+    check_ion(ion);
+    double qm = 0.0, tau_mean = 0.0;
+    species_constants(ion.species, qm, tau_mean);
+    const double speed2_at_start = speed2(ion);
+    double exchanged = 0.0;  // (cm/s)^2
+    const bool stays = move_through_flights(ion, t_end, qm, tau_mean, exchanged, context);
+    pass_output::Tally& tally = pass_output::tally(context);
+    if (exchanged > 0.0) tally.ion_exchange_energy += pass_output::kinetic_energy(ion.w, exchanged, qm);
+    tally.ion_work += pass_output::kinetic_energy(ion.w, speed2(ion) - speed2_at_start + exchanged, qm);
+    return stays;
 }
 
 // The exact mode: one walk in store order, every number from the run's

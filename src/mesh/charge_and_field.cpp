@@ -28,9 +28,13 @@ void build_charge_source() {
                     charge_source[node(i, j, k)] =
                         c * (ion_density[ion_slot(1, i, j, k)] + ion_density[ion_slot(2, i, j, k)]);
 
-    // A surface charge midway between a gas node and a dielectric node of
-    // permittivity eps is carried as 1/(eps+1) on the gas node and eps/(eps+1)
-    // on the dielectric node: this reproduces the field of the sheet on both sides.
+    add_wall_charge(charge_source, c);
+}
+
+// A surface charge midway between a gas node and a dielectric node of
+// permittivity eps is carried as 1/(eps+1) on the gas node and eps/(eps+1)
+// on the dielectric node: this reproduces the field of the sheet on both sides.
+void add_wall_charge(double* source, double c) {
     for (int k = 0; k < PZ; ++k)
         for (int j = 0; j < PY; ++j)
             for (int i = 0; i < PX; ++i) {
@@ -39,20 +43,20 @@ void build_charge_source() {
                 if (material(i - 1, j, k) == DIELECTRIC) {  // front wall, charge on the gas node
                     const double eps = eps_node[node(i - 1, j, k)];
                     const double m = wall_charge_x[padded(i, j, k)] / (eps + 1.0);
-                    charge_source[gas] += c * m;
-                    charge_source[node(i - 1, j, k)] += c * eps * m;
+                    source[gas] += c * m;
+                    source[node(i - 1, j, k)] += c * eps * m;
                 }
                 if (material(i + 1, j, k) == DIELECTRIC) {  // rear wall, charge on the dielectric node
                     const double eps = eps_node[node(i + 1, j, k)];
                     const double m = wall_charge_x[padded(i + 1, j, k)] / (eps + 1.0);
-                    charge_source[gas] += c * m;
-                    charge_source[node(i + 1, j, k)] += c * eps * m;
+                    source[gas] += c * m;
+                    source[node(i + 1, j, k)] += c * eps * m;
                 }
                 if (material(i, j, k + 1) == DIELECTRIC) {  // rib wall, charge on the dielectric node
                     const double eps = eps_node[node(i, j, k + 1)];
                     const double m = wall_charge_z[padded(i, j, k + 1)] / (eps + 1.0);
-                    charge_source[gas] += c * m;
-                    charge_source[node(i, j, k + 1)] += c * eps * m;
+                    source[gas] += c * m;
+                    source[node(i, j, k + 1)] += c * eps * m;
                 }
             }
 }

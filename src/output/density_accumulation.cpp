@@ -18,22 +18,6 @@ namespace {
 
 constexpr double ELECTRON_W = -ELECTRON_CHARGE;  // C, charge of one electron record
 
-// Lower node and fraction towards the next node along one axis. Within half a
-// spacing of the gas box's edge the whole weight goes to the outermost gas node.
-struct AxisWeight {
-    int n;
-    double f;
-};
-
-AxisWeight axis_weight(double c, double h, double inv_h, int lo, int hi) {
-    const double v = (c - h * 0.5) * inv_h;
-    AxisWeight a{static_cast<int>(v), 0.0};
-    a.f = v - a.n;
-    if (v < lo) a = {lo, 0.0};
-    if (v > hi) a = {hi, 0.0};
-    return a;
-}
-
 // Spreads q over the eight nodes around (x, y, z) with trilinear weights.
 // stride and slot address ion_density's species slots; node arrays use 1 and 0.
 void deposit(double* a, int stride, int slot, double q, double x, double y, double z) {

@@ -6,6 +6,23 @@ namespace densities {
 // m_e/(2e): kinetic energy in eV of an electron of speed 1 cm/s, per (cm/s)^2.
 constexpr double ENERGY_PER_SPEED2 = 2.842839659638878e-16;
 
+// Lower node and fraction towards the next node along one axis, for the
+// cloud-in-cell weights of coordinate c (cm) on an axis of spacing h with gas
+// nodes lo..hi. Within half a spacing of the gas box's edge the whole weight
+// goes to the outermost gas node.
+struct AxisWeight {
+    int n;
+    double f;
+};
+inline AxisWeight axis_weight(double c, double h, double inv_h, int lo, int hi) {
+    const double v = (c - h * 0.5) * inv_h;
+    AxisWeight a{static_cast<int>(v), 0.0};
+    a.f = v - a.n;
+    if (v < lo) a = {lo, 0.0};
+    if (v > hi) a = {hi, 0.0};
+    return a;
+}
+
 // Rebuilds ion_density (C/cm^3, one slot for each species), electron_density (C/cm^3) and
 // electron_energy (mean eV per node in the gas box) from both stores. A live
 // particle outside the gas box stops the run. Leaves both cursors past the end.

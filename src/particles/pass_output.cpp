@@ -4,6 +4,26 @@ namespace pass_output {
 
 using PARTICLE_STORAGE::Particle;
 
+Tally pass_tally;
+
+void add(Tally& sum, const Tally& part) {
+    for (int k = 0; k < PROCESS_COUNT; ++k) sum.collided[k] += part.collided[k];
+    sum.recoil_energy += part.recoil_energy;
+    sum.electron_work += part.electron_work;
+    sum.ion_work += part.ion_work;
+    sum.ion_exchange_energy += part.ion_exchange_energy;
+    sum.electron_wall_energy += part.electron_wall_energy;
+    sum.ion_wall_energy += part.ion_wall_energy;
+}
+
+Tally take_tally() {
+    const Tally taken = pass_tally;
+    pass_tally = Tally{};
+    return taken;
+}
+
+void reset() { pass_tally = Tally{}; }
+
 Context exact() { return Context{random_source::run_generator(), nullptr, 0, 0}; }
 
 namespace {
@@ -41,6 +61,7 @@ void clear(Chunk& chunk) {
     chunk.deposits.clear();
     chunk.flights = 0;
     chunk.substeps = 0;
+    chunk.tally = Tally{};
 }
 
 void merge(std::vector<Chunk>& chunks, int count, long long& flights, long long& substeps) {
@@ -51,6 +72,7 @@ void merge(std::vector<Chunk>& chunks, int count, long long& flights, long long&
         for (const Birth& b : chunk.ions) PARTICLE_STORAGE::add_record(PARTICLE_STORAGE::ions, b.p, b.id, 0);
         flights += chunk.flights;
         substeps += chunk.substeps;
+        add(pass_tally, chunk.tally);
     }
 }
 

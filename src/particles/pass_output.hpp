@@ -20,6 +20,27 @@ struct Birth {
     std::uint64_t id;
 };
 
+// What the moves tell the per-step report about their physics: the charge
+// (C, summed |w|) of the electrons that underwent each of the sixteen
+// collision processes, in electron_collisions' order, and energies in J.
+constexpr int PROCESS_COUNT = 16;
+struct Tally {
+    double collided[PROCESS_COUNT] = {};
+    double recoil_energy = 0.0;         // lost by electrons to the atoms in elastic collisions
+    double electron_work = 0.0;         // done by the field on electrons, q E·dx over their flights
+                                        // (their gain over the moves less the collisions' changes)
+    double ion_work = 0.0;              // done by the field on ions
+    double ion_exchange_energy = 0.0;   // kinetic energy ions hand to the gas in charge exchange
+    double electron_wall_energy = 0.0;  // kinetic energy carried into the walls
+    double ion_wall_energy = 0.0;
+};
+// Adds part into sum, field by field.
+void add(Tally& sum, const Tally& part);
+
+// J: |w|/e particles of mass e/qm at speed^2 speed2 ((cm/s)^2); qm in cm^2/(V·s^2).
+// A product, so that a constant qm folds into one factor.
+inline double kinetic_energy(double w, double speed2, double qm) { return (w < 0 ? -w : w) * speed2 * (0.5 / qm); }
+
 struct Deposit {
     double* cell;   // wall-charge cell
     double charge;  // C/cm^3 to add
@@ -33,6 +54,7 @@ struct alignas(64) Chunk {
     std::vector<Deposit> deposits;
     long long flights = 0;
     long long substeps = 0;
+    Tally tally;
 };
 
 // Where one particle's move draws from and writes to.
@@ -45,6 +67,15 @@ struct Context {
 
 // The exact mode's context: the run's generator, no buffers.
 Context exact();
+
+// The tally of the moves since the report last took it: the exact mode's
+// moves add to it as they go, the parallel mode's chunks when merged.
+extern Tally pass_tally;
+inline Tally& tally(Context& c) { return c.chunk == nullptr ? pass_tally : c.chunk->tally; }
+// Returns the tally and starts it afresh.
+Tally take_tally();
+// Empties the tally, as at program start.
+void reset();
 
 inline double draw_uniform(Context& c) { return random_source::draw_uniform(c.source); }
 
@@ -64,7 +95,8 @@ inline void deposit(Context& c, double* cell, double charge) {
 void clear(Chunk& chunk);
 
 // Applies chunks [0, count) in order: their deposits to the walls, their
-// births to the stores (new records draw from 0), their work to the counters.
+// births to the stores (new records draw from 0), their work to the counters,
+// their tallies to pass_tally.
 void merge(std::vector<Chunk>& chunks, int count, long long& flights, long long& substeps);
 
 }  // namespace pass_output

@@ -66,10 +66,11 @@ void expect_clean_run_log(const std::string& log, std::size_t logged_steps) {
 // The files the run writes, made unwritable one at a time by a link to
 // /dev/full: the run stops with status 1 and names the file. The slice
 // files (the first and the last one written; all five share one writer)
-// fail at their first block, in step 1, the others at start-up.
+// fail at their first block, in step 1, the report files at their header
+// in step 1, the others at start-up.
 TEST(FullDisk, EveryOutputFileThatCannotBeWrittenStopsTheRunAndIsNamed) {
     for (const char* name : {"general.txt", "control_file.txt", "SUSTAIN_STATE.txt", "OUT_Electron_Density.2Ddata",
-                             "OUT_Potential.2Ddata"}) {
+                             "OUT_Potential.2Ddata", "currents.csv", "pulses.csv", "electrode_charge.csv"}) {
         TempFolder folder;
         copy_example_case(folder.path);
         fs::create_symlink("/dev/full", folder.path / name);
@@ -135,11 +136,11 @@ TEST(FullDisk, ADiskThatFillsDuringTheRunStopsItAtTheFailedWrite) {
 }
 
 // A disk that fills while a line is still in the C library's buffer: the
-// second run rewrites the first one's files at the same sizes on a disk left
-// with no free byte, so the run-log lines it adds fill the log's first page
-// (4 kB: the header and 48 lines, steps 1 to 941), and the line of step 961,
-// taken into the buffer, fails when the buffer is written. The run stops in
-// that step with status 1 and the reason, the log keeping its whole lines.
+// second run rewrites the first one's files on a disk left with no free
+// byte, so the first file that outgrows its first page (4 kB; the currents,
+// one row every 10 steps, before the run log) fails when its buffer is
+// written. The run stops in that step with status 1 and the reason, the file
+// keeping the page it had.
 TEST(FullDisk, ALineLostWhileStillBufferedStopsTheRunInItsStep) {
     if (sysconf(_SC_PAGESIZE) != 4096) GTEST_SKIP() << "the case is laid out for 4 kB pages";
     TempFolder folder;
@@ -161,14 +162,19 @@ TEST(FullDisk, ALineLostWhileStillBufferedStopsTheRunInItsStep) {
     EXPECT_EQ(run_in(disk.path, "--max-steps 1000 > ../console.txt 2>&1 < /dev/null"), 1);
     const std::string console = read_file(folder.path / "console.txt");
     const std::string tail = console.substr(console.size() > 2000 ? console.size() - 2000 : 0);
-    EXPECT_NE(console.find("ERROR: writing file general.txt failed: No space left on device\n"), std::string::npos)
-        << tail;
-    EXPECT_NE(console.find("\n  steps run        960 (steps 1 to 960)"), std::string::npos) << tail;
+    const std::string prefix = "ERROR: writing file ";
+    const std::size_t at = console.find(prefix);
+    ASSERT_NE(at, std::string::npos) << tail;
+    const std::size_t end = console.find(" failed: No space left on device\n", at);
+    ASSERT_NE(end, std::string::npos) << tail;
+    const std::string name = console.substr(at + prefix.size(), end - at - prefix.size());
+    EXPECT_EQ(name, "currents.csv");
+    EXPECT_NE(console.find("\n  steps run        "), std::string::npos) << tail;
+    EXPECT_EQ(console.find("\n  steps run        1000 "), std::string::npos) << tail;  // stopped on the way
+    EXPECT_EQ(fs::file_size(disk.path / name), 4096u);
+    // The run log before it lost no whole line.
     const std::string log = read_file(disk.path / "general.txt");
-    ASSERT_EQ(log.size(), 4096u);
-    const std::size_t whole = log.rfind('\n') + 1;
-    expect_clean_run_log(log.substr(0, whole), 48);
-    EXPECT_EQ(log.substr(whole, 8), "     961");
+    expect_clean_run_log(log, lines_of(log).size() - 1);
 }
 
 // With standard output closed, the first file opened would take its

@@ -7,6 +7,7 @@
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/electron_collisions.hpp"
 #include "mesh/mesh_arrays.hpp"
+#include "particles/pass_output.hpp"
 
 #include <gtest/gtest.h>
 
@@ -446,4 +447,56 @@ TEST_F(ElectronMover, BoundElectronsKeepTheirEnergyInLeapfrogFlights) {
     }
     EXPECT_LT(std::fabs(gained[1]), 0.01) << "leapfrog";
     EXPECT_GT(gained[0], 0.1) << "first order";
+}
+
+// The pass's tally against what it did: the ionizations (Penning after every
+// Ne excitation included) are the new ions, and the electrons' energy closes:
+// the field's work less the thresholds, the recoil and what the walls took,
+// plus the 4.41 eV of each Penning electron, is their change of kinetic energy.
+TEST_F(ElectronMover, TallyCountsTheNewIonsAndClosesTheElectronEnergy) {
+    using namespace mesh;
+    using namespace electron_collisions;
+    fill_uniform_field(3e4, -1e4, -2e4);
+    pass_first_call();
+    for (int n = 0; n < 1500; ++n) {
+        const double x = xlow + (xhigh - xlow) * ((n * 7919LL) % 1000 + 0.5) / 1000;
+        const double y = ylow + (yhigh - ylow) * ((n * 104729LL) % 1000 + 0.5) / 1000;
+        const double z = zlow + (zhigh - zlow) * ((n * 1299709LL) % 1000 + 0.5) / 1000;
+        add_electron(x, y, z, speed_of(8) * ((n % 3) - 1), speed_of(3), 0.0);
+    }
+    auto kinetic = [] {
+        double sum = 0.0;
+        for (int n = 1; n <= electrons.count; ++n)
+            if (electrons.alive[n])
+                sum += pass_output::kinetic_energy(electrons.w[n],
+                                                   electrons.vx[n] * electrons.vx[n] + electrons.vy[n] * electrons.vy[n] +
+                                                       electrons.vz[n] * electrons.vz[n],
+                                                   species::QM_ELECTRON);
+        return sum;
+    };
+    auto ev = [](double speed) { return std::pow(speed / collision_frequencies::SPEED_PER_SQRT_EV, 2); };
+    const double before = kinetic();
+    pass_output::take_tally();
+    electron_mover::advance_electrons(4e-11);
+    const pass_output::Tally tally = pass_output::take_tally();
+
+    double ion_charge = 0.0;
+    for (int n = 1; n <= ions.count; ++n) ion_charge += ions.w[n];
+    const double* c = tally.collided;
+    double penning = 0.0, thresholds = 0.0;  // C, J
+    for (int k = 0; k < 6; ++k) {
+        penning += c[9 + k];
+        thresholds += c[2 + k] * ev(EXC_SPEED_XE[k]) + c[9 + k] * ev(EXC_SPEED_NE[k]);
+    }
+    thresholds += c[8] * ev(ION_SPEED_XE) + c[15] * ev(ION_SPEED_NE);
+    EXPECT_GT(c[8], 20 * ELECTRON_CHARGE);  // ionization, Penning and
+    EXPECT_GT(penning, 5 * ELECTRON_CHARGE);
+    EXPECT_GT(tally.electron_wall_energy, 0.0);  // absorption happened
+    EXPECT_GT(c[0] + c[1], 1000 * ELECTRON_CHARGE);
+    EXPECT_NEAR(ion_charge, c[8] + c[15] + penning, 1e-9 * ion_charge);
+
+    const double gained = tally.electron_work - thresholds - tally.recoil_energy - tally.electron_wall_energy +
+                          penning * ev(PENNING_SPEED);
+    EXPECT_GT(tally.electron_work, 0.1 * thresholds);
+    EXPECT_NEAR(kinetic() - before, gained, 1e-9 * tally.electron_work);
 }

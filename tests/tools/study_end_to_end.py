@@ -77,7 +77,7 @@ class EndToEnd(unittest.TestCase):
         self.assertIn("study: 4/8 done, 0 running, 4 failed, 0 waiting", out)
         runs = results.read_csv(os.path.join(self.dir, "ref", "runs.csv"))
         self.assertEqual(sorted((r["status"], r["exit"]) for r in runs), [("done", "0")] * 4 + [("failed", "2")] * 4)
-        self.assertEqual({r["source"] for r in runs if r["status"] == "done"}, {"log"})
+        self.assertEqual({r["source"] for r in runs if r["status"] == "done"}, {"pulses"})
         # the files named in [run] delete are gone, the log is kept
         folder = os.path.join(self.dir, "ref", "runs", "V160_lit_s1100-550_o0")
         self.assertFalse(os.path.exists(os.path.join(folder, "SUSTAIN_STATE.txt")))
@@ -90,9 +90,12 @@ class EndToEnd(unittest.TestCase):
         pulses = results.read_csv(os.path.join(self.dir, "ref", "all_pulses.csv"))
         self.assertEqual(len(pulses), 4)
         for p in pulses:
-            # the ramp from 0 at 0.1 us to the voltage at 0.2 us, last logged at 0.128 us
-            self.assertAlmostEqual(float(p["V_applied_V"]), 0.28 * float(p["voltage_V"]), places=6)
-            self.assertAlmostEqual(float(p["t_start_us"]), 0.1, places=6)
+            # pulses.csv's pulse 1: the scaled Smart Start plateau, -V across the
+            # sustain electrodes from the start to the reversal at 0.1 us
+            self.assertEqual(p["pulse"], "1")
+            self.assertAlmostEqual(float(p["V_applied_V"]), -float(p["voltage_V"]), places=6)
+            self.assertAlmostEqual(float(p["t_start_us"]), 0.0, places=6)
+            self.assertAlmostEqual(float(p["t_end_us"]), 0.1, places=2)
         with open(os.path.join(self.dir, "ref", "runs", "V160_lit_s1101-550_o0", "general.txt")) as f:
             first = f.readlines()[1].split()
         self.assertEqual((first[2], first[3]), ("0.00", "160.00"))
@@ -116,8 +119,11 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(tool("collect", path).returncode, 0)
         runs = results.read_csv(os.path.join(self.dir, "stop", "runs.csv"))
         self.assertEqual([(r["status"], r["exit"]) for r in runs], [("stopped", "0")])
-        # the pulse is read to the log's first line above 60 ions, however late the stop came
-        [p] = results.read_csv(os.path.join(self.dir, "stop", "all_pulses.csv"))
+        # the unfinished pulse is read to the log's first line above 60 ions,
+        # however late the stop came, after the finished ones of pulses.csv
+        rows = results.read_csv(os.path.join(self.dir, "stop", "all_pulses.csv"))
+        self.assertEqual([r["pulse"] for r in rows], [str(k) for k in range(1, len(rows) + 1)])
+        [p] = [r for r in rows if r["complete"] == "0"]
         log = os.path.join(self.dir, "stop", "runs", runs[0]["run"], "general.txt")
         with open(log) as f:
             lines = [l.split() for l in f.readlines()[1:]]

@@ -102,14 +102,18 @@ class RunLog(Temp):
         with open(path, "w") as f:
             f.writelines(lines + ["    1021      0.5100"])          # a line being written
         p = results.pulses_from_log(path, 1000)
-        self.assertEqual([x["pulse"] for x in p], [1, 2])
-        self.assertAlmostEqual(p[0]["t_start_us"], 0.15)
-        self.assertAlmostEqual(p[0]["t_end_us"], 0.35)
-        self.assertEqual((p[0]["fired"], p[0]["complete"], p[0]["V_applied_V"]), (1, 1, 100.0))
-        self.assertAlmostEqual(p[0]["delay_ns"], 150.0)
-        self.assertEqual((p[1]["fired"], p[1]["delay_ns"], p[1]["complete"], p[1]["V_applied_V"]),
+        # numbered as pulses.csv: pulse 1 from the start to the first reversal
+        self.assertEqual([x["pulse"] for x in p], [1, 2, 3])
+        self.assertEqual((p[0]["t_start_us"], p[0]["fired"], p[0]["complete"], p[0]["V_applied_V"]),
+                         (0.0, 0, 1, -100.0))
+        self.assertAlmostEqual(p[0]["t_end_us"], 0.15)
+        self.assertAlmostEqual(p[1]["t_start_us"], 0.15)
+        self.assertAlmostEqual(p[1]["t_end_us"], 0.35)
+        self.assertEqual((p[1]["fired"], p[1]["complete"], p[1]["V_applied_V"]), (1, 1, 100.0))
+        self.assertAlmostEqual(p[1]["delay_ns"], 150.0)
+        self.assertEqual((p[2]["fired"], p[2]["delay_ns"], p[2]["complete"], p[2]["V_applied_V"]),
                          (0, None, 0, -100.0))
-        self.assertAlmostEqual(p[1]["t_end_us"], 0.5)
+        self.assertAlmostEqual(p[2]["t_end_us"], 0.5)
 
 
 class PulseFiles(Temp):

@@ -58,9 +58,10 @@ def read_pulses_csv(path):
 
 
 def pulses_from_log(path, fire_ions, stop_ions=0):
-    """Pulses from the run log: a pulse runs between two sign changes of
-    V_S1 - V_S2 (the change placed where the line between two logged values
-    crosses zero); it fired if the Ions column rose above fire_ions in it,
+    """Pulses from the run log, numbered as pulses.csv numbers them: pulse 1
+    runs from the run's start to the first sign change of V_S1 - V_S2, each
+    later one between two sign changes (a change placed where the line between
+    two logged values crosses zero); it fired if the Ions column rose above fire_ions in it,
     and its delay is the time of that crossing after the pulse start. The
     last pulse, which the run did not finish, ends at the last logged time
     (complete 0). Wall voltages are not in the log. For a run ended by
@@ -84,9 +85,10 @@ def pulses_from_log(path, fire_ions, stop_ions=0):
             reversals.append(float(t[last] + (t[i] - t[last]) * (-d0) / (d1 - d0)))
         sign, last = s, i
     pulses = []
-    ends = reversals[1:] + [t[-1] if t else None]
-    for k, (start, end) in enumerate(zip(reversals, ends), start=1):
-        last_pulse = k == len(reversals)
+    starts = [t[0]] + reversals if t else []
+    ends = reversals + [t[-1] if t else None]
+    for k, (start, end) in enumerate(zip(starts, ends), start=1):
+        last_pulse = k == len(starts)
         inside = [i for i in range(len(t)) if t[i] >= start and (t[i] < end or last_pulse)]
         fired, delay = 0, None
         for i in inside:

@@ -64,6 +64,7 @@ class Study:
 ANALYSIS_DEFAULTS = {
     "fire_ions": 10000,      # log fallback: a pulse fired when the Ions column rose above this
     "pulse": 1,              # the pulse whose firing and delay the firing curve and delay fits use
+                             # (pulse 1 runs from the start to the first reversal)
     "confidence": 0.95,      # of the binomial intervals
     "censor": True,          # unfired runs count as delays beyond the pulse in the shifted-exponential fit
 }
