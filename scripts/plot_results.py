@@ -212,59 +212,196 @@ def _pyplot():
     return plt
 
 
-def plot_slice(slice_file, block, out_path, log_scale=False):
-    """Draws one time block as a colour map with axes in micrometres."""
-    plt = _pyplot()
-    from matplotlib.colors import LogNorm
+# The cell that src/input/cell_geometry.cpp builds on the mesh of
+# src/mesh/mesh_arrays.hpp, in micrometres in the coordinates of the 3D files:
+# node n of a direction with step h lies at (n + 1/2) h, and a boundary between
+# materials lies half-way between two nodes. x runs across the gap from the
+# front plate, y along the cell, z across the rib from the mirror plane.
+STEP_UM = {"x": 2.0, "y": 5.0, "z": 10.0}
+FIRST_NODE = 2                      # the first interior node in each direction
+SECTION_SHAPE = (65, 135)           # rows (x nodes 2..66) and columns (y nodes 2..136)
+TOP_ROWS = 22                       # z nodes 12..2 mirrored, then 2..12
+SECTION_Z_UM = 25.0                 # sections lie in z node 2
+MIRROR_Z_UM = 20.0                  # between z nodes 1 and 2
+FRONT_DIELECTRIC_X_UM = (4.0, 30.0)     # x nodes 2..14, relative permittivity 11
+REAR_DIELECTRIC_X_UM = (108.0, 134.0)   # x nodes 54..66, relative permittivity 8
+PHOSPHOR_Z_UM = (100.0, 110.0)          # z node 10, permittivity 8
+RIB_Z_UM = (110.0, 130.0)               # z nodes 11..12, permittivity 11
+SUSTAIN_X_UM = 3.0                      # x node 1
+ADDRESS_X_UM = 135.0                    # x node 67
+ELECTRODES_Y_UM = {"S1": (95.0, 315.0), "S2": (380.0, 600.0)}  # y nodes 19..62 and 76..119
+ADDRESS_Z_UM = (-20.0, 60.0)            # z nodes 1..5, 80 um wide across the mirror plane
 
-    index = pick_block(len(slice_file.blocks), block)
-    data = slice_file.blocks[index]
-    rows, columns = data.shape
+ELECTRODE_COLOUR = "#b8860b"
+# What each slice quantity is, for titles, notes and colour bars:
+# (name, particles, unit, factor from the file's values).
+QUANTITY = {
+    "Electron_Density": ("electron density", "electrons", "cm⁻³", 1.0),
+    "Ion_Density": ("ion density (Ne⁺ + Xe⁺)", "ions", "cm⁻³", 1.0),
+    # The top views sum the node densities over x; times the step they are
+    # column densities. The electron sums are written negative.
+    "Electron_Density_top": ("electron column density", "electrons", "cm⁻²", -STEP_UM["x"] / CM_TO_UM),
+    "Ion_Density_top": ("ion column density (Ne⁺ + Xe⁺)", "ions", "cm⁻²", STEP_UM["x"] / CM_TO_UM),
+    "Potential": ("potential", None, "V", 1.0),
+}
+
+
+def fits_the_cell(slice_file):
+    """Whether the file has the grid of the built-in cell, so that the cell's
+    coordinates and outlines apply."""
+    rows_wanted = TOP_ROWS if slice_file.kind == "x-z" else SECTION_SHAPE[0]
+    second_step = STEP_UM["z" if slice_file.kind == "x-z" else "x"]
+    return (slice_file.columns == SECTION_SHAPE[1] and slice_file.rows == rows_wanted
+            and abs(slice_file.width * CM_TO_UM - (SECTION_SHAPE[1] - 1) * STEP_UM["y"]) < 1e-3
+            and abs(slice_file.height * CM_TO_UM - (rows_wanted - 1) * second_step) < 1e-3)
+
+
+def slice_coordinates(slice_file, rows):
+    """Node positions in µm of the columns (y) and rows (x or z) of a block."""
+    columns = slice_file.columns
+    if fits_the_cell(slice_file):
+        y = (FIRST_NODE + np.arange(columns) + 0.5) * STEP_UM["y"]
+        if slice_file.kind == "x-y":
+            first = FIRST_NODE - EXTRA_ROWS.get(slice_file.quantity, 0) // 2
+            return y, (first + np.arange(rows) + 0.5) * STEP_UM["x"]
+        half = rows // 2
+        direct = (FIRST_NODE + np.arange(half) + 0.5) * STEP_UM["z"]
+        return y, np.concatenate([2.0 * MIRROR_Z_UM - direct[::-1], direct])
+    # Another grid: positions from the header, from the first node.
     step_y = slice_file.width / max(columns - 1, 1) * CM_TO_UM
     step_2 = slice_file.height / max(slice_file.rows - 1, 1) * CM_TO_UM
-    y = np.arange(columns) * step_y
-    if slice_file.kind == "x-y":
-        # Rows from the front plate down; the plate rows of the potential sit
-        # one step outside the interior rows.
-        first = -EXTRA_ROWS.get(slice_file.quantity, 0) // 2
-        second = (np.arange(rows) + first) * step_2
-        vertical_label = "x (µm), front plate at the top"
-    else:
-        # The z profile mirrored then direct, centred on the mirror plane.
-        second = (np.arange(rows) - (rows - 1) / 2.0) * step_2
-        vertical_label = "z (µm), mirror plane at 0"
+    first = -EXTRA_ROWS.get(slice_file.quantity, 0) // 2 if slice_file.kind == "x-y" else -(rows - 1) / 2.0
+    return np.arange(columns) * step_y, (np.arange(rows) + first) * step_2
+
+
+def draw_section_outline(ax, line):
+    """Dielectrics and electrodes on an x-y section (front plate at the top)."""
+    from matplotlib.patches import Rectangle
+
+    y_lo, y_hi = ax.get_xlim()
+    style = dict(fill=False, edgecolor=line, linewidth=0.8, linestyle="--")
+    text = dict(fontsize=7, va="center", ha="left",
+                bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.7))
+    for name, (lo, hi) in (("front dielectric (εr 11)", FRONT_DIELECTRIC_X_UM),
+                           ("rear dielectric (εr 8)", REAR_DIELECTRIC_X_UM)):
+        ax.add_patch(Rectangle((y_lo, lo), y_hi - y_lo, hi - lo, **style))
+        ax.text(y_lo + 3, (lo + hi) / 2, name, **text)
+    for name, (lo, hi) in ELECTRODES_Y_UM.items():
+        ax.add_patch(Rectangle((lo, SUSTAIN_X_UM - 3), hi - lo, 4, color=ELECTRODE_COLOUR))
+        ax.text((lo + hi) / 2, SUSTAIN_X_UM + 7, name, **{**text, "ha": "center", "fontsize": 8})
+    ax.add_patch(Rectangle((y_lo, ADDRESS_X_UM - 1), y_hi - y_lo, 4, color=ELECTRODE_COLOUR))
+    ax.text((y_lo + y_hi) / 2, ADDRESS_X_UM - 7, "A (address electrode)", **{**text, "ha": "center", "fontsize": 8})
+
+
+def draw_top_outline(ax, line):
+    """Phosphor, rib, mirror plane and the electrodes' extents on a top view;
+    the electrodes run across the whole view, so bars in the margins show
+    where they are."""
+    from matplotlib.patches import Rectangle
+
+    y_lo, y_hi = ax.get_xlim()
+    z_lo, z_hi = ax.get_ylim()
+    text = dict(fontsize=7, va="center", ha="left",
+                bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.7))
+    for mirrored in (False, True):
+        def z(v):
+            return 2.0 * MIRROR_Z_UM - v if mirrored else v
+        for v in (PHOSPHOR_Z_UM[0], RIB_Z_UM[0]):
+            ax.axhline(z(v), color=line, linewidth=0.8, linestyle="--")
+        ax.text(y_lo + 3, z(sum(RIB_Z_UM) / 2), "phosphor, rib" + (" (mirror image)" if mirrored else ""), **text)
+    ax.axhline(MIRROR_Z_UM, color=line, linewidth=0.8, linestyle=":")
+    ax.text(y_lo + 3, MIRROR_Z_UM + 4, f"mirror plane z = {MIRROR_Z_UM:g} µm", **{**text, "fontsize": 7})
+    band = 0.03 * (z_hi - z_lo)
+    for name, (lo, hi) in ELECTRODES_Y_UM.items():
+        ax.add_patch(Rectangle((lo, z_hi), hi - lo, band, color=ELECTRODE_COLOUR, clip_on=False))
+        ax.text((lo + hi) / 2, z_hi + 1.5 * band, name, fontsize=8, ha="center", va="bottom", clip_on=False)
+    width = 0.012 * (y_hi - y_lo)
+    ax.add_patch(Rectangle((y_hi, ADDRESS_Z_UM[0]), width, ADDRESS_Z_UM[1] - ADDRESS_Z_UM[0],
+                           color=ELECTRODE_COLOUR, clip_on=False))
+    ax.text(y_hi + 1.5 * width, sum(ADDRESS_Z_UM) / 2, "A", fontsize=8, ha="left", va="center", clip_on=False)
+
+
+def plot_slice(slice_file, block, out_path, log_scale=False):
+    """Draws one time block into a PNG image."""
+    fig = slice_figure(slice_file, block, log_scale)
+    fig.savefig(out_path, dpi=110)
+    _pyplot().close(fig)
+
+
+def slice_figure(slice_file, block, log_scale=False):
+    """One time block as a colour map with axes in micrometres; on the
+    built-in cell's grid, with the dielectrics and electrodes outlined."""
+    plt = _pyplot()
+    from matplotlib.colors import CenteredNorm, LogNorm, Normalize
+
+    index = pick_block(len(slice_file.blocks), block)
+    name, particles, unit, factor = QUANTITY.get(slice_file.quantity, (slice_file.quantity, None, "", 1.0))
+    data = slice_file.blocks[index] * factor
+    rows, columns = data.shape
+    y, second = slice_coordinates(slice_file, rows)
+    cell = fits_the_cell(slice_file)
+    time_ns = slice_file.times[index] * 1e9
 
     is_potential = slice_file.quantity == "Potential"
+    empty = particles is not None and not np.any(data)
     norm, cmap, shown = None, ("coolwarm" if is_potential else "viridis"), data
-    if log_scale and not is_potential:
+    if empty:
+        norm = Normalize(0.0, 1.0)  # zero in the colour of zero
+    elif is_potential:
+        norm = CenteredNorm(vcenter=0.0)  # 0 V in the colour map's neutral middle
+    elif log_scale and not empty:
         shown = np.ma.masked_less_equal(np.abs(data), 0.0)
-        if shown.count() > 0:
-            # Six decades are enough; a few tiny weights would squeeze the rest.
-            top = shown.max()
-            norm = LogNorm(vmin=max(shown.min(), top * 1e-6), vmax=top, clip=True)
-    if is_potential:
-        unit = "V"
-    elif slice_file.kind == "x-y":
-        unit = "number density (cm⁻³)"
-    else:
-        unit = "sum over the x nodes of the number density (cm⁻³)"
-    if norm is not None:
-        unit = "|" + unit + "|, log scale"
+        # Six decades are enough; a few tiny weights would squeeze the rest.
+        top = shown.max()
+        norm = LogNorm(vmin=max(shown.min(), top * 1e-6), vmax=top, clip=True)
+    label = f"{name} ({unit})" if unit else name
+    if isinstance(norm, LogNorm):
+        label += ", log scale"
 
-    aspect = (second[-1] - second[0] + step_2) / (y[-1] - y[0] + step_y)
-    fig, ax = plt.subplots(figsize=(11, max(2.5, 11 * aspect + 1.2)))
+    if slice_file.kind == "x-y":
+        where = f"x–y section at z = {SECTION_Z_UM:g} µm, next to the mirror plane" if cell else "x–y section"
+        vertical_label = "x (µm), across the gap; front plate at the top"
+    else:
+        where = "top view: sum over x, front to rear plate"
+        vertical_label = "z (µm), across the rib"
+    step_y, step_2 = y[1] - y[0] if columns > 1 else 1.0, second[1] - second[0] if rows > 1 else 1.0
+    margin = 3.0 * abs(step_2) if cell else 0.0
+    extent_2 = abs(second[-1] - second[0]) + abs(step_2) + 2.0 * margin
+    aspect = extent_2 / (y[-1] - y[0] + step_y)
+    fig, ax = plt.subplots(figsize=(11, max(2.8, 11 * aspect + 1.5)))
     mesh = ax.pcolormesh(y, second, shown, shading="nearest", cmap=cmap, norm=norm)
+    if cell:
+        # Room around the nodes for the electrodes drawn at the edges.
+        if slice_file.kind == "x-y":
+            ax.set_ylim(0.0, ADDRESS_X_UM + 3.0)
+        else:
+            ax.set_ylim(second[0] - step_2 / 2, second[-1] + step_2 / 2)
+        ax.set_xlim(y[0] - step_y / 2, y[-1] + step_y / 2)
     if slice_file.kind == "x-y":
         ax.invert_yaxis()
     ax.set_aspect("equal")
     ax.set_xlabel("y (µm), along the cell")
     ax.set_ylabel(vertical_label)
-    ax.set_title(f"{slice_file.quantity}   t = {slice_file.times[index] * 1e9:.3f} ns"
-                 f"   (block {index + 1} of {len(slice_file.blocks)})")
-    fig.colorbar(mesh, ax=ax, label=unit, fraction=0.05, pad=0.02)
+    ax.set_title(f"{name[0].upper() + name[1:]}, {where}\n"
+                 f"t = {time_ns:.3f} ns   (block {index + 1} of {len(slice_file.blocks)}, {slice_file.path.name})",
+                 fontsize=10, pad=20 if cell and slice_file.kind == "x-z" else 6)
+    if cell:
+        # Outlines that stand out on the dark low end of viridis and on the
+        # light middle of coolwarm.
+        line = "black" if is_potential else "0.8"
+        (draw_section_outline if slice_file.kind == "x-y" else draw_top_outline)(ax, line)
+    if empty:
+        place = "in this plane" if slice_file.kind == "x-y" else "in the cell"
+        ax.text(0.5, 0.5, f"no {particles} {place} at t = {time_ns:.3f} ns", transform=ax.transAxes,
+                ha="center", va="center", fontsize=12,
+                bbox=dict(boxstyle="round", facecolor="white", edgecolor="grey"))
+    from mpl_toolkits.axes_grid1 import make_axes_locatable
+
+    # A colour bar as tall as the map, clear of the electrode drawn at its right.
+    bar = make_axes_locatable(ax).append_axes("right", size=0.15, pad=0.45 if cell else 0.15)
+    fig.colorbar(mesh, cax=bar, label=label, ticks=[0.0] if empty else None)
     fig.tight_layout()
-    fig.savefig(out_path, dpi=110)
-    plt.close(fig)
+    return fig
 
 
 def plot_run_log(log, out_path, title="general.txt"):

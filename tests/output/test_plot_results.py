@@ -20,12 +20,13 @@ def es(value):
     return (f"{mantissa}E{e:+03d}" if abs(e) < 100 else f"{mantissa}{e:+04d}").rjust(12)
 
 
-def slice_text(quantity, blocks, top=False, columns=4, rows=3):
-    """A slice file in the simulator's layout; blocks is [(time, 2-D array)]."""
+def slice_text(quantity, blocks, top=False, columns=4, rows=3, step=0.0002):
+    """A slice file in the simulator's layout; blocks is [(time, 2-D array)];
+    step (cm) is the grid step of the rows."""
     kind = "z" if top else "y"
     text = "scalar = 1 or vector = 2:\n 1\n"
     text += f"Grid size, x,{kind}: (cm)\n"
-    text += f"{(columns - 1) * 0.0005:11.8f}  {(rows - 1) * 0.0002:11.8f}\n"
+    text += f"{(columns - 1) * 0.0005:11.8f}  {(rows - 1) * step:11.8f}\n"
     text += f"Array dimensions:  (nx, n{kind})\n"
     text += f"{columns:4d}  {rows:4d}\n"
     for time, data in blocks:
@@ -153,6 +154,61 @@ class ReadRunLog(Folder):
         path = self.write("general.txt", slice_text("Potential", []))
         with self.assertRaisesRegex(plot_results.NotARunLog, "not a run log"):
             plot_results.read_run_log(path)
+
+
+class SlicePictures(Folder):
+    """Pictures of files on the built-in cell's grid: 135 columns, 65 section
+    rows (67 with the potential's plates) or 22 top-view rows."""
+
+    def figure(self, quantity, data, top=False):
+        rows = 22 if top else 65
+        path = self.write(f"OUT_{quantity}.2Ddata",
+                          slice_text(quantity, [(4e-7, data)], top, 135, rows, 0.001 if top else 0.0002))
+        s = plot_results.read_slice_file(path)
+        self.assertTrue(plot_results.fits_the_cell(s))
+        fig = plot_results.slice_figure(s, -1)
+        self.addCleanup(plot_results._pyplot().close, fig)
+        ax = fig.axes[0]
+        texts = [t.get_text() for t in ax.texts] + [ax.get_title()]
+        return ax.collections[0], " | ".join(texts), fig.axes[1].get_ylabel()
+
+    def test_the_cell_coordinates_of_rows_and_columns(self):
+        def coordinates(quantity, rows, top=False):
+            s = plot_results.SliceFile("f", "x-z" if top else "x-y", 0.067, 0.001 * (rows - 1) if top else
+                                       0.0002 * (rows - 1), 135, rows)
+            s.quantity = quantity
+            return plot_results.slice_coordinates(s, rows + (2 if quantity == "Potential" else 0))
+
+        y, x = coordinates("Ion_Density", 65)
+        self.assertEqual((y[0], y[-1], x[0], x[-1]), (12.5, 682.5, 5.0, 133.0))
+        _, x = coordinates("Potential", 65)
+        self.assertEqual((x[0], x[-1]), (3.0, 135.0))  # the electrodes' nodes
+        _, z = coordinates("Ion_Density_top", 22, top=True)
+        np.testing.assert_allclose(z[9:13], [5.0, 15.0, 25.0, 35.0])  # rows 11 and 12 mirror each other
+        self.assertEqual((z[0], z[-1]), (-85.0, 125.0))
+
+    def test_empty_planes_are_named_and_sums_have_their_unit(self):
+        empty = np.zeros((65, 135))
+        _, texts, _ = self.figure("Electron_Density", empty)
+        self.assertIn("no electrons in this plane at t = 400.000 ns", texts)
+        self.assertIn("z = 25 µm", texts)
+        for name in ("S1", "S2", "A (address electrode)", "front dielectric", "rear dielectric"):
+            self.assertIn(name, texts)
+
+        sums = np.zeros((22, 135))
+        sums[11, 60] = -2.0e10  # electron sums are written negative
+        mesh, texts, unit = self.figure("Electron_Density_top", sums, top=True)
+        self.assertNotIn("no electrons", texts)
+        self.assertIn("cm⁻²", unit)
+        # Positive column densities: zero at the bottom of the scale.
+        self.assertEqual((mesh.norm.vmin, mesh.norm.vmax), (0.0, 4.0e6))
+
+    def test_the_potential_is_centred_on_zero(self):
+        phi = np.linspace(-50.0, 180.0, 67 * 135).reshape(67, 135)
+        mesh, texts, unit = self.figure("Potential", phi)
+        self.assertEqual((mesh.norm.vmin, mesh.norm.vmax), (-180.0, 180.0))
+        self.assertNotIn("no ", texts)
+        self.assertEqual(unit, "potential (V)")
 
 
 class CommandLine(Folder):
