@@ -3,12 +3,15 @@
 
 Usage: plot_results.py [PATH ...] [--out DIR] [--block N] [--log] [--list]
 
-Each PATH is a run folder (all its OUT_*.2Ddata files and general.txt are
-plotted) or a single slice file or run log. Every slice file gives one colour
-map of one time block (default: the last complete one); general.txt gives the
-electrode voltages and particle counts against time. Files of a run that is
-still going can be read: a last block or line that is not yet complete is
-skipped.
+Each PATH is a run folder (all its OUT_*.2Ddata files, general.txt, and
+currents.csv and pulses.csv where the run wrote them, are plotted) or a single
+file. Every slice file gives one colour map of one time block (default: the
+last complete one); general.txt gives the electrode voltages and particle
+counts against time; currents.csv the electrode voltages and currents and the
+real particle numbers against time, and with pulses.csv beside it each pulse's
+waveforms; pulses.csv the wall voltage and transferred charge against the pulse
+number. Files of a run that is still going can be read: a last block, line or
+row that is not yet complete is skipped.
 """
 
 import argparse
@@ -193,6 +196,57 @@ def read_run_log(path):
         values.append(fields)
     table = np.array(values, dtype=float).reshape(-1, len(LOG_COLUMNS))
     return {name: table[:, c] for c, name in enumerate(LOG_COLUMNS)}
+
+
+class NotATable(Exception):
+    """The file does not have the layout of currents.csv or pulses.csv."""
+
+
+# The columns each picture uses; the files may carry more.
+CURRENTS_NEEDED = ["t_us", "V_S1_V", "V_S2_V", "V_A_V", "I_S1_uA", "I_S2_uA", "I_A_uA",
+                   "Icond_S1_uA", "Icond_S2_uA", "Icond_A_uA", "ions_real", "electrons_real"]
+PULSES_NEEDED = ["pulse", "t_start_us", "t_end_us", "V_applied_V", "Vwall_start_V", "Vwall_end_V", "fired",
+                 "delay_ns", "I_peak_uA", "t_peak_us", "Q_S1_pC", "Q_S2_pC", "Q_A_pC"]
+TABLE_KINDS = {"currents": CURRENTS_NEEDED, "pulses": PULSES_NEEDED}
+
+
+def read_table(path):
+    """Reads currents.csv or pulses.csv: comment lines starting with '#', a
+    header row, then comma-separated rows. Returns (kind, dict of arrays by
+    column name, whether an unfinished last row was skipped). An empty field
+    (the delay of a pulse that did not fire) becomes NaN."""
+    path = Path(path)
+    with open(path, "r", encoding="ascii", errors="replace", newline="") as f:
+        lines = f.read().splitlines(keepends=True)
+    header, rows, incomplete = None, [], False
+    for number, line in enumerate(lines, start=1):
+        text = line.rstrip("\r\n")
+        if text.startswith("#") or (header is None and not text.strip()):
+            continue
+        fields = [field.strip() for field in text.split(",")]
+        if header is None:
+            header = fields
+            if not line.endswith("\n"):
+                header = None  # the header itself is still being written
+            continue
+        # A row still being written lacks its newline, and perhaps fields.
+        if number == len(lines) and (not line.endswith("\n") or len(fields) != len(header)):
+            incomplete = True
+            break
+        if len(fields) != len(header):
+            raise NotATable(f"{path}: line {number} has {len(fields)} fields, the header {len(header)}")
+        try:
+            rows.append([float(field) if field else np.nan for field in fields])
+        except ValueError:
+            raise NotATable(f"{path}: line {number} holds something other than numbers") from None
+    if header is None:
+        raise NotATable(f"{path}: no header row")
+    kind = next((k for k, needed in TABLE_KINDS.items() if set(needed) <= set(header)), None)
+    if kind is None:
+        raise NotATable(f"{path}: not currents.csv or pulses.csv (the header lacks "
+                        f"{', '.join(c for c in CURRENTS_NEEDED if c not in header)})")
+    table = np.array(rows, dtype=float).reshape(-1, len(header))
+    return kind, {name: table[:, c] for c, name in enumerate(header)}, incomplete
 
 
 def pick_block(count, block):
@@ -429,14 +483,165 @@ def plot_run_log(log, out_path, title="general.txt"):
     plt.close(fig)
 
 
+ELECTRODE_LINES = (("S1", "tab:blue"), ("S2", "tab:orange"), ("A", "tab:green"))
+
+
+def _positive(values):
+    """Values for a log axis: zero and below left out."""
+    return np.where(values > 0, values, np.nan)
+
+
+def _electrode_panels(top, middle, currents, time, marks=()):
+    for name, colour in ELECTRODE_LINES:
+        top.plot(time, currents[f"V_{name}_V"], color=colour, label=f"V {name}")
+        middle.plot(time, currents[f"I_{name}_uA"], color=colour, label=f"I {name} (total)")
+        middle.plot(time, currents[f"Icond_{name}_uA"], color=colour, linestyle="--", linewidth=0.9,
+                    label=f"I {name} (conduction)")
+    top.set_ylabel("electrode voltage (V)")
+    middle.set_ylabel("current into the electrode (µA)")
+    for ax in (top, middle):
+        ax.axhline(0.0, color="grey", linewidth=0.5)
+        for t in marks:
+            ax.axvline(t, color="grey", linewidth=0.6, linestyle=":")
+    top.legend(loc="center right", fontsize=8, ncol=3)
+    middle.legend(loc="upper right", fontsize=7, ncol=3)
+
+
+def currents_figure(currents, pulses=None, title="currents.csv"):
+    """Electrode voltages and currents and the real particle numbers against
+    time; with pulses.csv, the pulses' starts marked and numbered."""
+    plt = _pyplot()
+    time = currents["t_us"]
+    starts = [] if pulses is None else list(pulses["t_start_us"])
+    fig, (top, middle, bottom) = plt.subplots(3, 1, sharex=True, figsize=(11, 9))
+    _electrode_panels(top, middle, currents, time, starts)
+    for t, number in zip(starts, [] if pulses is None else pulses["pulse"]):
+        top.annotate(f"{number:.0f}", (t, 1.0), xycoords=("data", "axes fraction"), xytext=(3, -12),
+                     textcoords="offset points", fontsize=8, color="grey")
+    bottom.plot(time, _positive(currents["ions_real"]), label="ions")
+    bottom.plot(time, _positive(currents["electrons_real"]), label="electrons")
+    bottom.set_yscale("log")
+    bottom.set_ylabel("real particles in the cell")
+    bottom.set_xlabel("time (µs)" + ("; dotted: pulse starts, numbered" if starts else ""))
+    bottom.legend(loc="upper left", fontsize=8)
+    for ax in (top, middle, bottom):
+        ax.grid(True, alpha=0.3)
+    top.set_title(title)
+    fig.tight_layout()
+    return fig
+
+
+def pulse_figure(currents, pulse):
+    """The voltages and currents of one pulse against the time from its start;
+    pulse is a dict of one row of pulses.csv."""
+    plt = _pyplot()
+    start, end = pulse["t_start_us"], pulse["t_end_us"]
+    inside = (currents["t_us"] >= start) & (currents["t_us"] <= end)
+    window = {name: values[inside] for name, values in currents.items()}
+    time_ns = (window["t_us"] - start) * 1e3
+    fired = pulse["fired"] == 1
+    peak = [(pulse["t_peak_us"] - start) * 1e3] if fired and np.isfinite(pulse["t_peak_us"]) else []
+    fig, (top, middle) = plt.subplots(2, 1, sharex=True, figsize=(10, 7))
+    _electrode_panels(top, middle, window, time_ns, peak)
+    if peak:
+        middle.plot(peak, [pulse["I_peak_uA"]], "kv", label="peak of the conduction current into S1")
+        middle.legend(loc="upper right", fontsize=7, ncol=3)
+    length = (end - start) * 1e3
+    shown = length
+    if peak:
+        # The discharge takes the first part of a long plateau: show that part.
+        shown = min(length, max(4.0 * peak[0], peak[0] + 300.0))
+        middle.set_xlim(-0.02 * shown, shown)
+    cut = f", the first {shown:.0f} of {length:.0f} ns shown" if shown < length else ""
+    middle.set_xlabel(f"time from the pulse's start at {start:.4f} µs (ns){cut}")
+    for ax in (top, middle):
+        ax.grid(True, alpha=0.3)
+    state = (f"fired, delay {pulse['delay_ns']:.1f} ns, peak {pulse['I_peak_uA']:.3g} µA" if fired
+             else "did not fire")
+    top.set_title(f"pulse {pulse['pulse']:.0f}: V_S1 − V_S2 = {pulse['V_applied_V']:.0f} V, wall voltage "
+                  f"{pulse['Vwall_start_V']:.1f} → {pulse['Vwall_end_V']:.1f} V; {state}\n"
+                  f"charge into S1 {pulse['Q_S1_pC']:.3g} pC, S2 {pulse['Q_S2_pC']:.3g} pC, "
+                  f"A {pulse['Q_A_pC']:.3g} pC", fontsize=10)
+    fig.tight_layout()
+    return fig
+
+
+def pulses_figure(pulses, title="pulses.csv"):
+    """Wall voltage and transferred charge against the pulse number; pulses
+    that did not fire are drawn hollow."""
+    plt = _pyplot()
+    number = pulses["pulse"]
+    fired = pulses["fired"] == 1
+    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(10, 7))
+
+    def points(ax, values, marker, colour, label):
+        ax.plot(number, values, color=colour, linewidth=0.6, alpha=0.6)
+        ax.plot(number[fired], values[fired], marker, color=colour, linestyle="none", label=label)
+        ax.plot(number[~fired], values[~fired], marker, color=colour, markerfacecolor="none", linestyle="none")
+
+    top.plot(number, pulses["V_applied_V"], "_", color="grey", markersize=12, label="applied V_S1 − V_S2")
+    points(top, pulses["Vwall_start_V"], "o", "tab:blue", "wall voltage at the start")
+    points(top, pulses["Vwall_end_V"], "s", "tab:red", "wall voltage at the end")
+    top.set_ylabel("voltage (V), S1 minus S2")
+    for (name, colour), marker in zip(ELECTRODE_LINES, "o^s"):
+        points(bottom, pulses[f"Q_{name}_pC"], marker, colour, f"into {name}")
+    bottom.set_ylabel("charge transferred in the pulse (pC)")
+    bottom.set_xlabel("pulse" + ("; hollow: did not fire" if not fired.all() else ""))
+    for ax in (top, bottom):
+        ax.axhline(0.0, color="grey", linewidth=0.5)
+        ax.grid(True, alpha=0.3)
+        ax.legend(loc="best", fontsize=8)
+    if number.size <= 20:
+        bottom.set_xticks(number)
+    top.set_title(title)
+    fig.tight_layout()
+    return fig
+
+
+def _save(fig, target):
+    fig.savefig(target, dpi=110)
+    _pyplot().close(fig)
+
+
+def plot_tables(path, kind, table, out):
+    """Draws currents.csv (with pulses.csv beside it, each pulse too) or
+    pulses.csv; returns the pictures written."""
+    rows = next(iter(table.values())).size
+    if rows == 0:
+        return []
+    out.mkdir(parents=True, exist_ok=True)
+    if kind == "pulses":
+        target = out / "pulses.png"
+        _save(pulses_figure(table, title=str(path)), target)
+        return [target]
+    pulses = None
+    sibling = path.parent / "pulses.csv"
+    if sibling.is_file():
+        try:
+            sibling_kind, pulses, _ = read_table(sibling)
+            if sibling_kind != "pulses" or pulses["pulse"].size == 0:
+                pulses = None
+        except (NotATable, OSError):
+            pulses = None  # reported where pulses.csv is drawn itself
+    target = out / (path.stem + ".png")
+    _save(currents_figure(table, pulses, title=str(path)), target)
+    written = [target]
+    for n in range(0 if pulses is None else pulses["pulse"].size):
+        row = {name: values[n] for name, values in pulses.items()}
+        target = out / f"pulse_{row['pulse']:04.0f}.png"
+        _save(pulse_figure(table, row), target)
+        written.append(target)
+    return written
+
+
 def collect(paths):
     """Expands run folders into their slice files and run log."""
     files = []
     for p in map(Path, paths):
         if p.is_dir():
             found = sorted(p.glob("OUT_*.2Ddata"))
-            if (p / "general.txt").is_file():
-                found.append(p / "general.txt")
+            # The per-pulse files are there only in runs that write them.
+            found.extend(p / name for name in ("general.txt", "currents.csv", "pulses.csv") if (p / name).is_file())
             if not found:
                 print(f"plot_results: {p}: no slice files or general.txt here", file=sys.stderr)
             files.extend(found)
@@ -446,7 +651,7 @@ def collect(paths):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Plots the slice files and the run log of a pdpcell run.")
+    parser = argparse.ArgumentParser(description="Plots the slice files, run log and per-pulse files of a pdpcell run.")
     parser.add_argument("paths", nargs="*", default=["."], help="run folders or single files (default: .)")
     parser.add_argument("--out", help="folder for the PNG images (default: plots/ in the first run folder)")
     parser.add_argument("--block", type=int, default=-1,
@@ -460,6 +665,20 @@ def main(argv=None):
     failed = False
     for path in collect(args.paths):
         try:
+            if path.suffix == ".csv":
+                if args.list:
+                    continue
+                kind, table, incomplete = read_table(path)
+                written = plot_tables(path, kind, table, out)
+                note = " (an unfinished row at the end was skipped)" if incomplete else ""
+                rows = next(iter(table.values())).size
+                what = "pulses" if kind == "pulses" else "rows"
+                if written:
+                    print(f"{path}: {rows} {what} -> {', '.join(str(w) for w in written[:3])}"
+                          f"{' ...' if len(written) > 3 else ''}{note}")
+                else:
+                    print(f"{path}: no {what} yet{note}")
+                continue
             if path.name == "general.txt" or path.suffix == ".txt":
                 if args.list:
                     continue
@@ -487,7 +706,7 @@ def main(argv=None):
             plot_slice(slices, args.block, target, log_scale=args.log)
             index = pick_block(len(slices.blocks), args.block)
             print(f"{path}: block {index + 1} of {len(slices.blocks)} -> {target}{note}")
-        except (NotASliceFile, NotARunLog) as error:
+        except (NotASliceFile, NotARunLog, NotATable) as error:
             print(f"plot_results: {error}", file=sys.stderr)
             failed = True
         except IndexError as error:

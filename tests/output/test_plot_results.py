@@ -43,6 +43,33 @@ def log_text(lines):
     return text
 
 
+CURRENTS_HEADER = ("step,t_us,V_S1_V,V_S2_V,V_A_V,I_S1_uA,I_S2_uA,I_A_uA,Icond_S1_uA,Icond_S2_uA,Icond_A_uA,"
+                   "ions_real,electrons_real")
+PULSES_HEADER = ("pulse,t_start_us,t_end_us,V_applied_V,Vwall_start_V,Vwall_end_V,fired,delay_ns,I_peak_uA,t_peak_us,"
+                 "Q_S1_pC,Q_S2_pC,Q_A_pC,E_drive_nJ,E_electrons_nJ,E_ions_nJ,n_elastic_Xe,n_elastic_Ne,n_exc_Xe1,"
+                 "n_exc_Xe2,n_exc_Xe3,n_exc_Xe4,n_exc_Xe5,n_exc_Xe6,n_ion_Xe,n_exc_Ne1,n_exc_Ne2,n_exc_Ne3,n_exc_Ne4,"
+                 "n_exc_Ne5,n_exc_Ne6,n_ion_Ne,VUV_efficiency")
+
+
+def currents_text(count=40):
+    """Rows every 0.01 µs: S1 at 180 V from 0.1 µs, a current spike at 0.15 µs."""
+    text = "# pdpcell currents: one row every 100 steps (10 ns)\n" + CURRENTS_HEADER + "\n"
+    for n in range(count):
+        t = 0.01 * n
+        spike = 30.0 if abs(t - 0.15) < 1e-9 else 0.0
+        text += (f"{100 * n + 1},{t:.6e},{180.0 if t >= 0.1 else 0.0:.6e},0,0,{spike:.6e},{-spike:.6e},0,"
+                 f"{spike:.6e},{-spike:.6e},0,{1e6 * spike:.6e},{0.0 if n < 5 else 40.0:.6e}\n")
+    return text
+
+
+def pulses_text():
+    """Pulse 1 (0.1 to 0.25 µs) fired; pulse 2 (to 0.35 µs) did not: its delay is empty."""
+    tail = "," + ",".join(["0"] * 19) + ",0.0\n"
+    return ("# pdpcell pulses: one row per half-period\n" + PULSES_HEADER + "\n"
+            "1,1.000000e-01,2.500000e-01,180,-20.5,-150.25,1,50,30,1.500000e-01,1.5,-1.25,-0.25" + tail +
+            "2,2.500000e-01,3.500000e-01,-180,150.25,149,0,,0.1,3.000000e-01,0,0,0" + tail)
+
+
 FIRST = np.array([[0.0, 1.5e10, -2.0e9, 3.0], [4.0, 5.0, 6.0, 7.0], [8.0, 9.0, 1.0e-3, 0.0]])
 SECOND = FIRST * 2.0
 
@@ -211,6 +238,68 @@ class SlicePictures(Folder):
         self.assertEqual(unit, "potential (V)")
 
 
+class ReadTables(Folder):
+    def test_comment_header_rows_and_an_empty_delay(self):
+        kind, pulses, incomplete = plot_results.read_table(self.write("pulses.csv", pulses_text()))
+        self.assertEqual((kind, incomplete), ("pulses", False))
+        np.testing.assert_array_equal(pulses["pulse"], [1, 2])
+        np.testing.assert_array_equal(pulses["Vwall_end_V"], [-150.25, 149.0])
+        self.assertEqual(pulses["delay_ns"][0], 50.0)
+        self.assertTrue(np.isnan(pulses["delay_ns"][1]))
+        self.assertEqual(len(pulses), 33)
+
+    def test_a_row_still_being_written_is_left_out(self):
+        full = currents_text(3)
+        last = full.rindex("\n", 0, len(full) - 1) + 1
+        cuts = {"inside the last row": last + 20, "before its newline": len(full) - 1,
+                "inside the header": full.index("V_A_V")}
+        for where, cut in cuts.items():
+            with self.subTest(where):
+                if where == "inside the header":
+                    with self.assertRaisesRegex(plot_results.NotATable, "no header row"):
+                        plot_results.read_table(self.write("currents.csv", full[:cut]))
+                    continue
+                kind, currents, incomplete = plot_results.read_table(self.write("currents.csv", full[:cut]))
+                self.assertEqual((kind, incomplete), ("currents", True))
+                np.testing.assert_allclose(currents["t_us"], [0.0, 0.01])
+
+    def test_files_of_another_layout_are_named_with_the_reason(self):
+        rows = currents_text(3).splitlines(keepends=True)
+        cases = {
+            "other columns": ("# x\na,b\n1,2\n", "not currents.csv or pulses.csv (the header lacks t_us"),
+            "short row inside": ("".join(rows[:3] + ["1,2,3\n"] + rows[3:]), "line 4 has 3 fields, the header 13"),
+            "not a number": ("".join(rows[:2] + [rows[2].replace(",0,0,", ",0,x,")] + rows[3:]),
+                             "line 3 holds something other"),
+        }
+        for name, (text, reason) in cases.items():
+            with self.subTest(name):
+                with self.assertRaises(plot_results.NotATable) as caught:
+                    plot_results.read_table(self.write("currents.csv", text))
+                self.assertIn(reason, str(caught.exception))
+
+
+class PulsePictures(Folder):
+    def test_a_pulse_shows_its_own_rows_and_the_numbers_a_log_axis(self):
+        _, currents, _ = plot_results.read_table(self.write("currents.csv", currents_text()))
+        _, pulses, _ = plot_results.read_table(self.write("pulses.csv", pulses_text()))
+        plt = plot_results._pyplot()
+        for n, (first, last, state) in enumerate(((0.0, 150.0, "delay 50.0 ns"), (0.0, 100.0, "did not fire"))):
+            with self.subTest(pulse=n + 1):
+                fig = plot_results.pulse_figure(currents, {k: v[n] for k, v in pulses.items()})
+                self.addCleanup(plt.close, fig)
+                times = np.concatenate([line.get_xdata() for line in fig.axes[0].get_lines()[:3]])
+                self.assertAlmostEqual(times.min(), first)
+                self.assertAlmostEqual(times.max(), last)
+                self.assertIn(state, fig.axes[0].get_title())
+        fig = plot_results.currents_figure(currents, pulses)
+        self.addCleanup(plt.close, fig)
+        numbers = fig.axes[2]
+        self.assertEqual(numbers.get_yscale(), "log")
+        electrons = numbers.get_lines()[1].get_ydata()
+        self.assertTrue(np.isnan(electrons[:5]).all())  # zero has no place on a log axis
+        self.assertEqual(electrons[5], 40.0)
+
+
 class CommandLine(Folder):
     def run_main(self, *args):
         out, err = io.StringIO(), io.StringIO()
@@ -229,6 +318,24 @@ class CommandLine(Folder):
             with self.subTest(name):
                 self.assertEqual((self.folder / "plots" / name).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
         self.assertIn("block 1 of 2", out)
+
+        # The per-pulse files, when the run writes them: each pulse gets a picture.
+        self.write("currents.csv", currents_text() + "400001,4.0e-01,1.8")
+        self.write("pulses.csv", pulses_text())
+        status, out, err = self.run_main(self.folder)
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("currents.csv: 40 rows -> ", out)
+        self.assertIn("(an unfinished row at the end was skipped)", out)
+        for name in ("currents.png", "pulses.png", "pulse_0001.png", "pulse_0002.png"):
+            with self.subTest(name):
+                self.assertEqual((self.folder / "plots" / name).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
+        # No pulse completed yet: said, and no pulse pictures.
+        self.write("pulses.csv", pulses_text().split("1,1.0")[0])
+        status, out, err = self.run_main(self.folder, "--out", self.folder / "early")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("pulses.csv: no pulses yet", out)
+        self.assertTrue((self.folder / "early" / "currents.png").is_file())
+        self.assertEqual(list((self.folder / "early").glob("pulse*.png")), [])
 
         status, _, err = self.run_main(self.folder / "OUT_Ion_Density.2Ddata", "--block", "3")
         self.assertEqual(status, 1)
