@@ -157,7 +157,8 @@ def electrodes(bounds):
     would hide them or the charge), each with a label."""
     y_lo, y_hi = bounds[2] + 2.5, bounds[3] - 2.5  # the cell ends half a step inside the outer nodes
     z_lo, z_hi = MIRROR_Z_UM, RIB_Z_UM[1]
-    boxes = [(name, (SUSTAIN_X_UM - 1, SUSTAIN_X_UM + 1, lo, hi, z_lo, z_hi)) for name, (lo, hi) in ELECTRODES_Y_UM.items()]
+    boxes = [(name, (SUSTAIN_X_UM - 1, SUSTAIN_X_UM + 1, lo, hi, z_lo, z_hi))
+             for name, (lo, hi) in ELECTRODES_Y_UM.items()]
     boxes.append(("A (address)", (ADDRESS_X_UM - 1, ADDRESS_X_UM + 1, y_lo, y_hi, z_lo, ADDRESS_Z_UM[1])))
     actors = []
     for name, box in boxes:
