@@ -387,6 +387,7 @@ def slice_figure(slice_file, block, log_scale=False):
     built-in cell's grid, with the dielectrics and electrodes outlined."""
     plt = _pyplot()
     from matplotlib.colors import CenteredNorm, LogNorm, Normalize
+    from mpl_toolkits.axes_grid1 import make_axes_locatable
 
     index = pick_block(len(slice_file.blocks), block)
     name, particles, unit, factor = QUANTITY.get(slice_file.quantity, (slice_file.quantity, None, "", 1.0))
@@ -403,7 +404,7 @@ def slice_figure(slice_file, block, log_scale=False):
         norm = Normalize(0.0, 1.0)  # zero in the colour of zero
     elif is_potential:
         norm = CenteredNorm(vcenter=0.0)  # 0 V in the colour map's neutral middle
-    elif log_scale and not empty:
+    elif log_scale:
         shown = np.ma.masked_less_equal(np.abs(data), 0.0)
         # Six decades are enough; a few tiny weights would squeeze the rest.
         top = shown.max()
@@ -449,8 +450,6 @@ def slice_figure(slice_file, block, log_scale=False):
         ax.text(0.5, 0.5, f"no {particles} {place} at t = {time_ns:.3f} ns", transform=ax.transAxes,
                 ha="center", va="center", fontsize=12,
                 bbox=dict(boxstyle="round", facecolor="white", edgecolor="grey"))
-    from mpl_toolkits.axes_grid1 import make_axes_locatable
-
     # A colour bar as tall as the map, clear of the electrode drawn at its right.
     bar = make_axes_locatable(ax).append_axes("right", size=0.15, pad=0.45 if cell else 0.15)
     fig.colorbar(mesh, cax=bar, label=label, ticks=[0.0] if empty else None)
