@@ -514,7 +514,8 @@ def currents_figure(currents, pulses=None, title="currents.csv"):
     starts = [] if pulses is None else list(pulses["t_start_us"])
     fig, (top, middle, bottom) = plt.subplots(3, 1, sharex=True, figsize=(11, 9))
     _electrode_panels(top, middle, currents, time, starts)
-    for t, number in zip(starts, [] if pulses is None else pulses["pulse"]):
+    every = max(1, len(starts) // 25)  # numbers that stay apart on a long run
+    for t, number in list(zip(starts, [] if pulses is None else pulses["pulse"]))[::every]:
         top.annotate(f"{number:.0f}", (t, 1.0), xycoords=("data", "axes fraction"), xytext=(3, -12),
                      textcoords="offset points", fontsize=8, color="grey")
     bottom.plot(time, _positive(currents["ions_real"]), label="ions")
@@ -571,10 +572,10 @@ def pulses_figure(pulses, title="pulses.csv"):
     plt = _pyplot()
     number = pulses["pulse"]
     fired = pulses["fired"] == 1
-    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(10, 7))
+    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(12, 7))
 
+    # Markers only: lines between pulses of alternating sign would zigzag.
     def points(ax, values, marker, colour, label):
-        ax.plot(number, values, color=colour, linewidth=0.6, alpha=0.6)
         ax.plot(number[fired], values[fired], marker, color=colour, linestyle="none", label=label)
         ax.plot(number[~fired], values[~fired], marker, color=colour, markerfacecolor="none", linestyle="none")
 
@@ -589,7 +590,7 @@ def pulses_figure(pulses, title="pulses.csv"):
     for ax in (top, bottom):
         ax.axhline(0.0, color="grey", linewidth=0.5)
         ax.grid(True, alpha=0.3)
-        ax.legend(loc="best", fontsize=8)
+        ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8)  # clear of the points
     if number.size <= 20:
         bottom.set_xticks(number)
     top.set_title(title)
