@@ -214,7 +214,8 @@ def read_table(path):
     """Reads currents.csv or pulses.csv: comment lines starting with '#', a
     header row, then comma-separated rows. Returns (kind, dict of arrays by
     column name, whether an unfinished last row was skipped). An empty field
-    (the delay of a pulse that did not fire) becomes NaN."""
+    (the delay of a pulse that did not fire) becomes NaN. A file whose header
+    is not yet complete gives kind None and no columns."""
     path = Path(path)
     with open(path, "r", encoding="ascii", errors="replace", newline="") as f:
         lines = f.read().splitlines(keepends=True)
@@ -225,9 +226,9 @@ def read_table(path):
             continue
         fields = [field.strip() for field in text.split(",")]
         if header is None:
-            header = fields
             if not line.endswith("\n"):
-                header = None  # the header itself is still being written
+                return None, {}, True  # the header itself is still being written
+            header = fields
             continue
         # A row still being written lacks its newline, and perhaps fields.
         if number == len(lines) and (not line.endswith("\n") or len(fields) != len(header)):
@@ -606,8 +607,7 @@ def _save(fig, target):
 def plot_tables(path, kind, table, out):
     """Draws currents.csv (with pulses.csv beside it, each pulse too) or
     pulses.csv; returns the pictures written."""
-    rows = next(iter(table.values())).size
-    if rows == 0:
+    if not table or next(iter(table.values())).size == 0:
         return []
     out.mkdir(parents=True, exist_ok=True)
     if kind == "pulses":
@@ -671,10 +671,9 @@ def main(argv=None):
                 kind, table, incomplete = read_table(path)
                 written = plot_tables(path, kind, table, out)
                 note = " (an unfinished row at the end was skipped)" if incomplete else ""
-                rows = next(iter(table.values())).size
                 what = "pulses" if kind == "pulses" else "rows"
                 if written:
-                    print(f"{path}: {rows} {what} -> {', '.join(str(w) for w in written[:3])}"
+                    print(f"{path}: {table['t_us' if kind == 'currents' else 'pulse'].size} {what} -> {', '.join(str(w) for w in written[:3])}"
                           f"{' ...' if len(written) > 3 else ''}{note}")
                 else:
                     print(f"{path}: no {what} yet{note}")

@@ -256,8 +256,7 @@ class ReadTables(Folder):
         for where, cut in cuts.items():
             with self.subTest(where):
                 if where == "inside the header":
-                    with self.assertRaisesRegex(plot_results.NotATable, "no header row"):
-                        plot_results.read_table(self.write("currents.csv", full[:cut]))
+                    self.assertEqual(plot_results.read_table(self.write("currents.csv", full[:cut])), (None, {}, True))
                     continue
                 kind, currents, incomplete = plot_results.read_table(self.write("currents.csv", full[:cut]))
                 self.assertEqual((kind, incomplete), ("currents", True))
