@@ -5,6 +5,9 @@
 // free flight and per field sub-step (wall time), and per free flight in
 // processor time. A second benchmark gives the floor under a sub-step.
 //
+// electron_pass_bench --second-order: every pass in leapfrog flights, as
+// pdpcell --second-order-flights moves them; compare the time per step.
+//
 // electron_pass_bench --parallel: the same pass in the parallel mode, each
 // electron on its own stream, in chunks over 1 and 2 threads (or over the
 // counts given with --threads N, which may be repeated); compare the wall
@@ -31,6 +34,7 @@
 namespace {
 
 constexpr int POPULATION = 10000;
+bool second_order_flights = false;  // --second-order
 constexpr double STEP = 1e-10;  // s
 
 struct Start {
@@ -64,6 +68,7 @@ void electron_pass(benchmark::State& state, int threads) {
     set_up_bench_cell();
     const std::vector<Start> population = starting_population(4.0);
     electron_mover::reset();
+    electron_mover::set_leapfrog(second_order_flights);
     parallel_mode::reset();
     electron_mover::advance_electrons(0.0);  // first call: the bound line and its raise
     double seconds = 0, cpu_seconds = 0;
@@ -121,6 +126,7 @@ void BM_SubStepChain(benchmark::State& state) {
     std::fill(mesh::ez, mesh::ez + mesh::NODE_COUNT, 0.0);
     const std::vector<Start> population = starting_population(0.001);
     electron_mover::reset();
+    electron_mover::set_leapfrog(second_order_flights);
     electron_mover::advance_electrons(0.0);  // first call: the bound line and its raise
     electron_mover::numax = 1e-30;           // 1/s: every free time outlasts the step
     double cpu_seconds = 0;
@@ -154,6 +160,7 @@ int main(int argc, char** argv) {
     std::vector<char*> rest{argv[0]};
     for (int a = 1; a < argc; ++a) {
         if (std::strcmp(argv[a], "--parallel") == 0) parallel = true;
+        else if (std::strcmp(argv[a], "--second-order") == 0) second_order_flights = true;
         else if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) thread_counts.push_back(std::stoi(argv[++a]));
         else rest.push_back(argv[a]);
     }

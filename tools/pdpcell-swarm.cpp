@@ -41,6 +41,7 @@ struct Options {
     double interval_ns = 0.002; // ns between samples (one electron pass)
     int seed1 = 1100, seed2 = 550;
     bool parallel = false;      // per-electron random streams, as pdpcell --parallel
+    bool second_order = false;  // leapfrog sub-steps, as pdpcell --second-order-flights
     int threads = 1;
 };
 
@@ -60,7 +61,9 @@ void print_usage(std::FILE* out) {
         "  --parallel      every electron draws from its own stream, as in pdpcell\n"
         "                  --parallel (the starting directions still come from the\n"
         "                  generator)\n"
-        "  --threads N     threads of the --parallel electron pass (default 1)\n",
+        "  --threads N     threads of the --parallel electron pass (default 1)\n"
+        "  --second-order  leapfrog sub-steps in the flights, as pdpcell\n"
+        "                  --second-order-flights\n",
         out);
 }
 
@@ -106,6 +109,8 @@ Options parse_options(int argc, char** argv) {
             o.interval_ns = v;
         } else if (arg == "--parallel") {
             o.parallel = true;
+        } else if (arg == "--second-order") {
+            o.second_order = true;
         } else if (arg == "--threads") {
             const double n = next_number("--threads");
             if (n < 1 || n > 1024 || n != std::floor(n)) usage_error("--threads needs a whole number from 1 to 1024");
@@ -263,8 +268,10 @@ int main(int argc, char** argv) {
         random_numbers::set_seed(o.seed1, o.seed2);
         parallel_mode::configure(o.parallel, o.threads, o.seed1, o.seed2);
         electron_mover::reset();
-        std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s\n",
-                    GAS_DENSITY, o.reduced_field, field, o.parallel ? ", parallel mode" : "");
+        electron_mover::set_leapfrog(o.second_order);
+        std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s%s\n",
+                    GAS_DENSITY, o.reduced_field, field, o.parallel ? ", parallel mode" : "",
+                    o.second_order ? ", second-order flights" : "");
         std::printf(" collision bound numax/N (cm^3/s) on the next line\n");
         electron_mover::advance_electrons(0.0);
 

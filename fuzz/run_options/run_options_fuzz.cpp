@@ -22,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r.action == Action::usage_error && r.message.empty()) fuzz_support::finding("usage error without a message");
     if (r.action != Action::run) return 0;
     if (o.max_steps < 0 || o.vtk_every < 0) fuzz_support::finding("negative step count accepted");
+    if (o.checkpoint_every < 1 || o.slice_every < 1) fuzz_support::finding("schedule of no steps accepted");
+    for (std::size_t a = 0; a < o.given.size(); ++a)
+        for (std::size_t b = a + 1; b < o.given.size(); ++b)
+            if (o.given[a] == o.given[b]) fuzz_support::finding("an option given twice accepted");
     if ((o.max_ions != 0 && o.max_ions < run_options::MIN_CAP) ||
         (o.max_electrons != 0 && o.max_electrons < run_options::MIN_CAP))
         fuzz_support::finding("store cap below the smallest accepted");

@@ -140,6 +140,67 @@ void write_streams(std::FILE* out) {
     }
 }
 
+// A run of another model than the default one saves it after the generator
+// state: " RUN MODEL" and pairs of name and value, the slots of capped stores
+// last, since a store that grew must come back with the same room for the
+// merging to go on as it would have.
+const char* const MODEL_MARKER = "RUN MODEL";
+
+RunModel run_model;
+
+void write_model(std::FILE* out) {
+    const RunModel& m = run_model;
+    std::string line = std::string(" ") + MODEL_MARKER;
+    auto pair = [&line](const char* name, long long value) { line += std::string(" ") + name + " " + std::to_string(value); };
+    pair("parallel", m.parallel);
+    pair("plasma-field", m.plasma_field);
+    pair("seed-at-cathode", m.seed_at_cathode);
+    pair("second-order-flights", m.second_order_flights);
+    pair("max-ions", m.max_ions);
+    pair("max-electrons", m.max_electrons);
+    pair("seed1", m.seed1);
+    pair("seed2", m.seed2);
+    pair("ion-slots", m.max_ions > 0 ? PARTICLE_STORAGE::ions.capacity : 0);
+    pair("electron-slots", m.max_electrons > 0 ? PARTICLE_STORAGE::electrons.capacity : 0);
+    write_line(out, line);
+}
+
+// The model line as write_model writes it; false for anything else.
+bool parse_model(const std::string& line, RunModel& m, int& ion_slots, int& electron_slots) {
+    std::istringstream in(line);
+    std::string run, model;
+    in >> run >> model;
+    if (run + " " + model != MODEL_MARKER) return false;
+    const char* const names[] = {"parallel", "plasma-field", "seed-at-cathode", "second-order-flights", "max-ions",
+                                 "max-electrons", "seed1", "seed2", "ion-slots", "electron-slots"};
+    long long values[10];
+    for (int k = 0; k < 10; ++k) {
+        std::string name;
+        if (!(in >> name >> values[k]) || name != names[k] || values[k] < 0 || values[k] > 2147483647) return false;
+    }
+    std::string rest;
+    if (in >> rest) return false;
+    for (int k = 0; k < 4; ++k)
+        if (values[k] > 1) return false;
+    m.parallel = values[0] == 1;
+    m.plasma_field = values[1] == 1;
+    m.seed_at_cathode = values[2] == 1;
+    m.second_order_flights = values[3] == 1;
+    m.max_ions = static_cast<int>(values[4]);
+    m.max_electrons = static_cast<int>(values[5]);
+    m.seed1 = static_cast<std::int32_t>(values[6]);
+    m.seed2 = static_cast<std::int32_t>(values[7]);
+    ion_slots = static_cast<int>(values[8]);
+    electron_slots = static_cast<int>(values[9]);
+    return true;
+}
+
+bool same_model(const RunModel& a, const RunModel& b) {
+    return a.parallel == b.parallel && a.plasma_field == b.plasma_field && a.seed_at_cathode == b.seed_at_cathode &&
+           a.second_order_flights == b.second_order_flights && a.max_ions == b.max_ions && a.max_electrons == b.max_electrons && a.seed1 == b.seed1 &&
+           a.seed2 == b.seed2;
+}
+
 // A missing file copies nothing; it is not created.
 void copy_text_file(std::FILE* out, const char* name) {
     std::FILE* in = std::fopen(name, "r");
@@ -167,6 +228,7 @@ void write_records(std::FILE* out, double t, int nstep, double dt) {
     std::int32_t s1, s2;
     random_numbers::get_seed(s1, s2);
     write_line(out, FreeLine().item(s1).item(s2).str());
+    if (!is_default(run_model)) write_model(out);
     if (parallel_mode::on()) write_streams(out);
 
     // For the record only; a restart stops reading after the generator state.
@@ -395,6 +457,10 @@ void read_store(RestartReader& in, Store& store, int count_record, const char* n
 
     in.begin(count_record, is_ion ? "ion count" : "electron count");
     const int n = in.integer();
+    // A capped store may have grown in the saved run; the model line after
+    // the stores gives it back its exact room.
+    if (n > store.capacity - 1 && store.make_room != nullptr && n < 2147483647 - 1)
+        PARTICLE_STORAGE::set_capacity(store, n + 1);
     const int room = store.capacity - 1;  // the last slot is never used
     if (n < 0 || n > room)
         in.fail(std::to_string(n) + " records do not fit the " + name + ", which holds at most " +
@@ -571,6 +637,22 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
     // number.
     if (!in.list.read_line())
         in.fail_where("the file ends right after it: it was cut short, maybe inside the last number");
+    if (in.list.line.rfind(std::string(" ") + MODEL_MARKER, 0) == 0) {
+        in.begin(21, "run model");
+        RunModel saved;
+        int ion_slots = 0, electron_slots = 0;
+        if (!parse_model(in.list.line, saved, ion_slots, electron_slots)) in.fail("it is damaged");
+        if (!same_model(saved, run_model))
+            pdp::fatal({"ERROR: file restart was written by a run with options: " + describe(saved),
+                        "       this run has: " + describe(run_model)});
+        for (Store* s : {&PARTICLE_STORAGE::ions, &PARTICLE_STORAGE::electrons}) {
+            const int slots = s == &PARTICLE_STORAGE::ions ? ion_slots : electron_slots;
+            if (s->make_room != nullptr && slots > s->count + 1 && slots <= 2000000000 && slots != s->capacity)
+                PARTICLE_STORAGE::set_capacity(*s, slots);
+        }
+        if (!in.list.read_line())
+            in.fail_where("the file ends right after it: it was cut short");
+    }
     // The particles of the two modes draw their numbers differently; a run
     // cannot continue the other mode's particles.
     const bool parallel_file = in.list.line.rfind(std::string(" ") + STREAMS_MARKER, 0) == 0;
@@ -590,6 +672,84 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
 }
 
 }  // namespace
+
+bool is_default(const RunModel& m) {
+    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && m.max_ions == 0 &&
+           m.max_electrons == 0;
+}
+
+void set_run_model(const RunModel& model) { run_model = model; }
+
+std::string describe(const RunModel& m) {
+    std::string text;
+    auto add = [&text](const std::string& option) { text += (text.empty() ? "" : " ") + option; };
+    if (m.parallel) add("--parallel");
+    if (m.plasma_field) add("--plasma-field");
+    if (m.seed_at_cathode) add("--seed-at-cathode");
+    if (m.second_order_flights) add("--second-order-flights");
+    if (m.max_ions > 0) add("--max-ions " + std::to_string(m.max_ions));
+    if (m.max_electrons > 0) add("--max-electrons " + std::to_string(m.max_electrons));
+    add("--seed " + std::to_string(m.seed1) + " " + std::to_string(m.seed2));
+    return text;
+}
+
+// Walks the file as the restart will, skipping the values, as far as the
+// line after the generator state. Nothing is checked beyond what finding
+// that line needs.
+SavedRun read_saved_run() {
+    SavedRun saved;
+    std::FILE* file = std::fopen(RESTART_FILE, "r");
+    if (file == nullptr) return saved;
+    fortran::ListReader list(file);
+    std::string token;
+    auto skip = [&](long n) {
+        for (long m = 0; m < n; ++m)
+            if (!list.next_token(token)) return false;
+        return true;
+    };
+    auto empty_line = [&]() {
+        list.begin_record();
+        return list.read_line();
+    };
+    auto store = [&]() {
+        list.begin_record();
+        int n = 0;
+        if (!list.read_integer(n) || n < 0) return false;
+        for (int slot = 1; slot <= n; ++slot) {
+            list.begin_record();
+            if (!skip(9)) return false;
+        }
+        return true;
+    };
+    bool ok = true;
+    for (const ArrayRecord& a : ARRAY_RECORDS) {
+        list.begin_record();
+        ok = ok && skip(a.count);
+        if (a.number == 1) ok = ok && empty_line();
+    }
+    double dt = 0.0;
+    list.begin_record();
+    ok = ok && list.read_real(saved.t);
+    list.begin_record();
+    ok = ok && list.read_real(dt);
+    list.begin_record();
+    ok = ok && list.read_integer(saved.nstep);
+    ok = ok && empty_line() && store() && store();
+    list.begin_record();
+    ok = ok && skip(2) && empty_line();
+    if (ok) {
+        int ion_slots = 0, electron_slots = 0;
+        if (list.line.rfind(std::string(" ") + MODEL_MARKER, 0) == 0) {
+            saved.has_model = parse_model(list.line, saved.model, ion_slots, electron_slots);
+            ok = saved.has_model;
+        } else if (list.line.rfind(std::string(" ") + STREAMS_MARKER, 0) == 0) {
+            saved.model.parallel = true;  // an older parallel run: its streams tell the mode alone
+        }
+    }
+    std::fclose(file);
+    saved.readable = ok;
+    return saved;
+}
 
 void checkpoint_restart(int mode, double& t, int& nstep, double& dt) {
     if (mode == 0) write_checkpoint(t, nstep, dt);

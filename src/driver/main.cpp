@@ -49,7 +49,12 @@ int main(int argc, char** argv) {
     if (!output_streams::open_standard_descriptors()) return pdp::FATAL_EXIT_STATUS;
     run_options::Options options;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const run_options::ParseResult parsed = run_options::parse(args, options);
+    // The case's own options first; --help and --version need none of them.
+    bool asks_for_text = false;
+    for (const std::string& arg : args) asks_for_text = asks_for_text || arg == "--help" || arg == "-h" || arg == "--version";
+    run_options::ParseResult parsed = asks_for_text ? run_options::ParseResult{} : run_options::read_options_file(options);
+    if (parsed.action == run_options::ParseResult::Action::run) parsed = run_options::parse(args, options);
+    run_options::apply_whole_run(options);
     switch (parsed.action) {
         case run_options::ParseResult::Action::help:
             std::fputs(run_options::usage_text(), stdout);
@@ -65,8 +70,9 @@ int main(int argc, char** argv) {
             break;
     }
 
+    int status = 0;
     try {
-        driver::run_simulation(options);
+        status = driver::run_simulation(options);
     } catch (const pdp::FatalError& e) {
         // The message is already on the console; the summary names it again.
         driver::write_run_summary("error: " + one_line(e.what()));
@@ -76,7 +82,7 @@ int main(int argc, char** argv) {
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     }
-    if (options.max_steps > 0) return console_status(0);
+    if (status != 0 || options.max_steps > 0) return console_status(status);
     driver::pause_until_interrupted(std::cin);
     return console_status(0);
 }

@@ -6,6 +6,8 @@
 #include "common/output_streams.hpp"
 #include "driver/checkpoint.hpp"
 #include "driver/particle_seeding.hpp"
+#include "driver/restart_model.hpp"
+#include "driver/runaway_check.hpp"
 #include "electrons/electron_mover.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -31,6 +33,7 @@
 #include "particles/random_numbers.hpp"
 
 #include <algorithm>
+#include <csignal>
 #include <ctime>
 #include <string>
 
@@ -115,6 +118,50 @@ std::string exit_reason(const run_options::Options& options) {
     return "step limit reached (" + std::to_string(MAX_STEP) + " steps)";
 }
 
+// SIGTERM (a batch system's time limit) or SIGINT (Ctrl-C) during the time
+// loop: the step is finished, a checkpoint written and the run ends with
+// INTERRUPTED_EXIT_STATUS. A second one ends the program at once.
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal_number) {
+    if (stop_signal != 0) {
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+        return;
+    }
+    stop_signal = signal_number;
+}
+
+struct StopSignals {
+    struct sigaction previous_term{}, previous_int{};
+    StopSignals() {
+        stop_signal = 0;
+        struct sigaction action{};
+        action.sa_handler = on_stop_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &action, &previous_term);
+        sigaction(SIGINT, &action, &previous_int);
+    }
+    // The end-of-run pause waits for Ctrl-C as before.
+    ~StopSignals() {
+        sigaction(SIGTERM, &previous_term, nullptr);
+        sigaction(SIGINT, &previous_int, nullptr);
+    }
+};
+
+const char* signal_name(int signal_number) { return signal_number == SIGINT ? "SIGINT" : "SIGTERM"; }
+
+// A restarted run takes its model from the checkpoint before anything else
+// is done, so that a refusal leaves every file as it was.
+run_options::Options model_for_this_run(const run_options::Options& options) {
+    run_options::Options run = options;
+    if (restart_model::restart_requested(options))
+        restart_model::take_saved_model(run, checkpoint::read_saved_run());
+    checkpoint::set_run_model(restart_model::model_of(run));
+    return run;
+}
+
 }  // namespace
 
 double processor_time() {
@@ -145,7 +192,8 @@ void write_run_summary(const std::string& exit_reason) {
     progress::write_summary(exit_reason, {processor_time(), t11, t22, t33});
 }
 
-void run_simulation(const run_options::Options& options) {
+int run_simulation(const run_options::Options& command_line) {
+    const run_options::Options options = model_for_this_run(command_line);
     progress::start(progress_plan(options));
     random_numbers::set_seed(options.seed1, options.seed2);
     std::int32_t s1, s2;
@@ -156,6 +204,7 @@ void run_simulation(const run_options::Options& options) {
     floating_gap::set_thread_count(run_options::thread_count(options));
     floating_gap::set_red_black(options.parallel);
     parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);
+    electron_mover::set_leapfrog(options.second_order_flights);
 
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());
@@ -163,6 +212,7 @@ void run_simulation(const run_options::Options& options) {
     seeding::seed_initial_particles();
     voltage_file::read_voltage_file();
     restart_flag = read_restart_flag();
+    if (options.restart) restart_flag = 1;
     sustain_state::prepare_sustain_state(1);
     potential::setup_sor_coefficients();
     FILE_MANAGER::CLOSEFILE("input_file.txt");
@@ -175,11 +225,13 @@ void run_simulation(const run_options::Options& options) {
     t = 0.0;
     dt = 2e-10;
     last_slice_time = -2e-13;
-    slice_interval = 1000;
+    slice_interval = options.slice_every;
+    runaway_check::start();
+    const StopSignals stop_signals;
 
     do {
         int n = nstep - 1;
-        if (nstep > 1 && n % 10000 == 0) {
+        if (nstep > 1 && n % options.checkpoint_every == 0) {
             checkpoint::checkpoint_restart(0, t, nstep, dt);
             progress::checkpoint_written(nstep, t);
         }
@@ -187,7 +239,13 @@ void run_simulation(const run_options::Options& options) {
             int mode = 1;
             checkpoint::checkpoint_restart(mode, t, nstep, dt);
             n = nstep - 1;
+            if (options.max_steps > 0 && nstep > options.max_steps)
+                pdp::fatal({"ERROR: --max-steps " + std::to_string(options.max_steps) + " lies before step " +
+                                std::to_string(nstep) + ", where file restart resumes the run",
+                            "       give a later step, or leave --max-steps out"});
             log = continue_run_log_and_slices();
+            if (options.vtk_every > 0) vtk_output::continue_collections(nstep);
+            std::printf("Resumed from file restart at step %d, t = %.4f us\n", nstep, t * 1e6);
         }
         if (n % 200 == 0) seeding::seed_particles(t, nstep, options.seed_at_cathode);
         electrodes::update_electrode_voltages(t, dt);
@@ -196,7 +254,9 @@ void run_simulation(const run_options::Options& options) {
         const double field_start = processor_time();
         if (n % slice_interval == 0) densities::accumulate_densities();
         const bool field_due =
-            options.plasma_field ? plasma_field::field_due(n, FIELD_INTERVAL) : n % FIELD_INTERVAL == 0;
+            options.plasma_field
+                ? plasma_field::field_due(n, FIELD_INTERVAL, PARTICLE_STORAGE::charge_carried(PARTICLE_STORAGE::electrons))
+                : n % FIELD_INTERVAL == 0;
         if (field_due) {
             densities::accumulate_densities();
             field::build_charge_source();
@@ -223,6 +283,7 @@ void run_simulation(const run_options::Options& options) {
         t33 += processor_time() - electron_start;
 
         particle_merging::merge_crowded_stores();
+        runaway_check::after_step(nstep, t + dt);
 
         if (t > last_slice_time && n % slice_interval == 0) {
             last_slice_time = t;
@@ -236,14 +297,27 @@ void run_simulation(const run_options::Options& options) {
         t = t + dt;
         nstep = nstep + 1;
         progress::after_step({nstep - 1, t, PARTICLE_STORAGE::ions.count, PARTICLE_STORAGE::electrons.count});
+        if (stop_signal != 0) break;
         if (options.max_steps > 0 && nstep > options.max_steps) break;
         output_streams::flush_console_or_stop();
     } while (t <= END_TIME && nstep <= MAX_STEP);
 
+    const int stopped_by = stop_signal;
+    std::string reason = exit_reason(options);
+    if (stopped_by != 0) {
+        // The state between two steps, as the periodic checkpoint saves it.
+        checkpoint::checkpoint_restart(0, t, nstep, dt);
+        progress::checkpoint_written(nstep, t);
+        std::printf("Stopped by %s after step %d: checkpoint written; continue with --restart\n",
+                    signal_name(stopped_by), nstep - 1);
+        reason = std::string("stopped by ") + signal_name(stopped_by) + " after step " + std::to_string(nstep - 1) +
+                 "; checkpoint written, continue with --restart";
+    }
     FILE_MANAGER::CLOSEALL();
     output_streams::flush_or_stop(log, LOG_FILE);  // the run log stays open until the program ends
     output_streams::flush_console_or_stop();
-    write_run_summary(exit_reason(options));
+    write_run_summary(reason);
+    return stopped_by != 0 ? INTERRUPTED_EXIT_STATUS : 0;
 }
 
 void reset_all() {
@@ -273,6 +347,8 @@ void reset_all() {
     slices::reset();
     vtk_output::reset();
     progress::reset();
+    runaway_check::reset();
+    checkpoint::set_run_model({});
 }
 
 }  // namespace driver

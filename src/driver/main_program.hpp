@@ -28,10 +28,14 @@ extern double t11, t22, t33;   // s, processor time of field, ion and electron p
 // Processor seconds used by the process so far.
 double processor_time();
 
+// Exit status of a run stopped by SIGTERM or SIGINT after a checkpoint.
+constexpr int INTERRUPTED_EXIT_STATUS = 3;
+
 // Start-up, the time loop and the closing of files. options.max_steps > 0
-// stops the loop after that step. Returns normally; errors unwind as
-// pdp::FatalError.
-void run_simulation(const run_options::Options& options);
+// stops the loop after that step. A restart takes its model from the
+// checkpoint. Returns 0, or INTERRUPTED_EXIT_STATUS when a signal stopped
+// the run; errors unwind as pdp::FatalError.
+int run_simulation(const run_options::Options& options);
 
 // The end-of-run summary on standard error, with the phase times so far.
 void write_run_summary(const std::string& exit_reason);

@@ -20,7 +20,25 @@ struct Options {
     bool parallel = false;     // per-particle random streams, so the particle passes can be shared
     bool plasma_field = false; // electrons in the field's source, semi-implicit in their current
     bool seed_at_cathode = false;  // periodic seed pairs over whichever sustain electrode is the cathode
+    bool second_order_flights = false;  // leapfrog sub-steps in the electron flights, fewer per cell
+    int checkpoint_every = 10000;  // steps between checkpoints
+    int slice_every = 1000;        // steps between slice writes
+    bool restart = false;          // continue from "restart" whatever the input file's restart flag says
+    bool whole_run = false;        // the model for whole runs of many pulses: see apply_whole_run
+    std::vector<std::string> given;  // the options given, as "--name", those of OPTIONS_FILE first
+    int given_in_file = 0;           // how many of them OPTIONS_FILE gave
 };
+
+// A case folder may carry the options it is meant to be run with, as they
+// would be typed, one or more a line, "#" starting a comment. They come
+// before the command line's, which may not give any of them again.
+inline constexpr const char* OPTIONS_FILE = "run_options.txt";
+
+// The whole-run model's caps on the stores, chosen for the built-in cell: a
+// dense discharge of its first microsecond stays below them without a
+// runaway, with records of a few thousand particles at the peak.
+constexpr int WHOLE_RUN_MAX_IONS = 50000;
+constexpr int WHOLE_RUN_MAX_ELECTRONS = 20000;
 
 // What the parse asks of main: run, or leave at once with an exit status.
 struct ParseResult {
@@ -34,8 +52,21 @@ constexpr int MAX_THREADS = 1024;
 // The threads a run uses: --threads if given, else the machine's cores.
 int thread_count(const Options& options);
 
-// Parses argv[1..]; fills options as it goes.
+// Whether "--name" was on the command line.
+bool was_given(const Options& options, const std::string& name);
+
+// Parses argv[1..]; fills options as it goes. "--name value" and
+// "--name=value" are the same; an option given twice is an error. Call
+// read_options_file first, if at all, then parse, then apply_whole_run.
 ParseResult parse(const std::vector<std::string>& args, Options& options);
+
+// Parses the options of OPTIONS_FILE in the working folder, if there is one;
+// errors name the file.
+ParseResult read_options_file(Options& options);
+
+// --whole-run: the parallel mode, the plasma field, seeding at the cathode
+// and the whole-run caps (unless --max-ions or --max-electrons set others).
+void apply_whole_run(Options& options);
 
 // The usage text, ending in a newline.
 const char* usage_text();

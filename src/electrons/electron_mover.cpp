@@ -40,7 +40,10 @@ struct PassConstants {
     double xlow, xhigh, ylow, yhigh, zlow, zhigh;
     double substeps_per_x, substeps_per_y, substeps_per_z;  // 1/cm
     bool energy_bands;  // the parallel mode's bound that follows the energy
+    bool leapfrog;      // second-order sub-steps (set_leapfrog)
 };
+
+bool leapfrog_on = false;
 
 // The parallel mode's null-collision bound follows the electron's energy.
 // Band b holds the energies below its cap, and its bound is the envelope's
@@ -165,6 +168,14 @@ double fraction_to_cap(double vx, double vy, double vz, double dvx, double dvy, 
     return true;
 }
 
+// The field (V/cm) at the motion's position, carried from one leapfrog
+// sub-step to the next and across collisions, which do not move the
+// electron; `known` is false where it must be interpolated afresh.
+struct FieldAt {
+    double Ex, Ey, Ez;
+    bool known;
+};
+
 // Symmetry planes mirror; one mirror must bring the electron back.
 [[gnu::always_inline]] inline void mirror(Motion& m, const PassConstants& p) {
     if (m.y < p.ylow) {
@@ -193,15 +204,75 @@ double fraction_to_cap(double vx, double vy, double vz, double dvx, double dvy, 
     return true;
 }
 
+// A first-order sub-step: the field at its start point, constant acceleration.
+// Returns true where it stopped at the band's cap.
+[[gnu::always_inline]] inline bool first_order_substep(Motion& m, double h, double cap_speed2, bool capped,
+                                                       const PassConstants& p) {
+    double Ex, Ey, Ez;
+    mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
+    bool cut = false;
+    if (capped) cut = push_to_cap(m, h, Ex, Ey, Ez, cap_speed2);
+    else push(m, h, Ex, Ey, Ez);
+    mirror(m, p);
+    return cut;
+}
+
+// A second-order (leapfrog) sub-step: half a kick in the field at the start,
+// the drift, half a kick in the field at the end. It is symplectic, so an
+// electron bound in a plasma's potential well keeps its energy, where the
+// first-order step gains a fraction of order omega·h of it every
+// oscillation; that is why the first-order step needs many sub-steps per
+// cell. Where the end speed passes the band's cap the sub-step is taken
+// again from its start in the mean of the two fields, with constant
+// acceleration, and stopped at the cap.
+[[gnu::always_inline]] inline bool leapfrog_substep(Motion& m, double h, FieldAt& f, double cap_speed2, bool capped,
+                                                    const PassConstants& p) {
+    if (!f.known) mesh::interpolate_field(m.x, m.y, m.z, f.Ex, f.Ey, f.Ez);
+    const Motion start = m;
+    const FieldAt at_start = f;
+    const double half_kick = h / 2 * MINUS_QM;  // cm/s per V/cm
+    m.vx = m.vx + half_kick * f.Ex;
+    m.vy = m.vy + half_kick * f.Ey;
+    m.vz = m.vz + half_kick * f.Ez;
+    m.x = m.x + m.vx * h;
+    m.y = m.y + m.vy * h;
+    m.z = m.z + m.vz * h;
+    m.t = m.t + h;
+    mirror(m, p);
+    mesh::interpolate_field(m.x, m.y, m.z, f.Ex, f.Ey, f.Ez);
+    f.known = true;
+    m.vx = m.vx + half_kick * f.Ex;
+    m.vy = m.vy + half_kick * f.Ey;
+    m.vz = m.vz + half_kick * f.Ez;
+    if (!capped || !(m.vx * m.vx + m.vy * m.vy + m.vz * m.vz > cap_speed2)) return false;
+    m = start;
+    const bool cut = push_to_cap(m, h, (at_start.Ex + f.Ex) / 2, (at_start.Ey + f.Ey) / 2, (at_start.Ez + f.Ez) / 2,
+                                 cap_speed2);
+    mirror(m, p);
+    f.known = false;
+    return cut;
+}
+
 enum class Flight { completed, cut, absorbed };
 
 // A free flight of tau seconds in sub-steps of at most 1/SUBSTEPS_PER_CELL of
 // a cell along each axis; cut short where the speed reaches the band's cap,
 // or at a wall, which absorbs the electron and keeps its charge.
-Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, Context& c) {
-    const double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
-    const double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
-    const double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
+Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, Context& c, FieldAt& field) {
+    double along_x = std::trunc(std::fabs(tau * e.vx * p.substeps_per_x));
+    double along_y = std::trunc(std::fabs(tau * e.vy * p.substeps_per_y));
+    double along_z = std::trunc(std::fabs(tau * e.vz * p.substeps_per_z));
+    if (p.leapfrog) {
+        // Fewer sub-steps per cell must still follow a slow electron that the
+        // field turns round, as at the edge of a potential well: the way it
+        // goes counts what the field adds to it.
+        if (!field.known) mesh::interpolate_field(e.x, e.y, e.z, field.Ex, field.Ey, field.Ez);
+        field.known = true;
+        const double half_tau2 = tau * tau / 2 * QM_ELECTRON;  // cm per V/cm
+        along_x = std::trunc((std::fabs(tau * e.vx) + std::fabs(half_tau2 * field.Ex)) * p.substeps_per_x);
+        along_y = std::trunc((std::fabs(tau * e.vy) + std::fabs(half_tau2 * field.Ey)) * p.substeps_per_y);
+        along_z = std::trunc((std::fabs(tau * e.vz) + std::fabs(half_tau2 * field.Ez)) * p.substeps_per_z);
+    }
     const double most = std::max({along_x, along_y, along_z});
     check_flight(e, most);
     const int n = 1 + static_cast<int>(most);
@@ -211,12 +282,8 @@ Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, C
     // The exact mode's flights have no cap: a branch that always goes one way.
     const bool capped = cap_speed2 < std::numeric_limits<double>::infinity();
     for (int s = 0; s < n; ++s) {
-        double Ex, Ey, Ez;
-        mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
-        bool cut = false;
-        if (capped) cut = push_to_cap(m, h, Ex, Ey, Ez, cap_speed2);
-        else push(m, h, Ex, Ey, Ez);
-        mirror(m, p);
+        const bool cut = p.leapfrog ? leapfrog_substep(m, h, field, cap_speed2, capped, p)
+                                    : first_order_substep(m, h, cap_speed2, capped, p);
         surface::Wall wall;
         if (reaches_wall(m, p, wall)) {
             c.substeps += s + 1;
@@ -239,6 +306,7 @@ Flight fly(Particle& e, double tau, double cap_speed2, const PassConstants& p, C
 // end in collision candidates. Returns false when a wall absorbed it.
 bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
     constexpr double NO_CAP = std::numeric_limits<double>::infinity();
+    FieldAt field{0.0, 0.0, 0.0, false};
     while (e.t < t_end) {
         const Band band = p.energy_bands ? band_for(e.vx * e.vx + e.vy * e.vy + e.vz * e.vz)
                                          : Band{numax, NO_CAP, NO_CAP};
@@ -249,7 +317,7 @@ bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c
             collides = false;
         }
         ++c.flights;
-        const Flight flight = fly(e, tau, band.cap_speed2, p, c);
+        const Flight flight = fly(e, tau, band.cap_speed2, p, c, field);
         if (flight == Flight::absorbed) return false;
         if (flight == Flight::cut) continue;
         if (!collides) break;
@@ -351,9 +419,10 @@ void advance_electrons(double t_end) {
         set_bands();
         first_call_done = 1;
     }
+    const double per_cell = leapfrog_on ? LEAPFROG_SUBSTEPS_PER_CELL : SUBSTEPS_PER_CELL;
     const PassConstants p{mesh::xlow, mesh::xhigh, mesh::ylow, mesh::yhigh, mesh::zlow, mesh::zhigh,
-                          SUBSTEPS_PER_CELL / mesh::dx, SUBSTEPS_PER_CELL / mesh::dy,
-                          SUBSTEPS_PER_CELL / mesh::dz, parallel_mode::on()};
+                          per_cell / mesh::dx, per_cell / mesh::dy, per_cell / mesh::dz, parallel_mode::on(),
+                          leapfrog_on};
 
     compact(electrons);
     rewind(electrons);
@@ -363,7 +432,10 @@ void advance_electrons(double t_end) {
     rewind(electrons);
 }
 
+void set_leapfrog(bool on) { leapfrog_on = on; }
+
 void reset() {
+    leapfrog_on = false;
     electron_pace = {};
     numax = NUMAX_START;
     first_call_done = 0;

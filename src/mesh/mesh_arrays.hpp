@@ -5,6 +5,8 @@
 // arrays hold 68 x 138 x 14 entries numbered from 0 (layer 0 is a guard layer
 // below node 1). Node n of an axis with spacing h lies at (n + 1/2)·h, and the
 // face between nodes n-1 and n at n·h. Units: cm, V, C.
+#include <algorithm>
+
 namespace mesh {
 
 constexpr int NX = 67, NY = 137, NZ = 13;
@@ -26,6 +28,15 @@ constexpr double INV_EPS0 = 11294090664546.123;        // 1/eps0, cm/F
 // Flat offset of node (i, j, k), 1-based, and of padded entry (i, j, k), 0-based.
 inline int node(int i, int j, int k) { return (i - 1) + NX * ((j - 1) + NY * (k - 1)); }
 inline int padded(int i, int j, int k) { return i + PX * (j + PY * k); }
+// The mesh cell that holds (x, y, z) in cm, the one above its nearest node
+// below-left, as one number; clamped to the padded mesh. Cells further
+// along x, then y, then z have larger numbers.
+inline long cell_number(double x, double y, double z) {
+    const int i = std::clamp(static_cast<int>(x * inv_dx), 0, PX);
+    const int j = std::clamp(static_cast<int>(y * inv_dy), 0, PY);
+    const int k = std::clamp(static_cast<int>(z * inv_dz), 0, PZ);
+    return i + (PX + 1L) * (j + (PY + 1L) * k);
+}
 // Offset in ion_density of species s (1 Ne+, 2 Xe+) at node (i, j, k).
 inline int ion_slot(int s, int i, int j, int k) { return 2 * node(i, j, k) + (s - 1); }
 

@@ -3,7 +3,6 @@
 #include "electrons/collision_frequencies.hpp"
 #include "mesh/conducting_solve.hpp"
 #include "mesh/mesh_arrays.hpp"
-#include "particles/particle_storage.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -129,11 +128,8 @@ void restore_vacuum_couplings() {
     conducting = false;
 }
 
-bool field_due(int n, int interval) {
-    const PARTICLE_STORAGE::Store& s = PARTICLE_STORAGE::electrons;
-    double real = 0.0;
-    for (int slot = 1; slot <= s.count; ++slot) real += std::fabs(s.w[slot]);
-    dense = real > DENSE_ELECTRONS * ELECTRON_CHARGE;
+bool field_due(int n, int interval, double electron_charge) {
+    dense = electron_charge > DENSE_ELECTRONS * ELECTRON_CHARGE;
     return dense || n % interval == 0;
 }
 

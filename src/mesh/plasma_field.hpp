@@ -79,9 +79,10 @@ void restore_vacuum_couplings();
 constexpr double DENSE_ELECTRONS = 1e5;
 
 // Whether the field phase is due in step n (counted from 0): every interval
-// steps, and in every step while the electrons are dense. Reads the electron
-// store; the answer holds for the solve of the same step.
-bool field_due(int n, int interval);
+// steps, and in every step while the electrons are dense, their charge (C,
+// the sum of |w| over the records) above DENSE_ELECTRONS elementary charges.
+// The answer holds for the solve of the same step.
+bool field_due(int n, int interval, double electron_charge);
 
 // The field phase's solve, where the plain solve would be called: electrons
 // into the source, conducting couplings for the time the field stays frozen

@@ -427,6 +427,51 @@ void write_state(int step, double t, bool densities_current) {
     write_collection("particles", "vtp");
 }
 
+void continue_collections(int step) {
+    write_count = 0;
+    // The collection of the fields lists the writes; the other two follow it.
+    std::FILE* in = std::fopen("vtk/fields.pvd", "r");
+    if (in != nullptr) {
+        char line[512];
+        while (std::fgets(line, sizeof line, in) != nullptr && write_count < MAX_WRITES) {
+            double time_ns = 0.0;
+            int listed = 0;
+            const char* entry = std::strstr(line, "<DataSet timestep=\"");
+            const char* file = std::strstr(line, "file=\"fields_");
+            if (entry == nullptr || file == nullptr || std::sscanf(entry, "<DataSet timestep=\"%lf\"", &time_ns) != 1 ||
+                std::sscanf(file, "file=\"fields_%d.vti\"", &listed) != 1)
+                continue;
+            if (listed >= step || !std::isfinite(time_ns)) continue;
+            written_step[write_count] = listed;
+            written_time[write_count] = time_ns / NS_PER_S;
+            ++write_count;
+        }
+        std::fclose(in);
+    }
+    // Files of the stretch after the checkpoint that the saved run went on
+    // to write are of a history that no longer happened.
+    std::error_code ec;
+    if (!std::filesystem::is_directory("vtk", ec)) return;
+    bool removed = false;
+    for (const auto& item : std::filesystem::directory_iterator("vtk", ec)) {
+        const std::string name = item.path().filename().string();
+        int listed = 0;
+        char kind[16] = {0}, extension[8] = {0};
+        if (std::sscanf(name.c_str(), "%15[a-z]_%d.%7s", kind, &listed, extension) != 3) continue;
+        const std::string k = kind;
+        if ((k == "fields" || k == "walls" || k == "particles") && listed >= step) {
+            std::filesystem::remove(item.path(), ec);
+            removed = true;
+        }
+    }
+    if (removed) {
+        folder_ready = true;
+        write_collection("fields", "vti");
+        write_collection("walls", "vtp");
+        write_collection("particles", "vtp");
+    }
+}
+
 void write_state_if_due(int step, double t, int every, bool densities_current) {
     if (write_count == 0 || (step - 1) % every == 0) write_state(step, t, densities_current);
 }

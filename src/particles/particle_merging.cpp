@@ -66,12 +66,8 @@ double pair_uniform(const Store& s, int a, int b) {
     return static_cast<double>(h >> 11) * 0x1.0p-53;
 }
 
-// The mesh cell around the node nearest below-left, clamped to the padded mesh.
 std::uint64_t cell_of(const Store& s, int slot) {
-    const int i = std::clamp(static_cast<int>(s.x[slot] * mesh::inv_dx), 0, mesh::PX);
-    const int j = std::clamp(static_cast<int>(s.y[slot] * mesh::inv_dy), 0, mesh::PY);
-    const int k = std::clamp(static_cast<int>(s.z[slot] * mesh::inv_dz), 0, mesh::PZ);
-    return static_cast<std::uint64_t>(i + (mesh::PX + 1) * (j + (mesh::PY + 1) * k));
+    return static_cast<std::uint64_t>(mesh::cell_number(s.x[slot], s.y[slot], s.z[slot]));
 }
 
 double speed2(const Store& s, int slot) {
@@ -199,11 +195,7 @@ void merge_crowded_stores() {
     }
 }
 
-double real_count(const Store& s) {
-    double total = 0.0;  // C
-    for (int slot = 1; slot <= s.count; ++slot) total += std::fabs(s.w[slot]);
-    return total / mesh::ELECTRON_CHARGE;
-}
+double real_count(const Store& s) { return PARTICLE_STORAGE::charge_carried(s) / mesh::ELECTRON_CHARGE; }
 
 void reset() {
     caps = Caps{};

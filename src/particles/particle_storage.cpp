@@ -3,6 +3,7 @@
 #include "common/fatal_error.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace PARTICLE_STORAGE {
@@ -76,7 +77,10 @@ void add_particle(Store& s, double w, double t, double x, double y, double z,
         s.make_room(s);
         n = s.count + 1;
     }
-    if (n >= s.capacity) pdp::fatal("ERROR: There is not enough space in PARTICLE_STORAGE. Terminating");
+    if (n >= s.capacity)
+        pdp::fatal({"ERROR: There is not enough space in PARTICLE_STORAGE. Terminating",
+                    "       a discharge outgrows the stores: --max-ions N and --max-electrons N merge records",
+                    "       so that the stores hold about N each (with --plasma-field for dense discharges)"});
     s.w[n] = w;
     s.t[n] = t;
     s.x[n] = x;
@@ -89,6 +93,12 @@ void add_particle(Store& s, double w, double t, double x, double y, double z,
     s.alive[n] = 1;
     s.count = n;
     if (s.id != nullptr) s.id[n] = s.draws[n] = 0;
+}
+
+double charge_carried(const Store& s) {
+    double total = 0.0;
+    for (int slot = 1; slot <= s.count; ++slot) total += std::fabs(s.w[slot]);
+    return total;
 }
 
 void keep_identities(Store& s) {

@@ -55,6 +55,8 @@ void compact(Store& s);
 void compact_in_order(Store& s);
 // Live records (dead slots not counted).
 int live_count(const Store& s);
+// The charge the records carry, C: the sum of |w| in slot order.
+double charge_carried(const Store& s);
 // This many slots from now on (more than the records held), records kept;
 // beyond the built-in room the fields move to larger arrays. Only the two
 // stores above can change size.

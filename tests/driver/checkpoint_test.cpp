@@ -13,6 +13,7 @@
 #include "mesh/potential_solver.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/parallel_mode.hpp"
+#include "particles/particle_merging.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
 
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -714,13 +716,16 @@ namespace {
 // example run shifted by nstep - 1 steps: a live run that crosses the
 // checkpoint step 10001 soon after it starts. `parallel`: the checkpoint of
 // a --parallel run, its seeds drawn from the seeds' own streams.
-void prepare_example_restart(const fs::path& dir, int nstep, bool parallel = false) {
+// `model`: the checkpoint of a run of that model.
+void prepare_example_restart(const fs::path& dir, int nstep, const checkpoint::RunModel& model) {
     fs::copy(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain", dir, fs::copy_options::recursive);
     const fs::path previous = fs::current_path();
     fs::current_path(dir);
     driver::reset_all();
     random_numbers::set_seed(1100, 550);
-    parallel_mode::configure(parallel, 1, 1100, 550);
+    checkpoint::set_run_model(model);
+    particle_merging::configure(model.max_ions, model.max_electrons, 1100, 550);
+    parallel_mode::configure(model.parallel, 1, 1100, 550);
     testing::internal::CaptureStdout();
     geometry::build_geometry();
     potential::setup_sor_coefficients();
@@ -735,6 +740,12 @@ void prepare_example_restart(const fs::path& dir, int nstep, bool parallel = fal
     for (const char* name : {"SUSTAIN_STATE.txt", "control_file.txt"}) fs::remove(name);
     fs::current_path(previous);
     set_restart_flag(dir / "input_file.txt", 1);
+}
+
+void prepare_example_restart(const fs::path& dir, int nstep, bool parallel = false) {
+    checkpoint::RunModel model;
+    model.parallel = parallel;
+    prepare_example_restart(dir, nstep, model);
 }
 
 // The run log without its processor-time column.
@@ -842,15 +853,24 @@ TEST(CheckpointEndToEnd, ARestartedParallelRunContinuesBitForBitWithAnyThreadCou
     const std::string at_checkpoint = log_line_of_step(whole / "general.txt", 10001);
     const std::string at_end = log_line_of_step(whole / "general.txt", 10381);
     EXPECT_NE(at_checkpoint.substr(50, 20), at_end.substr(50, 20));  // particles moved on after it
-    // The streams' key comes from the file, not from --seed.
-    ASSERT_EQ(run_program(resumed, "--parallel --seed 5 6 --max-steps 10400", "console.txt"), 0);
+    // The checkpoint written at step 10001 records the model: a restart
+    // needs none of its options, and refuses one that contradicts it.
+    ASSERT_NE(read_file(resumed / "restart").find("\n RUN MODEL parallel 1 plasma-field 0"), std::string::npos);
+    ASSERT_EQ(run_program(resumed, "--threads 1 --max-steps 10400", "console.txt"), 0)
+        << read_file(resumed / "console.txt");
     EXPECT_EQ(log_without_cpu_time(resumed / "general.txt"), log_without_cpu_time(whole / "general.txt"));
+    EXPECT_EQ(run_program(resumed, "--seed 5 6 --max-steps 10400", "console.txt"), 1);
+    EXPECT_NE(read_file(resumed / "console.txt")
+                  .find("ERROR: the command line has --seed 5 6, but file restart was written by a run with "
+                        "--seed 1100 550\n"),
+              std::string::npos)
+        << read_file(resumed / "console.txt");
 }
 
-// A checkpoint of one mode cannot continue in the other: the particles draw
-// their numbers differently. Each refusal says what to do and leaves the
-// run's files as they were.
-TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
+// A restart continues in the mode of its checkpoint, which an older
+// parallel run's file tells by its streams alone; an option that
+// contradicts it is refused and leaves the run's files as they were.
+TEST(CheckpointEndToEnd, ARestartTakesItsModeFromTheCheckpoint) {
     TempFolder folder;
     const fs::path parallel = folder.path / "parallel";
     const fs::path exact = folder.path / "exact";
@@ -858,27 +878,24 @@ TEST(CheckpointEndToEnd, EachModeRefusesTheOthersCheckpoint) {
     prepare_example_restart(exact, 10001, false);
     const std::string exact_file = read_file(exact / "restart");
     EXPECT_EQ(exact_file.find("PARALLEL"), std::string::npos);  // the exact format is unchanged
-
-    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 1);
-    EXPECT_NE(read_file(parallel / "console.txt")
-                  .find("ERROR: file restart was written by a run with --parallel, whose particles draw from\n"
-                        "       their own random streams; restart it with --parallel\n"),
-              std::string::npos)
-        << read_file(parallel / "console.txt");
-    EXPECT_FALSE(fs::exists(parallel / "general.txt"));
+    EXPECT_EQ(exact_file.find("RUN MODEL"), std::string::npos);
 
     EXPECT_EQ(run_program(exact, "--parallel --max-steps 10002", "console.txt"), 1);
     EXPECT_NE(read_file(exact / "console.txt")
-                  .find("ERROR: file restart was written by a run without --parallel; restart it without\n"
-                        "       --parallel, or start a new --parallel run (restart flag 0)\n"),
+                  .find("ERROR: the command line has --parallel, but file restart was written by a run with no "
+                        "--parallel\n"),
               std::string::npos)
         << read_file(exact / "console.txt");
     EXPECT_EQ(read_file(exact / "restart"), exact_file);
+    EXPECT_FALSE(fs::exists(exact / "general.txt"));
+    EXPECT_FALSE(fs::exists(exact / "SUSTAIN_STATE.txt"));  // refused before the start-up
 
-    // Both continue in their own mode.
-    EXPECT_EQ(run_program(parallel, "--parallel --max-steps 10002", "console.txt"), 0)
-        << read_file(parallel / "console.txt");
+    // Both continue in their own mode, the parallel one without the option.
+    EXPECT_EQ(run_program(parallel, "--max-steps 10002", "console.txt"), 0) << read_file(parallel / "console.txt");
+    EXPECT_NE(read_file(parallel / "restart").find("PARALLEL STREAMS"), std::string::npos);
     EXPECT_EQ(run_program(exact, "--max-steps 10002", "console.txt"), 0) << read_file(exact / "console.txt");
+    EXPECT_NE(read_file(exact / "console.txt").find("Resumed from file restart at step 10001, t = 0.0000 us"),
+              std::string::npos);
 }
 
 namespace {
@@ -954,4 +971,167 @@ TEST(CheckpointEndToEnd, AKillDuringTheCheckpointWriteLeavesARestartableCheckpoi
             << "killed " << fraction << " of the way into the write: restart holds " << left.size() << " bytes";
     }
     EXPECT_GE(killed_mid_write, 1);  // a kill did land inside the write
+}
+
+namespace {
+
+// Starts the program in `folder` with `arguments`, its console going to
+// `console` there.
+pid_t start_run(const fs::path& folder, const std::string& arguments, const std::string& console) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const std::string command = "exec '" PDPCELL_BINARY "' " + arguments + " > " + console + " 2>&1 < /dev/null";
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// Everything a run leaves of its history: the run log without its
+// processor times, the slices, the checkpoint and every 3D file, by name.
+std::map<std::string, std::string> run_record(const fs::path& dir) {
+    std::map<std::string, std::string> record{{"general.txt", log_without_cpu_time(dir / "general.txt")}};
+    for (const char* name : SLICE_FILES) record[name] = read_file(dir / name);
+    if (fs::exists(dir / "vtk"))
+        for (const auto& item : fs::directory_iterator(dir / "vtk"))
+            record["vtk/" + item.path().filename().string()] = read_file(item.path());
+    return record;
+}
+
+// The first entry in which two records differ, or "".
+std::string first_difference(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b) {
+    for (const auto& [name, text] : a) {
+        const auto other = b.find(name);
+        if (other == b.end()) return name + " is missing";
+        if (other->second != text) return name + ": " + first_difference(text, other->second);
+    }
+    for (const auto& [name, text] : b)
+        if (a.find(name) == a.end()) return name + " is extra";
+    return "";
+}
+
+}  // namespace
+
+// A merged parallel run with the plasma field, as a batch job would run it:
+// stopped by SIGTERM, it finishes its step, saves a checkpoint and exits
+// with status 3; continued with --restart and no model option, it leaves the
+// files an uninterrupted run leaves. A run continued from an earlier
+// checkpoint drops what was written after it, 3D files included. Restarts
+// that contradict the saved model or end before it are refused untouched.
+TEST(CheckpointEndToEnd, AStoppedModelRunContinuesAsIfNeverInterrupted) {
+    TempFolder folder;
+    checkpoint::RunModel model;
+    model.parallel = model.plasma_field = model.seed_at_cathode = true;
+    model.max_ions = 2000;
+    model.max_electrons = 1000;
+    const fs::path base = folder.path / "base", whole = folder.path / "whole", stopped = folder.path / "stopped",
+                   resumed = folder.path / "resumed";
+    prepare_example_restart(base, 8001, model);
+    fs::copy(base, whole, fs::copy_options::recursive);
+    fs::copy(base, stopped, fs::copy_options::recursive);
+    const std::string schedule = "--checkpoint-every 150 --slice-every 100 --vtk-every=100 ";
+
+    const pid_t run = start_run(stopped, schedule + "--threads 2 --max-steps 30000", "console.txt");
+    int status = 0;
+    for (;;) {
+        if (waitpid(run, &status, WNOHANG) == run) FAIL() << read_file(stopped / "console.txt");
+        if (fs::exists(stopped / "general.txt") &&
+            log_line_of_step(stopped / "general.txt", 8041).find("not logged") == std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(run, SIGTERM);
+    waitpid(run, &status, 0);
+    const std::string console = read_file(stopped / "console.txt");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == driver::INTERRUPTED_EXIT_STATUS) << console;
+    const std::size_t at = console.find("Stopped by SIGTERM after step ");
+    ASSERT_NE(at, std::string::npos) << console;
+    const int stop_step = std::atoi(console.c_str() + at + 30);
+    EXPECT_NE(console.find("exit             stopped by SIGTERM after step"), std::string::npos) << console;
+    const int last = std::max(8400, stop_step + 60);
+    const std::string to_last = "--max-steps " + std::to_string(last);
+
+    ASSERT_EQ(run_program(whole, schedule + to_last, "console.txt"), 0) << read_file(whole / "console.txt");
+    ASSERT_EQ(run_program(stopped, "--restart " + schedule + "--threads 1 " + to_last, "console.txt"), 0)
+        << read_file(stopped / "console.txt");
+    EXPECT_NE(read_file(stopped / "console.txt")
+                  .find("Resumed from file restart at step " + std::to_string(stop_step + 1)),
+              std::string::npos);
+    EXPECT_EQ(first_difference(run_record(stopped), run_record(whole)), "");
+    const std::string saved = read_file(whole / "restart");
+    EXPECT_NE(saved.find("\n RUN MODEL parallel 1 plasma-field 1 seed-at-cathode 1 second-order-flights 0 max-ions 2000 max-electrons 1000 "
+                         "seed1 1100 seed2 550 ion-slots 4001 electron-slots 2001\n PARALLEL STREAMS 1100 550\n"),
+              std::string::npos);
+    if (stop_step < 8250) {
+        EXPECT_TRUE(read_file(stopped / "restart") == saved);  // both wrote step 8251's last
+    }
+
+    fs::copy(whole, resumed, fs::copy_options::recursive);
+    set_restart_flag(resumed / "input_file.txt", 0);
+    const auto before = run_record(resumed);
+    EXPECT_EQ(run_program(resumed, "--restart --max-steps 8000", "console.txt"), 1);
+    EXPECT_NE(read_file(resumed / "console.txt").find("ERROR: --max-steps 8000 lies before step"), std::string::npos)
+        << read_file(resumed / "console.txt");
+    EXPECT_EQ(run_program(resumed, "--restart --max-ions=3000 " + to_last, "console.txt"), 1);
+    EXPECT_NE(read_file(resumed / "console.txt")
+                  .find("ERROR: the command line has --max-ions 3000, but file restart was written by a run with "
+                        "--max-ions 2000\n"),
+              std::string::npos)
+        << read_file(resumed / "console.txt");
+    EXPECT_EQ(first_difference(run_record(resumed), before), "");
+    EXPECT_TRUE(read_file(resumed / "restart") == saved);
+    ASSERT_EQ(run_program(resumed, "--restart " + schedule + to_last, "console.txt"), 0)
+        << read_file(resumed / "console.txt");
+    EXPECT_EQ(first_difference(run_record(resumed), run_record(whole)), "");
+}
+
+// A capped store that had to grow in the run comes back with the room it
+// had, so that the merging goes on as it would have. A merged run whose
+// records reach an unphysical weight stops with a diagnosis, its checkpoint
+// untouched.
+TEST(CheckpointEndToEnd, AGrownStoreComesBackAndARunawayStopsTheRun) {
+    TempFolder folder;
+    driver::reset_all();
+    build_geometry_quietly();
+    fs::remove("input_file.txt");
+    fs::copy_file(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain" / "input_file.txt", "input_file.txt");
+    fs::copy_file(fs::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain" / "Vdata.txt", "Vdata.txt");
+    checkpoint::RunModel model;
+    model.max_ions = 1000;
+    model.max_electrons = 1000;
+    particle_merging::configure(model.max_ions, model.max_electrons, 1100, 550);
+    PARTICLE_STORAGE::set_capacity(PARTICLE_STORAGE::electrons, 3001);  // grown past its 2001 slots
+    const double x = 0.5 * (mesh::xlow + mesh::xhigh), y = 0.5 * (mesh::ylow + mesh::yhigh),
+                 z = 0.5 * (mesh::zlow + mesh::zhigh);
+    for (int m = 0; m < 2500; ++m)
+        PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::electrons, -mesh::ELECTRON_CHARGE, 9.98e-7, x, y, z, 0, 0, 0, 0);
+    // 1e11 electrons in one mesh cell of 1e-10 cm^3.
+    PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, 1e11 * mesh::ELECTRON_CHARGE, 9.98e-7, x, y, z, 0, 0, 0, 1);
+    checkpoint::set_run_model(model);
+    double t = 9.98e-7, dt = 1e-10;
+    int nstep = 9981;
+    checkpoint_restart(0, t, nstep, dt);
+
+    driver::reset_all();
+    const std::string input = read_file("input_file.txt");
+    build_geometry_quietly();
+    write_file("input_file.txt", input);
+    checkpoint::set_run_model(model);
+    particle_merging::configure(model.max_ions, model.max_electrons, 1100, 550);
+    checkpoint_restart(1, t, nstep, dt);
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.count, 2500);
+    EXPECT_EQ(PARTICLE_STORAGE::electrons.capacity, 3001);
+    driver::reset_all();
+
+    const std::string saved = read_file("restart");
+    set_restart_flag("input_file.txt", 1);
+    EXPECT_EQ(run_program(folder.path, "--max-steps 9990", "console.txt"), 1);
+    const std::string console = read_file("console.txt");
+    EXPECT_NE(console.find("ERROR: the run has run away numerically in step 9981 (t = 0.998 us): one record "
+                           "stands for 1e+21 cm^-3 in its mesh cell\n"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("give more (--max-ions, --max-electrons)"), std::string::npos);
+    EXPECT_TRUE(read_file("restart") == saved);
 }

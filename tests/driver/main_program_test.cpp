@@ -130,6 +130,17 @@ TEST(Binary, OptionsAndUsageErrors) {
     EXPECT_EQ(r.status, 2);
     r = run_pdpcell("--max-steps");
     EXPECT_EQ(r.status, 2);
+    r = run_pdpcell("--max-ion=5000");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("unknown option '--max-ion'; did you mean --max-ions?"), std::string::npos) << r.output;
+    TempFolder::write("run_options.txt", "--whole-run\n");
+    r = run_pdpcell("--parallel --parallel");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("pdpcell: --parallel is given twice"), std::string::npos) << r.output;
+    r = run_pdpcell("--whole-run");
+    EXPECT_NE(r.output.find("pdpcell: --whole-run is given in run_options.txt and on the command line"),
+              std::string::npos)
+        << r.output;
 }
 
 TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {

@@ -1,6 +1,8 @@
 // The command line: every value checked, every mistake a usage error.
 #include "driver/run_options.hpp"
 
+#include "common/temp_folder.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -86,4 +88,68 @@ TEST(RunOptions, HelpAndVersionStopTheParse) {
     Options options;
     EXPECT_EQ(parse({"--help", "--frobnicate"}, options).action, ParseResult::Action::help);
     EXPECT_EQ(parse({"--version"}, options).action, ParseResult::Action::version);
+}
+
+// Long runs are driven by scripts, where "--name=value" is common and an
+// option repeated by accident must not quietly replace the first.
+TEST(RunOptions, EqualsFormsRepeatsAndLooseNumbers) {
+    Options options;
+    ASSERT_EQ(parse({"--max-steps=300", "--seed=7", "8", "--checkpoint-every=50", "--slice-every", "20", "--restart",
+                     "--progress-every=1e1"},
+                    options)
+                  .action,
+              ParseResult::Action::run);
+    EXPECT_EQ(options.max_steps, 300);
+    EXPECT_EQ(options.seed1, 7);
+    EXPECT_EQ(options.seed2, 8);
+    EXPECT_EQ(options.checkpoint_every, 50);
+    EXPECT_EQ(options.slice_every, 20);
+    EXPECT_TRUE(options.restart);
+    EXPECT_EQ(options.progress_every, 10.0);
+    EXPECT_TRUE(run_options::was_given(options, "--seed"));
+    EXPECT_FALSE(run_options::was_given(options, "--parallel"));
+
+    EXPECT_TRUE(refused({"--max-ions", "1000", "--max-ions", "5000"}));
+    EXPECT_TRUE(refused({"--seed", "1", "1", "--seed=2", "2"}));
+    EXPECT_TRUE(refused({"--parallel", "--parallel"}));
+    EXPECT_TRUE(refused({"--parallel=1"}));
+    EXPECT_TRUE(refused({"--max-steps=3=4"}));
+    EXPECT_TRUE(refused({"--max-steps", " 30"}));
+    EXPECT_TRUE(refused({"--max-steps", "+30"}));
+    EXPECT_TRUE(refused({"--max-steps", "0x10"}));
+    EXPECT_TRUE(refused({"--progress-every", "0x10"}));
+    EXPECT_TRUE(refused({"--progress-every", " 5"}));
+    EXPECT_TRUE(refused({"--progress-every", "+5"}));
+    EXPECT_TRUE(refused({"--progress-every", "inf"}));
+    EXPECT_TRUE(refused({"--checkpoint-every", "0"}));
+
+    Options other;
+    const ParseResult slip = parse({"--max-ion", "5000"}, other);
+    EXPECT_NE(slip.message.find("unknown option '--max-ion'; did you mean --max-ions?"), std::string::npos)
+        << slip.message;
+    const ParseResult far = parse({"--frobnicate"}, other);
+    EXPECT_EQ(far.message, "unknown option '--frobnicate'");
+    const ParseResult twice = parse({"--quiet", "--quiet"}, other);
+    EXPECT_EQ(twice.message, "--quiet is given twice");
+}
+
+// A case folder's own options come first; the command line may add to them
+// but not give one again, and --whole-run is the bundle it names.
+TEST(RunOptions, TheCaseFileComesFirstAndWholeRunIsItsBundle) {
+    TempFolder folder;
+    TempFolder::write(run_options::OPTIONS_FILE, "# the long example\n--whole-run   # many pulses\n--max-ions=30000\n");
+    Options options;
+    ASSERT_EQ(run_options::read_options_file(options).action, ParseResult::Action::run);
+    ASSERT_EQ(parse({"--threads", "2"}, options).action, ParseResult::Action::run);
+    run_options::apply_whole_run(options);
+    EXPECT_TRUE(options.parallel && options.plasma_field && options.seed_at_cathode);
+    EXPECT_EQ(options.max_ions, 30000);
+    EXPECT_EQ(options.max_electrons, run_options::WHOLE_RUN_MAX_ELECTRONS);
+    EXPECT_EQ(options.threads, 2);
+    EXPECT_EQ(parse({"--max-ions", "5000"}, options).message,
+              "--max-ions is given in run_options.txt and on the command line");
+
+    TempFolder::write(run_options::OPTIONS_FILE, "--whole-run --max-steps x\n");
+    Options bad;
+    EXPECT_EQ(run_options::read_options_file(bad).message, "run_options.txt: --max-steps needs a whole number of at least 1");
 }

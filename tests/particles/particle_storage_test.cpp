@@ -27,8 +27,9 @@ TEST_F(Storage, CapacityRefusesTheLastSlot) {
     EXPECT_EQ(ions.count, 449999);
     testing::internal::CaptureStdout();
     EXPECT_THROW(add_tagged(ions, 2.0), pdp::FatalError);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: There is not enough space in PARTICLE_STORAGE. Terminating\n");
+    const std::string message = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(message.rfind("ERROR: There is not enough space in PARTICLE_STORAGE. Terminating\n", 0), 0u) << message;
+    EXPECT_NE(message.find("--max-ions N and --max-electrons N"), std::string::npos) << message;
     EXPECT_EQ(ions.count, 449999);
 
     electrons.count = ELECTRON_CAPACITY - 2;

@@ -1,0 +1,184 @@
+"""The study tool without the simulator: study files, the scaled waveform,
+pulses from the run log and from pulses.csv, the analyses built on them, and
+the progress line (with an injected clock)."""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from pdpcell_study import execute, report, results  # noqa: E402
+from pdpcell_study import study as st  # noqa: E402
+
+SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+BASE = os.path.join(SOURCE, "examples", "sustain")
+PULSE_HEADER = ("pulse,t_start_us,t_end_us,V_applied_V,Vwall_start_V,Vwall_end_V,fired,delay_ns,I_peak_uA,t_peak_us,"
+                "Q_S1_pC,Q_S2_pC,Q_A_pC,E_drive_nJ,E_electrons_nJ,E_ions_nJ,n_elastic_Xe,n_elastic_Ne,n_exc_Xe1,"
+                "n_exc_Xe2,n_exc_Xe3,n_exc_Xe4,n_exc_Xe5,n_exc_Xe6,n_ion_Xe,n_exc_Ne1,n_exc_Ne2,n_exc_Ne3,n_exc_Ne4,"
+                "n_exc_Ne5,n_exc_Ne6,n_ion_Ne,VUV_efficiency")
+
+
+def log_line(step, t, v1, v2, ions):
+    return f"{step:8d}{t:12.4f}{v1:10.2f}{v2:10.2f}{0.0:10.2f}{ions:10d}{0:10d}{0.0:12.4f}\n"
+
+
+class Temp(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="study-test-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def study_file(self, text):
+        path = os.path.join(self.dir, "s.toml")
+        with open(path, "w") as f:
+            f.write(f'[study]\nbase = "{BASE}"\nbinary = "/bin/true"\n' + text)
+        return path
+
+
+class StudyFile(Temp):
+    def test_runs_are_the_product_of_what_varies(self):
+        s = st.load(self.study_file('[run]\nend_time_us = 0.5\noptions = ["--quiet"]\nlauncher = ["nice"]\n[vary]\n'
+                                    'voltage = [160, 172.5]\nstate = ["lit", "unlit"]\n'
+                                    'seeds = {first = 7, count = 3, second = 9}\noptions = [[], ["--plasma-field"]]\n'))
+        self.assertEqual(len(s.runs), 2 * 2 * 3 * 2)
+        self.assertEqual(s.max_steps, 5001)
+        self.assertEqual(s.runs[-1].id, "V172.5_unlit_s9-9_o1")
+        self.assertEqual(s.command(s.runs[-1]), ["nice", "/bin/true", "--max-steps", "5001", "--seed", "9", "9",
+                                                 "--threads", "1", "--quiet", "--plasma-field"])
+        self.assertEqual(s.base_voltage, 180.0)
+
+    def test_mistakes_are_named(self):
+        for text, words in (("[run]\nmax_steps = 10\nend_time_us = 1.0\n", "not both"),
+                            ("[run]\nmax_steps = 10\n[vary]\nseeds = [[0, 5]]\n", "out of range"),
+                            ("[run]\nmax_steps = 10\n[vary]\nstate = [\"dark\"]\n", "lit"),
+                            ("[run]\nmax_steps = 10\noptions = [\"--seed\", \"1\", \"2\"]\n", "--seed"),
+                            ("[run]\nmax_steps = 10\n[vary]\nvoltage = [170, 170]\n", "same parameters"),
+                            ("[run]\nmax_steps = 10\n[analysis]\nfire = 3\n", "fire_ions"),
+                            ("[run]\n", "max_steps")):
+            with self.assertRaises(st.StudyError) as e:
+                st.load(self.study_file(text))
+            self.assertIn(words, str(e.exception))
+
+    def test_scaled_waveform(self):
+        v = st.read_vdata(os.path.join(BASE, "Vdata.txt"))
+        lines = v.scaled(150 / 180).splitlines()
+        unlit = v.scaled(150 / 180, lit=False).splitlines()
+        original = v.lines
+        self.assertEqual(lines[6].split()[2:5], ["0", "150", "0"])
+        self.assertEqual(unlit[6].split()[2:5], ["0", "0", "0"])
+        rows = [i for i, l in enumerate(original) if i in v.table_lines]
+        for i in rows:
+            old, new = original[i].split(), lines[i].split()
+            self.assertEqual(new[:2], old[:2])
+            self.assertEqual([float(x) for x in new[2:5]], [float(x) * 150 / 180 for x in old[2:5]])
+        others = [i for i in range(len(original)) if i not in rows and i != 6]
+        self.assertEqual([lines[i] for i in others], [original[i].rstrip("\n") for i in others])
+        # a switched-on sine section is refused: it would not be scaled
+        text = "".join(original).replace("Sin Voltage (added to the table when its flag is 1)\n"
+                                         "flag, then window start, window end and decay time (s)\n0",
+                                         "Sin Voltage (added to the table when its flag is 1)\n"
+                                         "flag, then window start, window end and decay time (s)\n1")
+        path = os.path.join(self.dir, "Vdata.txt")
+        with open(path, "w") as f:
+            f.write(text)
+        with self.assertRaises(st.StudyError):
+            st.read_vdata(path)
+
+
+class RunLog(Temp):
+    def test_pulses_between_reversals_fired_by_the_ion_count(self):
+        # -100 V until 0.1 us, ramp to +100 V by 0.2 us (zero at 0.15 us), back through
+        # zero at 0.35 us; the ions rise past 1000 at 0.3 us only, the run ends at 0.5 us.
+        lines = ["   nstep     Time_mks        Vs1        Vs2       Vaddr     Ions     Elecs     cpu_time\n"]
+        for n in range(0, 51):
+            t = n * 0.01
+            d = -100 if t <= 0.1 else (-100 + 2000 * (t - 0.1) if t < 0.2 else (100 if t <= 0.3 else (
+                100 - 2000 * (t - 0.3) if t < 0.4 else -100)))
+            ions = 5000 if 0.3 <= t < 0.33 else 10
+            lines.append(log_line(200 * n + 1, t, max(d, 0), max(-d, 0), ions))
+        path = os.path.join(self.dir, "general.txt")
+        with open(path, "w") as f:
+            f.writelines(lines + ["    1021      0.5100"])          # a line being written
+        p = results.pulses_from_log(path, 1000)
+        self.assertEqual([x["pulse"] for x in p], [1, 2])
+        self.assertAlmostEqual(p[0]["t_start_us"], 0.15)
+        self.assertAlmostEqual(p[0]["t_end_us"], 0.35)
+        self.assertEqual((p[0]["fired"], p[0]["complete"], p[0]["V_applied_V"]), (1, 1, 100.0))
+        self.assertAlmostEqual(p[0]["delay_ns"], 150.0)
+        self.assertEqual((p[1]["fired"], p[1]["delay_ns"], p[1]["complete"], p[1]["V_applied_V"]),
+                         (0, None, 0, -100.0))
+        self.assertAlmostEqual(p[1]["t_end_us"], 0.5)
+
+
+class PulseFiles(Temp):
+    """A multi-pulse study made of synthetic pulses.csv files: lit cells at
+    160..190 V; from 175 V they fire in every pulse, below that only in the first."""
+
+    def make(self):
+        path = self.study_file('output = "out"\n[run]\nmax_steps = 100\n[vary]\nvoltage = [160, 170, 175, 190]\n'
+                               'seeds = {first = 1, count = 3}\n')
+        s = st.load(path)
+        for run in s.runs:
+            folder = st.prepare(s, run)
+            rows = []
+            for k in range(1, 5):
+                sign = 1 if k % 2 else -1
+                fired = 1 if (k == 1 or run.voltage >= 175) else 0
+                wall = sign * (0.5 * run.voltage + run.seeds[0]) if fired else 0.0
+                delay = f"{100 + 10 * run.seeds[0]:.6e}" if fired else ""
+                rows.append(f"{k},{k * 2.5:.6e},{(k + 1) * 2.5:.6e},{sign * run.voltage:.6e},0,{wall:.6e},"
+                            f"{fired},{delay}" + ",0" * 25)
+            with open(os.path.join(folder, "pulses.csv"), "w") as f:
+                f.write("# pdpcell pulses: one row per half-period\n" + PULSE_HEADER + "\n" + "\n".join(rows) +
+                        "\n5,1.5e+01,1.75e+01")                 # a row being written
+            st.write_json(os.path.join(folder, st.STATUS_FILE), {"exit": 0})
+        return s
+
+    def test_transfer_curve_sustain_and_firing_from_pulse_files(self):
+        s = self.make()
+        runs, pulses = results.collect(s)
+        self.assertEqual({r["source"] for r in runs}, {"pulses"})
+        self.assertEqual(len(pulses), 4 * 3 * 4)
+        report.write(s, results.read_csv(os.path.join(s.output, "runs.csv")),
+                     results.read_csv(os.path.join(s.output, "all_pulses.csv")))
+        out = os.path.join(s.output, "report")
+        transfer = results.read_csv(os.path.join(out, "transfer.csv"))
+        row = [r for r in transfer if r["voltage_V"] == "190" and r["pulse"] == "2"][0]
+        self.assertEqual((float(row["Vwall_end_V"]), float(row["Vwall_end_sd_V"]), row["fired"]), (-97.0, 1.0, "3"))
+        row = [r for r in transfer if r["voltage_V"] == "160" and r["pulse"] == "3"][0]
+        self.assertEqual((float(row["Vwall_end_V"]), row["fired"]), (0.0, "0"))
+        margins = {r["quantity"]: r for r in results.read_csv(os.path.join(out, "margins.csv"))}
+        self.assertEqual(margins["minimum sustain voltage"]["value_V"], "175")
+        self.assertEqual(margins["firing voltage 50 %"]["method"], "all fired")
+        firing = results.read_csv(os.path.join(out, "firing.csv"))
+        self.assertEqual([r["probability"] for r in firing], ["1"] * 4)
+        delays = {r["voltage_V"]: r for r in results.read_csv(os.path.join(out, "delays.csv"))}
+        self.assertEqual(float(delays["160"]["delay_mean_ns"]), 120.0)
+        self.assertTrue(os.path.getsize(os.path.join(out, "transfer.png")) > 0)
+        # a failed run is listed, not analysed
+        st.write_json(os.path.join(s.folder(s.runs[0]), st.STATUS_FILE), {"exit": 1})
+        runs, pulses = results.collect(s)
+        self.assertEqual((runs[0]["status"], runs[0]["exit"], runs[0]["pulses"]), ("failed", 1, 0))
+        self.assertEqual(len(pulses), 4 * 3 * 4 - 4)
+
+
+class ProgressLine(unittest.TestCase):
+    def test_counts_and_estimate_from_an_injected_clock(self):
+        now = [0.0]
+        p = execute.Progress(total=6, done=1, failed=0, jobs=2, clock=lambda: now[0])
+        self.assertIn("time left unknown", p.line())
+        p.start("a")
+        p.start("b")
+        now[0] = 40.0
+        p.finish("a", ok=True)
+        now[0] = 60.0
+        p.finish("b", ok=False)
+        p.start("c")
+        # mean run 50 s; 2 waiting and one half done, over 2 slots: 62.5 s
+        self.assertEqual(p.line(), "study: 2/6 done, 1 running, 1 failed, 2 waiting; about 1m02s left")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,1 @@
+"""Studies of pdpcell: sweeps and ensembles of runs, their collection and analyses."""

@@ -1,0 +1,239 @@
+"""The study's analyses as CSV tables and PNG plots in OUTPUT/report/."""
+import math
+import os
+from collections import defaultdict
+
+import numpy as np
+
+from . import results, stats
+
+FIRING_COLUMNS = ["state", "voltage_V", "runs", "fired", "probability", "ci_low", "ci_high"]
+MARGIN_COLUMNS = ["state", "quantity", "value_V", "error_V", "method"]
+DELAY_COLUMNS = ["state", "voltage_V", "runs", "fired", "delay_mean_ns", "delay_sd_ns",
+                 "formative_ns", "formative_err_ns", "statistical_ns", "statistical_err_ns",
+                 "exg_mu_ns", "exg_mu_err_ns", "exg_sigma_ns", "exg_sigma_err_ns", "exg_tau_ns", "exg_tau_err_ns"]
+TRANSFER_COLUMNS = ["state", "voltage_V", "pulse", "runs", "fired", "V_applied_V", "Vwall_start_V",
+                    "Vwall_end_V", "Vwall_end_sd_V"]
+SUSTAIN_COLUMNS = ["state", "voltage_V", "runs", "sustained", "fraction"]
+
+
+def _f(x):
+    return None if x is None or (isinstance(x, float) and math.isnan(x)) else float(x)
+
+
+def _by_run(pulses):
+    out = defaultdict(dict)
+    for p in pulses:
+        out[p["run"]][int(p["pulse"])] = p
+    return out
+
+
+def firing(runs, pulses, analysis):
+    """Per state and voltage: runs, fired in the chosen pulse, probability and its interval.
+    A finished run with no row for that pulse did not fire in it."""
+    k = int(analysis["pulse"])
+    by_run = _by_run(pulses)
+    groups = defaultdict(list)
+    for r in runs:
+        if r["status"] not in ("done", "stopped"):
+            continue
+        p = by_run.get(r["run"], {}).get(k)
+        groups[(r["state"], float(r["voltage_V"]))].append(1 if p and int(p["fired"]) else 0)
+    table = []
+    for (state, v), outcomes in sorted(groups.items()):
+        n, fired = len(outcomes), sum(outcomes)
+        lo, hi = stats.wilson(fired, n, analysis["confidence"])
+        table.append({"state": state, "voltage_V": v, "runs": n, "fired": fired, "probability": fired / n,
+                      "ci_low": lo, "ci_high": hi})
+    return table, groups
+
+
+def margins(groups, sustain_rows):
+    rows = []
+    for state in sorted({s for s, _ in groups}):
+        vs, ys = [], []
+        for (s, v), outcomes in groups.items():
+            if s == state:
+                vs += [v] * len(outcomes)
+                ys += outcomes
+        fit = stats.fit_firing_curve(vs, ys)
+        rows.append({"state": state, "quantity": "firing voltage 50 %", "value_V": fit["V50"],
+                     "error_V": fit["V50_err"], "method": fit["method"]})
+        rows.append({"state": state, "quantity": "firing voltage 90 %", "value_V": fit["V90"],
+                     "error_V": fit["V90_err"], "method": fit["method"]})
+    for state in sorted({r["state"] for r in sustain_rows}):
+        mine = sorted((r for r in sustain_rows if r["state"] == state), key=lambda r: r["voltage_V"])
+        lowest = None
+        for r in reversed(mine):          # from the top: the lowest voltage above which every one sustains
+            if r["fraction"] >= 0.5:
+                lowest = r["voltage_V"]
+            else:
+                break
+        rows.append({"state": state, "quantity": "minimum sustain voltage", "value_V": lowest, "error_V": None,
+                     "method": "lowest voltage from which up at least half the runs fire in every pulse"
+                     if lowest is not None else "no voltage sustains"})
+    return rows
+
+
+def delays(runs, pulses, analysis):
+    k = int(analysis["pulse"])
+    by_run = _by_run(pulses)
+    groups = defaultdict(lambda: ([], []))
+    for r in runs:
+        if r["status"] not in ("done", "stopped"):
+            continue
+        p = by_run.get(r["run"], {}).get(k)
+        d, e = groups[(r["state"], float(r["voltage_V"]))]
+        if p and int(p["fired"]) and p["delay_ns"] not in (None, ""):
+            d.append(float(p["delay_ns"]))
+        elif p and p["t_end_us"] not in (None, ""):
+            e.append((float(p["t_end_us"]) - float(p["t_start_us"])) * 1e3)
+    table = []
+    for (state, v), (d, e) in sorted(groups.items()):
+        row = {"state": state, "voltage_V": v, "runs": len(d) + len(e) if analysis["censor"] else len(d),
+               "fired": len(d), "delay_mean_ns": float(np.mean(d)) if d else None,
+               "delay_sd_ns": float(np.std(d, ddof=1)) if len(d) > 1 else None}
+        se = stats.fit_shifted_exponential(d, e if analysis["censor"] else ())
+        if se:
+            row.update(formative_ns=se["t_f"], formative_err_ns=se["t_f_err"], statistical_ns=se["t_s"],
+                       statistical_err_ns=se["t_s_err"])
+        eg = stats.fit_exgauss(d)
+        if eg:
+            row.update(exg_mu_ns=eg["mu"], exg_mu_err_ns=eg["mu_err"], exg_sigma_ns=eg["sigma"],
+                       exg_sigma_err_ns=eg["sigma_err"], exg_tau_ns=eg["tau"], exg_tau_err_ns=eg["tau_err"])
+        table.append(row)
+    return table, groups
+
+
+def transfer(pulses):
+    """Per state, voltage and pulse: the wall voltage after the pulse (mean over the runs)."""
+    groups = defaultdict(list)
+    for p in pulses:
+        if p["Vwall_end_V"] in (None, ""):
+            continue
+        groups[(p["state"], float(p["voltage_V"]), int(p["pulse"]))].append(p)
+    table = []
+    for (state, v, k), ps in sorted(groups.items()):
+        ends = [float(p["Vwall_end_V"]) for p in ps]
+        table.append({"state": state, "voltage_V": v, "pulse": k, "runs": len(ps),
+                      "fired": sum(int(p["fired"]) for p in ps),
+                      "V_applied_V": float(np.mean([float(p["V_applied_V"]) for p in ps])),
+                      "Vwall_start_V": float(np.mean([float(p["Vwall_start_V"]) for p in ps])),
+                      "Vwall_end_V": float(np.mean(ends)),
+                      "Vwall_end_sd_V": float(np.std(ends, ddof=1)) if len(ends) > 1 else None})
+    return table
+
+
+def sustain(runs, pulses):
+    """Per state and voltage, among runs with at least two complete pulses: how
+    many fired in every one of them."""
+    by_run = _by_run(pulses)
+    groups = defaultdict(list)
+    for r in runs:
+        ps = [p for p in by_run.get(r["run"], {}).values() if int(p["complete"])]
+        if r["status"] in ("done", "stopped") and len(ps) >= 2:
+            groups[(r["state"], float(r["voltage_V"]))].append(all(int(p["fired"]) for p in ps))
+    return [{"state": s, "voltage_V": v, "runs": len(o), "sustained": sum(o), "fraction": sum(o) / len(o)}
+            for (s, v), o in sorted(groups.items())]
+
+
+def write(study, runs, pulses):
+    """All tables and plots; returns the list of files written."""
+    folder = os.path.join(study.output, "report")
+    os.makedirs(folder, exist_ok=True)
+    a = study.analysis
+    fire_table, fire_groups = firing(runs, pulses, a)
+    delay_table, delay_groups = delays(runs, pulses, a)
+    transfer_table = transfer(pulses)
+    sustain_table = sustain(runs, pulses)
+    margin_table = margins(fire_groups, sustain_table)
+    written = []
+    for name, cols, rows in (("firing.csv", FIRING_COLUMNS, fire_table), ("margins.csv", MARGIN_COLUMNS, margin_table),
+                             ("delays.csv", DELAY_COLUMNS, delay_table),
+                             ("transfer.csv", TRANSFER_COLUMNS, transfer_table),
+                             ("sustain.csv", SUSTAIN_COLUMNS, sustain_table)):
+        path = os.path.join(folder, name)
+        results.write_csv(path, cols, rows)
+        written.append(path)
+    sources = {r["source"] for r in runs if r["source"]}
+    written += plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources)
+    return written
+
+
+def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    plt.rcParams["svg.hashsalt"] = "pdpcell"
+    meta = {"Software": None}
+    written = []
+    states = sorted({r["state"] for r in fire_table})
+    fig, (ax1, ax2) = plt.subplots(1, 2, figsize=(11, 4.2))
+    for state in states:
+        rows = [r for r in fire_table if r["state"] == state]
+        v = np.array([r["voltage_V"] for r in rows])
+        p = np.array([r["probability"] for r in rows])
+        err = np.array([[r["probability"] - r["ci_low"] for r in rows], [r["ci_high"] - r["probability"] for r in rows]])
+        line = ax1.errorbar(v, p, yerr=err, fmt="o", capsize=3, label=f"{state} ({rows[0]['runs']} seeds)")
+        fit = {m["quantity"]: m for m in margin_table if m["state"] == state}
+        m50 = fit.get("firing voltage 50 %")
+        if m50 and m50["method"] == "logistic":
+            vv = np.linspace(v.min(), v.max(), 200)
+            ax1.plot(vv, 1 / (1 + np.exp(-(vv - m50["value_V"]) / ((fit["firing voltage 90 %"]["value_V"] -
+                                                                    m50["value_V"]) / math.log(9)))),
+                     color=line[0].get_color())
+        if m50 and m50["value_V"] is not None:
+            ax1.axvline(m50["value_V"], ls=":", color=line[0].get_color())
+            text = f"V50 = {m50['value_V']:.1f} ± {m50['error_V']:.1f} V"
+            m90 = fit.get("firing voltage 90 %")
+            if m90 and m90["value_V"] is not None:
+                ax1.axvline(m90["value_V"], ls="--", lw=0.8, color=line[0].get_color())
+                text += f"\nV90 = {m90['value_V']:.1f} ± {m90['error_V']:.1f} V"
+            ax1.text(0.97, 0.05 + 0.15 * states.index(state), f"{state}: {text}", transform=ax1.transAxes,
+                     ha="right", fontsize=8, color=line[0].get_color(),
+                     bbox={"facecolor": "white", "edgecolor": "none", "alpha": 0.8})
+    ax1.set_xlabel("sustain voltage (V)")
+    ax1.set_ylabel(f"firing probability, pulse {study.analysis['pulse']}")
+    ax1.set_ylim(-0.05, 1.05)
+    ax1.set_title(f"firing within the run ({study.analysis['confidence']:.0%} Wilson intervals)", fontsize=10)
+    ax1.legend(fontsize=8, loc="upper left")
+    for state in states:
+        for (s, v), (d, _) in sorted(delay_groups.items()):
+            if s == state and d:
+                ax2.plot([v] * len(d), d, ".", alpha=0.6, color="grey")
+        rows = [r for r in delay_table if r["state"] == state and r.get("formative_ns") is not None]
+        if rows:
+            v = [r["voltage_V"] for r in rows]
+            ax2.errorbar(v, [r["formative_ns"] for r in rows], yerr=[r["formative_err_ns"] for r in rows], fmt="s-",
+                         capsize=3, label=f"{state}: formative lag t_f")
+            ax2.errorbar(v, [r["statistical_ns"] for r in rows], yerr=[r["statistical_err_ns"] for r in rows],
+                         fmt="^--", capsize=3, label=f"{state}: statistical lag t_s")
+    ax2.set_xlabel("sustain voltage (V)")
+    ax2.set_ylabel("delay to the current peak (ns)" if "pulses" in sources else
+                   f"delay to {study.analysis['fire_ions']} ions (ns)")
+    ax2.set_title("delays (dots) and shifted-exponential fit", fontsize=10)
+    if ax2.get_legend_handles_labels()[0]:
+        ax2.legend(fontsize=8)
+    fig.suptitle(f"study {study.name}", fontsize=11)
+    fig.tight_layout()
+    path = os.path.join(folder, "firing.png")
+    fig.savefig(path, dpi=90, metadata=meta)
+    plt.close(fig)
+    written.append(path)
+    if transfer_table:
+        fig, ax = plt.subplots(figsize=(6, 4.5))
+        for state in sorted({r["state"] for r in transfer_table}):
+            for k in sorted({r["pulse"] for r in transfer_table if r["state"] == state}):
+                rows = [r for r in transfer_table if r["state"] == state and r["pulse"] == k]
+                ax.plot([abs(r["V_applied_V"]) for r in rows], [abs(r["Vwall_end_V"]) for r in rows], "o-",
+                        label=f"{state}, after pulse {k}")
+        ax.set_xlabel("|applied voltage| (V)")
+        ax.set_ylabel("|wall voltage after the pulse| (V)")
+        ax.set_title("wall-voltage transfer curve", fontsize=10)
+        ax.legend(fontsize=7)
+        fig.tight_layout()
+        path = os.path.join(folder, "transfer.png")
+        fig.savefig(path, dpi=90, metadata=meta)
+        plt.close(fig)
+        written.append(path)
+    return written

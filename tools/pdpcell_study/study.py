@@ -1,0 +1,323 @@
+"""The study file (TOML) and the runs it stands for.
+
+A study is the product of its voltages, wall states, seed pairs and option
+sets; each run gets a folder under the study's output folder named for its
+parameters, holding a copy of the base case with the waveform scaled.
+"""
+import itertools
+import json
+import os
+import shutil
+import tomllib
+from dataclasses import dataclass, field
+
+STEP_US = 1e-4          # one time step, 0.1 ns
+STATES = ("lit", "unlit")
+RUN_FILE = "run.json"   # the run's parameters, written when its folder is made
+STATUS_FILE = "status.json"
+
+
+class StudyError(Exception):
+    """A study file or base case the tool cannot use; the message says what to change."""
+
+
+@dataclass
+class Run:
+    id: str
+    voltage: float
+    state: str
+    seeds: tuple
+    options: list
+    index: int = 0
+
+    def parameters(self):
+        return {"id": self.id, "voltage_V": self.voltage, "state": self.state,
+                "seeds": list(self.seeds), "options": self.options}
+
+
+@dataclass
+class Study:
+    path: str
+    name: str
+    base: str
+    output: str
+    binary: str
+    max_steps: int
+    options: list
+    threads: int
+    stop_on_ions: int
+    delete: list
+    base_voltage: float
+    launcher: list = field(default_factory=list)
+    runs: list = field(default_factory=list)
+    analysis: dict = field(default_factory=dict)
+
+    def folder(self, run):
+        return os.path.join(self.output, "runs", run.id)
+
+    def command(self, run):
+        """The pdpcell command line of a run (the binary first)."""
+        return (self.launcher + [self.binary, "--max-steps", str(self.max_steps), "--seed", str(run.seeds[0]),
+                                 str(run.seeds[1]), "--threads", str(self.threads)] + self.options + run.options)
+
+
+ANALYSIS_DEFAULTS = {
+    "fire_ions": 10000,      # log fallback: a pulse fired when the Ions column rose above this
+    "pulse": 1,              # the pulse whose firing and delay the firing curve and delay fits use
+    "confidence": 0.95,      # of the binomial intervals
+    "censor": True,          # unfired runs count as delays beyond the pulse in the shifted-exponential fit
+}
+
+
+def _get(table, key, kind, default, where):
+    value = table.get(key, default)
+    if value is None:
+        raise StudyError(f"{where}: '{key}' is missing")
+    if kind is float and isinstance(value, int) and not isinstance(value, bool):
+        value = float(value)
+    if not isinstance(value, kind) or isinstance(value, bool) and kind is not bool:
+        raise StudyError(f"{where}: '{key}' must be a {kind.__name__}, not {value!r}")
+    return value
+
+
+def _seed_pairs(spec, where):
+    if isinstance(spec, dict):
+        first = _get(spec, "first", int, 1100, where + " seeds")
+        count = _get(spec, "count", int, None, where + " seeds")
+        second = _get(spec, "second", int, 550, where + " seeds")
+        if count < 1:
+            raise StudyError(f"{where}: seeds.count must be at least 1")
+        pairs = [(first + i, second) for i in range(count)]
+    elif isinstance(spec, list) and all(isinstance(p, list) and len(p) == 2 for p in spec):
+        pairs = [tuple(p) for p in spec]
+    else:
+        raise StudyError(f"{where}: 'seeds' must be {{first = S1, count = N, second = S2}} or a list of [S1, S2]")
+    for s1, s2 in pairs:
+        if not (isinstance(s1, int) and isinstance(s2, int) and 1 <= s1 <= 2147483562 and 1 <= s2 <= 2147483398):
+            raise StudyError(f"{where}: seed pair [{s1}, {s2}] is out of range (1 <= S1 <= 2147483562, "
+                             "1 <= S2 <= 2147483398)")
+    if len(set(pairs)) != len(pairs):
+        raise StudyError(f"{where}: the seed pairs repeat")
+    return pairs
+
+
+def _volts_text(v):
+    return f"{v:g}"
+
+
+def load(path, binary=None):
+    """Reads a study file; paths in it are relative to its folder."""
+    try:
+        with open(path, "rb") as f:
+            doc = tomllib.load(f)
+    except OSError as e:
+        raise StudyError(f"cannot read the study file: {e}")
+    except tomllib.TOMLDecodeError as e:
+        raise StudyError(f"{path}: not valid TOML: {e}")
+    where = os.path.basename(path)
+    here = os.path.dirname(os.path.abspath(path))
+    top = doc.get("study", {})
+    run = doc.get("run", {})
+    vary = doc.get("vary", {})
+    unknown = set(doc) - {"study", "run", "vary", "analysis"}
+    if unknown:
+        raise StudyError(f"{where}: unknown table(s) {sorted(unknown)}; use [study], [run], [vary], [analysis]")
+
+    base = os.path.normpath(os.path.join(here, _get(top, "base", str, None, where + " [study]")))
+    for name in ("input_file.txt", "Vdata.txt"):
+        if not os.path.isfile(os.path.join(base, name)):
+            raise StudyError(f"{where}: the base case folder {base} has no {name}")
+    name = _get(top, "name", str, os.path.splitext(os.path.basename(path))[0], where)
+    output = os.path.normpath(os.path.join(here, _get(top, "output", str, "out", where + " [study]")))
+
+    if "max_steps" in run and "end_time_us" in run:
+        raise StudyError(f"{where}: give [run] max_steps or end_time_us, not both")
+    if "end_time_us" in run:
+        end = _get(run, "end_time_us", float, None, where + " [run]")
+        max_steps = int(round(end / STEP_US)) + 1   # step 1 is at t = 0
+    else:
+        max_steps = _get(run, "max_steps", int, None, where + " [run] (or end_time_us)")
+    if max_steps < 1:
+        raise StudyError(f"{where}: [run] max_steps must be at least 1")
+    options = [str(o) for o in _get(run, "options", list, [], where + " [run]")]
+    for reserved in ("--max-steps", "--seed", "--threads"):
+        if reserved in options:
+            raise StudyError(f"{where}: [run] options must not hold {reserved}; the study sets it")
+    threads = _get(run, "threads", int, 1, where + " [run]")
+    stop_on_ions = _get(run, "stop_on_ions", int, 0, where + " [run]")
+    delete = _get(run, "delete", list, [], where + " [run]")
+    launcher = [str(x) for x in _get(run, "launcher", list, [], where + " [run]")]
+
+    if binary is None:
+        binary = top.get("binary") or os.environ.get("PDPCELL_BINARY")
+        if binary and not os.path.isabs(binary) and os.sep in binary:
+            binary = os.path.join(here, binary)
+    if not binary:
+        binary = shutil.which("pdpcell") or os.path.join(os.path.dirname(os.path.dirname(
+            os.path.dirname(os.path.abspath(__file__)))), "build", "pdpcell")
+    binary = os.path.abspath(binary)
+
+    vdata = read_vdata(os.path.join(base, "Vdata.txt"))
+    base_voltage = float(top.get("base_voltage", vdata.largest()))
+    if base_voltage <= 0:
+        raise StudyError(f"{where}: base_voltage must be positive (the base case's sustain voltage, V)")
+
+    voltages = vary.get("voltage", [base_voltage])
+    if not isinstance(voltages, list) or not voltages or not all(
+            isinstance(v, (int, float)) and not isinstance(v, bool) and v > 0 for v in voltages):
+        raise StudyError(f"{where}: [vary] voltage must be a list of positive sustain voltages (V)")
+    states = vary.get("state", ["lit"])
+    if not isinstance(states, list) or not states or any(s not in STATES for s in states):
+        raise StudyError(f"{where}: [vary] state must be a list of \"lit\" (walls charged as after a "
+                         "discharge) and \"unlit\" (no wall charge)")
+    pairs = _seed_pairs(vary.get("seeds", {"first": 1100, "count": 1}), where + " [vary]")
+    option_sets = vary.get("options", [[]])
+    if not isinstance(option_sets, list) or not all(isinstance(o, list) for o in option_sets) or not option_sets:
+        raise StudyError(f"{where}: [vary] options must be a list of option lists, e.g. [[], [\"--plasma-field\"]]")
+    unknown = set(vary) - {"voltage", "state", "seeds", "options"}
+    if unknown:
+        raise StudyError(f"{where}: [vary] knows voltage, state, seeds and options, not {sorted(unknown)}")
+
+    analysis = dict(ANALYSIS_DEFAULTS)
+    for key, value in doc.get("analysis", {}).items():
+        if key not in ANALYSIS_DEFAULTS:
+            raise StudyError(f"{where}: [analysis] knows {sorted(ANALYSIS_DEFAULTS)}, not '{key}'")
+        analysis[key] = value
+
+    study = Study(path=os.path.abspath(path), name=name, base=base, output=output, binary=binary,
+                  max_steps=max_steps, options=options, threads=threads, stop_on_ions=stop_on_ions,
+                  delete=[str(d) for d in delete], base_voltage=base_voltage, analysis=analysis,
+                  launcher=launcher)
+    for index, (v, state, pair, k) in enumerate(itertools.product(
+            [float(v) for v in voltages], states, pairs, range(len(option_sets)))):
+        rid = f"V{_volts_text(v)}_{state}_s{pair[0]}-{pair[1]}" + (f"_o{k}" if len(option_sets) > 1 else "")
+        study.runs.append(Run(rid, v, state, pair, [str(o) for o in option_sets[k]], index))
+    if len({r.id for r in study.runs}) != len(study.runs):
+        raise StudyError(f"{where}: two runs have the same parameters (a voltage given twice?)")
+    return study
+
+
+# ---- Vdata.txt ---------------------------------------------------------------------------------
+
+def _is_number(token):
+    try:
+        float(token.replace("D", "E").replace("d", "e"))
+        return True
+    except ValueError:
+        return False
+
+
+class Vdata:
+    """The waveform file as lines, with where its Smart Start line and table rows are."""
+
+    def __init__(self, lines, n_electrodes, smart_line, table_lines):
+        self.lines, self.n, self.smart_line, self.table_lines = lines, n_electrodes, smart_line, table_lines
+
+    def _voltages(self, number):
+        tokens = self.lines[number].replace(",", " ").split()
+        return [float(t.replace("D", "E").replace("d", "e")) for t in tokens[2:2 + self.n]]
+
+    def largest(self):
+        return max((abs(v) for i in self.table_lines for v in self._voltages(i)), default=0.0)
+
+    def scaled(self, factor, lit=True):
+        """The file's text with every voltage of the table times factor; the Smart
+        Start voltages scaled too (lit) or zero (unlit: no wall charge)."""
+        out = list(self.lines)
+        for i in [self.smart_line] + self.table_lines:
+            tokens = out[i].replace(",", " ").split()
+            head, values, tail = tokens[:2], tokens[2:2 + self.n], tokens[2 + self.n:]
+            f = 0.0 if (i == self.smart_line and not lit) else factor
+            new = [f"{float(v.replace('D', 'E').replace('d', 'e')) * f:.10g}" for v in values]
+            out[i] = f"{head[0]:<7} {head[1]:<12}" + "".join(f" {v:>9}" for v in new) + \
+                ("  " + " ".join(tail) if tail else "") + "\n"
+        return "".join(out)
+
+
+def read_vdata(path):
+    with open(path) as f:
+        lines = f.readlines()
+    where = f"{path}"
+    try:
+        n = int(lines[0].split()[0])
+    except (IndexError, ValueError):
+        raise StudyError(f"{where}: line 1 should start with the number of electrodes")
+    if len(lines) < 9 or len(lines[6].split()) < 2 + n:
+        raise StudyError(f"{where}: line 7 should be the Smart Start line (label, time, {n} voltages)")
+    table = []
+    i = 8
+    while i < len(lines):
+        tokens = lines[i].replace(",", " ").split()
+        if not tokens:
+            i += 1
+            continue
+        if not _is_number(tokens[0]):
+            break
+        if len(tokens) < 2 + n or not all(_is_number(t) for t in tokens[1:2 + n]):
+            raise StudyError(f"{where}: table line {i + 1} should hold a label, a time and {n} voltages")
+        table.append(i)
+        i += 1
+    for j in range(i, len(lines)):
+        # A waveform the table alone does not describe would not be scaled with it.
+        if lines[j].split()[:1] in (["Sin"], ["Meander"]) and j + 2 < len(lines) and \
+                lines[j + 2].split()[:1] not in (["0"], []):
+            raise StudyError(f"{where}: its {lines[j].split()[0]} Voltage section is switched on; the study tool "
+                             "scales only the table, so switch it off (flag 0) in the base case")
+    return Vdata(lines, n, 6, table)
+
+
+# ---- run folders -------------------------------------------------------------------------------
+
+def read_json(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return None
+
+
+def write_json(path, value):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(value, f, indent=1, sort_keys=True)
+        f.write("\n")
+    os.replace(tmp, path)
+
+
+def run_record(study, run):
+    """What run.json holds: enough to execute the run with no study file at hand."""
+    return dict(run.parameters(), command=study.command(run), stop_on_ions=study.stop_on_ions,
+                delete=study.delete, base=study.base, max_steps=study.max_steps)
+
+
+def state_of(study, run):
+    """'done', 'failed', 'started' (running or interrupted), 'prepared' (its folder made,
+    not begun), 'stale' (a folder of other parameters) or 'new'."""
+    folder = study.folder(run)
+    if not os.path.isdir(folder):
+        return "new"
+    if read_json(os.path.join(folder, RUN_FILE)) != run_record(study, run):
+        return "stale"
+    status = read_json(os.path.join(folder, STATUS_FILE))
+    if status is None:
+        # running now or interrupted, or not yet begun (a queued array task)
+        return "started" if os.path.exists(os.path.join(folder, "console.txt")) else "prepared"
+    return "done" if status.get("exit") == 0 else "failed"
+
+
+def prepare(study, run):
+    """A fresh folder for the run: the base case with the scaled waveform, and run.json."""
+    folder = study.folder(run)
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    for name in sorted(os.listdir(study.base)):
+        src = os.path.join(study.base, name)
+        if os.path.isfile(src) and name != "Vdata.txt":
+            shutil.copyfile(src, os.path.join(folder, name))
+    text = read_vdata(os.path.join(study.base, "Vdata.txt")).scaled(run.voltage / study.base_voltage,
+                                                                    lit=run.state == "lit")
+    with open(os.path.join(folder, "Vdata.txt"), "w") as f:
+        f.write(text)
+    write_json(os.path.join(folder, RUN_FILE), run_record(study, run))
+    return folder
