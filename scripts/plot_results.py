@@ -3,12 +3,15 @@
 
 Usage: plot_results.py [PATH ...] [--out DIR] [--block N] [--log] [--list]
 
-Each PATH is a run folder (all its OUT_*.2Ddata files and general.txt are
-plotted) or a single slice file or run log. Every slice file gives one colour
-map of one time block (default: the last complete one); general.txt gives the
-electrode voltages and particle counts against time. Files of a run that is
-still going can be read: a last block or line that is not yet complete is
-skipped.
+Each PATH is a run folder (all its OUT_*.2Ddata files, general.txt, and
+currents.csv and pulses.csv where the run wrote them, are plotted) or a single
+file. Every slice file gives one colour map of one time block (default: the
+last complete one); general.txt gives the electrode voltages and particle
+counts against time; currents.csv the electrode voltages and currents and the
+real particle numbers against time, and with pulses.csv beside it each pulse's
+waveforms; pulses.csv the wall voltage and transferred charge against the pulse
+number. Files of a run that is still going can be read: a last block, line or
+row that is not yet complete is skipped.
 """
 
 import argparse
@@ -195,6 +198,58 @@ def read_run_log(path):
     return {name: table[:, c] for c, name in enumerate(LOG_COLUMNS)}
 
 
+class NotATable(Exception):
+    """The file does not have the layout of currents.csv or pulses.csv."""
+
+
+# The columns each picture uses; the files may carry more.
+CURRENTS_NEEDED = ["t_us", "V_S1_V", "V_S2_V", "V_A_V", "I_S1_uA", "I_S2_uA", "I_A_uA",
+                   "Icond_S1_uA", "Icond_S2_uA", "Icond_A_uA", "ions_real", "electrons_real"]
+PULSES_NEEDED = ["pulse", "t_start_us", "t_end_us", "V_applied_V", "Vwall_start_V", "Vwall_end_V", "fired",
+                 "delay_ns", "I_peak_uA", "t_peak_us", "Q_S1_pC", "Q_S2_pC", "Q_A_pC"]
+TABLE_KINDS = {"currents": CURRENTS_NEEDED, "pulses": PULSES_NEEDED}
+
+
+def read_table(path):
+    """Reads currents.csv or pulses.csv: comment lines starting with '#', a
+    header row, then comma-separated rows. Returns (kind, dict of arrays by
+    column name, whether an unfinished last row was skipped). An empty field
+    (the delay of a pulse that did not fire) becomes NaN. A file whose header
+    is not yet complete gives kind None and no columns."""
+    path = Path(path)
+    with open(path, "r", encoding="ascii", errors="replace", newline="") as f:
+        lines = f.read().splitlines(keepends=True)
+    header, rows, incomplete = None, [], False
+    for number, line in enumerate(lines, start=1):
+        text = line.rstrip("\r\n")
+        if text.startswith("#") or (header is None and not text.strip()):
+            continue
+        fields = [field.strip() for field in text.split(",")]
+        if header is None:
+            if not line.endswith("\n"):
+                return None, {}, True  # the header itself is still being written
+            header = fields
+            continue
+        # A row still being written lacks its newline, and perhaps fields.
+        if number == len(lines) and (not line.endswith("\n") or len(fields) != len(header)):
+            incomplete = True
+            break
+        if len(fields) != len(header):
+            raise NotATable(f"{path}: line {number} has {len(fields)} fields, the header {len(header)}")
+        try:
+            rows.append([float(field) if field else np.nan for field in fields])
+        except ValueError:
+            raise NotATable(f"{path}: line {number} holds something other than numbers") from None
+    if header is None:
+        raise NotATable(f"{path}: no header row")
+    kind = next((k for k, needed in TABLE_KINDS.items() if set(needed) <= set(header)), None)
+    if kind is None:
+        raise NotATable(f"{path}: not currents.csv or pulses.csv (the header lacks "
+                        f"{', '.join(c for c in CURRENTS_NEEDED if c not in header)})")
+    table = np.array(rows, dtype=float).reshape(-1, len(header))
+    return kind, {name: table[:, c] for c, name in enumerate(header)}, incomplete
+
+
 def pick_block(count, block):
     """Index of block number `block` (from 1; negative counts from the end)."""
     index = block - 1 if block > 0 else count + block
@@ -212,59 +267,195 @@ def _pyplot():
     return plt
 
 
-def plot_slice(slice_file, block, out_path, log_scale=False):
-    """Draws one time block as a colour map with axes in micrometres."""
-    plt = _pyplot()
-    from matplotlib.colors import LogNorm
+# The cell that src/input/cell_geometry.cpp builds on the mesh of
+# src/mesh/mesh_arrays.hpp, in micrometres in the coordinates of the 3D files:
+# node n of a direction with step h lies at (n + 1/2) h, and a boundary between
+# materials lies half-way between two nodes. x runs across the gap from the
+# front plate, y along the cell, z across the rib from the mirror plane.
+STEP_UM = {"x": 2.0, "y": 5.0, "z": 10.0}
+FIRST_NODE = 2                      # the first interior node in each direction
+SECTION_SHAPE = (65, 135)           # rows (x nodes 2..66) and columns (y nodes 2..136)
+TOP_ROWS = 22                       # z nodes 12..2 mirrored, then 2..12
+SECTION_Z_UM = 25.0                 # sections lie in z node 2
+MIRROR_Z_UM = 20.0                  # between z nodes 1 and 2
+FRONT_DIELECTRIC_X_UM = (4.0, 30.0)     # x nodes 2..14, relative permittivity 11
+REAR_DIELECTRIC_X_UM = (108.0, 134.0)   # x nodes 54..66, relative permittivity 8
+PHOSPHOR_Z_UM = (100.0, 110.0)          # z node 10, permittivity 8
+RIB_Z_UM = (110.0, 130.0)               # z nodes 11..12, permittivity 11
+SUSTAIN_X_UM = 3.0                      # x node 1
+ADDRESS_X_UM = 135.0                    # x node 67
+ELECTRODES_Y_UM = {"S1": (95.0, 315.0), "S2": (380.0, 600.0)}  # y nodes 19..62 and 76..119
+ADDRESS_Z_UM = (-20.0, 60.0)            # z nodes 1..5, 80 um wide across the mirror plane
 
-    index = pick_block(len(slice_file.blocks), block)
-    data = slice_file.blocks[index]
-    rows, columns = data.shape
+ELECTRODE_COLOUR = "#b8860b"
+# What each slice quantity is, for titles, notes and colour bars:
+# (name, particles, unit, factor from the file's values).
+QUANTITY = {
+    "Electron_Density": ("electron density", "electrons", "cm⁻³", 1.0),
+    "Ion_Density": ("ion density (Ne⁺ + Xe⁺)", "ions", "cm⁻³", 1.0),
+    # The top views sum the node densities over x; times the step they are
+    # column densities. The electron sums are written negative.
+    "Electron_Density_top": ("electron column density", "electrons", "cm⁻²", -STEP_UM["x"] / CM_TO_UM),
+    "Ion_Density_top": ("ion column density (Ne⁺ + Xe⁺)", "ions", "cm⁻²", STEP_UM["x"] / CM_TO_UM),
+    "Potential": ("potential", None, "V", 1.0),
+}
+
+
+def fits_the_cell(slice_file):
+    """Whether the file has the grid of the built-in cell, so that the cell's
+    coordinates and outlines apply."""
+    rows_wanted = TOP_ROWS if slice_file.kind == "x-z" else SECTION_SHAPE[0]
+    second_step = STEP_UM["z" if slice_file.kind == "x-z" else "x"]
+    return (slice_file.columns == SECTION_SHAPE[1] and slice_file.rows == rows_wanted
+            and abs(slice_file.width * CM_TO_UM - (SECTION_SHAPE[1] - 1) * STEP_UM["y"]) < 1e-3
+            and abs(slice_file.height * CM_TO_UM - (rows_wanted - 1) * second_step) < 1e-3)
+
+
+def slice_coordinates(slice_file, rows):
+    """Node positions in µm of the columns (y) and rows (x or z) of a block."""
+    columns = slice_file.columns
+    if fits_the_cell(slice_file):
+        y = (FIRST_NODE + np.arange(columns) + 0.5) * STEP_UM["y"]
+        if slice_file.kind == "x-y":
+            first = FIRST_NODE - EXTRA_ROWS.get(slice_file.quantity, 0) // 2
+            return y, (first + np.arange(rows) + 0.5) * STEP_UM["x"]
+        half = rows // 2
+        direct = (FIRST_NODE + np.arange(half) + 0.5) * STEP_UM["z"]
+        return y, np.concatenate([2.0 * MIRROR_Z_UM - direct[::-1], direct])
+    # Another grid: positions from the header, from the first node.
     step_y = slice_file.width / max(columns - 1, 1) * CM_TO_UM
     step_2 = slice_file.height / max(slice_file.rows - 1, 1) * CM_TO_UM
-    y = np.arange(columns) * step_y
-    if slice_file.kind == "x-y":
-        # Rows from the front plate down; the plate rows of the potential sit
-        # one step outside the interior rows.
-        first = -EXTRA_ROWS.get(slice_file.quantity, 0) // 2
-        second = (np.arange(rows) + first) * step_2
-        vertical_label = "x (µm), front plate at the top"
-    else:
-        # The z profile mirrored then direct, centred on the mirror plane.
-        second = (np.arange(rows) - (rows - 1) / 2.0) * step_2
-        vertical_label = "z (µm), mirror plane at 0"
+    first = -EXTRA_ROWS.get(slice_file.quantity, 0) // 2 if slice_file.kind == "x-y" else -(rows - 1) / 2.0
+    return np.arange(columns) * step_y, (np.arange(rows) + first) * step_2
+
+
+def draw_section_outline(ax, line):
+    """Dielectrics and electrodes on an x-y section (front plate at the top)."""
+    from matplotlib.patches import Rectangle
+
+    y_lo, y_hi = ax.get_xlim()
+    style = dict(fill=False, edgecolor=line, linewidth=0.8, linestyle="--")
+    text = dict(fontsize=7, va="center", ha="left",
+                bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.7))
+    for name, (lo, hi) in (("front dielectric (εr 11)", FRONT_DIELECTRIC_X_UM),
+                           ("rear dielectric (εr 8)", REAR_DIELECTRIC_X_UM)):
+        ax.add_patch(Rectangle((y_lo, lo), y_hi - y_lo, hi - lo, **style))
+        ax.text(y_lo + 3, (lo + hi) / 2, name, **text)
+    for name, (lo, hi) in ELECTRODES_Y_UM.items():
+        ax.add_patch(Rectangle((lo, SUSTAIN_X_UM - 3), hi - lo, 4, color=ELECTRODE_COLOUR))
+        ax.text((lo + hi) / 2, SUSTAIN_X_UM + 7, name, **{**text, "ha": "center", "fontsize": 8})
+    ax.add_patch(Rectangle((y_lo, ADDRESS_X_UM - 1), y_hi - y_lo, 4, color=ELECTRODE_COLOUR))
+    ax.text((y_lo + y_hi) / 2, ADDRESS_X_UM - 7, "A (address electrode)", **{**text, "ha": "center", "fontsize": 8})
+
+
+def draw_top_outline(ax, line):
+    """Phosphor, rib, mirror plane and the electrodes' extents on a top view;
+    the electrodes run across the whole view, so bars in the margins show
+    where they are."""
+    from matplotlib.patches import Rectangle
+
+    y_lo, y_hi = ax.get_xlim()
+    z_lo, z_hi = ax.get_ylim()
+    text = dict(fontsize=7, va="center", ha="left",
+                bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.7))
+    for mirrored in (False, True):
+        def z(v):
+            return 2.0 * MIRROR_Z_UM - v if mirrored else v
+        for v in (PHOSPHOR_Z_UM[0], RIB_Z_UM[0]):
+            ax.axhline(z(v), color=line, linewidth=0.8, linestyle="--")
+        ax.text(y_lo + 3, z(sum(RIB_Z_UM) / 2), "phosphor, rib" + (" (mirror image)" if mirrored else ""), **text)
+    ax.axhline(MIRROR_Z_UM, color=line, linewidth=0.8, linestyle=":")
+    ax.text(y_lo + 3, MIRROR_Z_UM + 4, f"mirror plane z = {MIRROR_Z_UM:g} µm", **{**text, "fontsize": 7})
+    band = 0.03 * (z_hi - z_lo)
+    for name, (lo, hi) in ELECTRODES_Y_UM.items():
+        ax.add_patch(Rectangle((lo, z_hi), hi - lo, band, color=ELECTRODE_COLOUR, clip_on=False))
+        ax.text((lo + hi) / 2, z_hi + 1.5 * band, name, fontsize=8, ha="center", va="bottom", clip_on=False)
+    width = 0.012 * (y_hi - y_lo)
+    ax.add_patch(Rectangle((y_hi, ADDRESS_Z_UM[0]), width, ADDRESS_Z_UM[1] - ADDRESS_Z_UM[0],
+                           color=ELECTRODE_COLOUR, clip_on=False))
+    ax.text(y_hi + 1.5 * width, sum(ADDRESS_Z_UM) / 2, "A", fontsize=8, ha="left", va="center", clip_on=False)
+
+
+def plot_slice(slice_file, block, out_path, log_scale=False):
+    """Draws one time block into a PNG image."""
+    fig = slice_figure(slice_file, block, log_scale)
+    fig.savefig(out_path, dpi=110)
+    _pyplot().close(fig)
+
+
+def slice_figure(slice_file, block, log_scale=False):
+    """One time block as a colour map with axes in micrometres; on the
+    built-in cell's grid, with the dielectrics and electrodes outlined."""
+    plt = _pyplot()
+    from matplotlib.colors import CenteredNorm, LogNorm, Normalize
+    from mpl_toolkits.axes_grid1 import make_axes_locatable
+
+    index = pick_block(len(slice_file.blocks), block)
+    name, particles, unit, factor = QUANTITY.get(slice_file.quantity, (slice_file.quantity, None, "", 1.0))
+    data = slice_file.blocks[index] * factor
+    rows, columns = data.shape
+    y, second = slice_coordinates(slice_file, rows)
+    cell = fits_the_cell(slice_file)
+    time_ns = slice_file.times[index] * 1e9
 
     is_potential = slice_file.quantity == "Potential"
+    empty = particles is not None and not np.any(data)
     norm, cmap, shown = None, ("coolwarm" if is_potential else "viridis"), data
-    if log_scale and not is_potential:
+    if empty:
+        norm = Normalize(0.0, 1.0)  # zero in the colour of zero
+    elif is_potential:
+        norm = CenteredNorm(vcenter=0.0)  # 0 V in the colour map's neutral middle
+    elif log_scale:
         shown = np.ma.masked_less_equal(np.abs(data), 0.0)
-        if shown.count() > 0:
-            # Six decades are enough; a few tiny weights would squeeze the rest.
-            top = shown.max()
-            norm = LogNorm(vmin=max(shown.min(), top * 1e-6), vmax=top, clip=True)
-    if is_potential:
-        unit = "V"
-    elif slice_file.kind == "x-y":
-        unit = "number density (cm⁻³)"
-    else:
-        unit = "sum over the x nodes of the number density (cm⁻³)"
-    if norm is not None:
-        unit = "|" + unit + "|, log scale"
+        # Six decades are enough; a few tiny weights would squeeze the rest.
+        top = shown.max()
+        norm = LogNorm(vmin=max(shown.min(), top * 1e-6), vmax=top, clip=True)
+    label = f"{name} ({unit})" if unit else name
+    if isinstance(norm, LogNorm):
+        label += ", log scale"
 
-    aspect = (second[-1] - second[0] + step_2) / (y[-1] - y[0] + step_y)
-    fig, ax = plt.subplots(figsize=(11, max(2.5, 11 * aspect + 1.2)))
+    if slice_file.kind == "x-y":
+        where = f"x–y section at z = {SECTION_Z_UM:g} µm, next to the mirror plane" if cell else "x–y section"
+        vertical_label = "x (µm), across the gap; front plate at the top"
+    else:
+        where = "top view: sum over x, front to rear plate"
+        vertical_label = "z (µm), across the rib"
+    step_y, step_2 = y[1] - y[0] if columns > 1 else 1.0, second[1] - second[0] if rows > 1 else 1.0
+    margin = 3.0 * abs(step_2) if cell else 0.0
+    extent_2 = abs(second[-1] - second[0]) + abs(step_2) + 2.0 * margin
+    aspect = extent_2 / (y[-1] - y[0] + step_y)
+    fig, ax = plt.subplots(figsize=(11, max(2.8, 11 * aspect + 1.5)))
     mesh = ax.pcolormesh(y, second, shown, shading="nearest", cmap=cmap, norm=norm)
+    if cell:
+        # Room around the nodes for the electrodes drawn at the edges.
+        if slice_file.kind == "x-y":
+            ax.set_ylim(0.0, ADDRESS_X_UM + 3.0)
+        else:
+            ax.set_ylim(second[0] - step_2 / 2, second[-1] + step_2 / 2)
+        ax.set_xlim(y[0] - step_y / 2, y[-1] + step_y / 2)
     if slice_file.kind == "x-y":
         ax.invert_yaxis()
     ax.set_aspect("equal")
     ax.set_xlabel("y (µm), along the cell")
     ax.set_ylabel(vertical_label)
-    ax.set_title(f"{slice_file.quantity}   t = {slice_file.times[index] * 1e9:.3f} ns"
-                 f"   (block {index + 1} of {len(slice_file.blocks)})")
-    fig.colorbar(mesh, ax=ax, label=unit, fraction=0.05, pad=0.02)
+    ax.set_title(f"{name[0].upper() + name[1:]}, {where}\n"
+                 f"t = {time_ns:.3f} ns   (block {index + 1} of {len(slice_file.blocks)}, {slice_file.path.name})",
+                 fontsize=10, pad=20 if cell and slice_file.kind == "x-z" else 6)
+    if cell:
+        # Outlines that stand out on the dark low end of viridis and on the
+        # light middle of coolwarm.
+        line = "black" if is_potential else "0.8"
+        (draw_section_outline if slice_file.kind == "x-y" else draw_top_outline)(ax, line)
+    if empty:
+        place = "in this plane" if slice_file.kind == "x-y" else "in the cell"
+        ax.text(0.5, 0.5, f"no {particles} {place} at t = {time_ns:.3f} ns", transform=ax.transAxes,
+                ha="center", va="center", fontsize=12,
+                bbox=dict(boxstyle="round", facecolor="white", edgecolor="grey"))
+    # A colour bar as tall as the map, clear of the electrode drawn at its right.
+    bar = make_axes_locatable(ax).append_axes("right", size=0.15, pad=0.45 if cell else 0.15)
+    fig.colorbar(mesh, cax=bar, label=label, ticks=[0.0] if empty else None)
     fig.tight_layout()
-    fig.savefig(out_path, dpi=110)
-    plt.close(fig)
+    return fig
 
 
 def plot_run_log(log, out_path, title="general.txt"):
@@ -292,14 +483,165 @@ def plot_run_log(log, out_path, title="general.txt"):
     plt.close(fig)
 
 
+ELECTRODE_LINES = (("S1", "tab:blue"), ("S2", "tab:orange"), ("A", "tab:green"))
+
+
+def _positive(values):
+    """Values for a log axis: zero and below left out."""
+    return np.where(values > 0, values, np.nan)
+
+
+def _electrode_panels(top, middle, currents, time, marks=()):
+    for name, colour in ELECTRODE_LINES:
+        top.plot(time, currents[f"V_{name}_V"], color=colour, label=f"V {name}")
+        middle.plot(time, currents[f"I_{name}_uA"], color=colour, label=f"I {name} (total)")
+        middle.plot(time, currents[f"Icond_{name}_uA"], color=colour, linestyle="--", linewidth=0.9,
+                    label=f"I {name} (conduction)")
+    top.set_ylabel("electrode voltage (V)")
+    middle.set_ylabel("current into the electrode (µA)")
+    for ax in (top, middle):
+        ax.axhline(0.0, color="grey", linewidth=0.5)
+        for t in marks:
+            ax.axvline(t, color="grey", linewidth=0.6, linestyle=":")
+    top.legend(loc="center right", fontsize=8, ncol=3)
+    middle.legend(loc="upper right", fontsize=7, ncol=3)
+
+
+def currents_figure(currents, pulses=None, title="currents.csv"):
+    """Electrode voltages and currents and the real particle numbers against
+    time; with pulses.csv, the pulses' starts marked and numbered."""
+    plt = _pyplot()
+    time = currents["t_us"]
+    starts = [] if pulses is None else list(pulses["t_start_us"])
+    fig, (top, middle, bottom) = plt.subplots(3, 1, sharex=True, figsize=(11, 9))
+    _electrode_panels(top, middle, currents, time, starts)
+    every = max(1, len(starts) // 25)  # numbers that stay apart on a long run
+    for t, number in list(zip(starts, [] if pulses is None else pulses["pulse"]))[::every]:
+        top.annotate(f"{number:.0f}", (t, 1.0), xycoords=("data", "axes fraction"), xytext=(3, -12),
+                     textcoords="offset points", fontsize=8, color="grey")
+    bottom.plot(time, _positive(currents["ions_real"]), label="ions")
+    bottom.plot(time, _positive(currents["electrons_real"]), label="electrons")
+    bottom.set_yscale("log")
+    bottom.set_ylabel("real particles in the cell")
+    bottom.set_xlabel("time (µs)" + ("; dotted: pulse starts, numbered" if starts else ""))
+    bottom.legend(loc="upper left", fontsize=8)
+    for ax in (top, middle, bottom):
+        ax.grid(True, alpha=0.3)
+    top.set_title(title)
+    fig.tight_layout()
+    return fig
+
+
+def pulse_figure(currents, pulse):
+    """The voltages and currents of one pulse against the time from its start;
+    pulse is a dict of one row of pulses.csv."""
+    plt = _pyplot()
+    start, end = pulse["t_start_us"], pulse["t_end_us"]
+    inside = (currents["t_us"] >= start) & (currents["t_us"] <= end)
+    window = {name: values[inside] for name, values in currents.items()}
+    time_ns = (window["t_us"] - start) * 1e3
+    fired = pulse["fired"] == 1
+    peak = [(pulse["t_peak_us"] - start) * 1e3] if fired and np.isfinite(pulse["t_peak_us"]) else []
+    fig, (top, middle) = plt.subplots(2, 1, sharex=True, figsize=(10, 7))
+    _electrode_panels(top, middle, window, time_ns, peak)
+    if peak:
+        middle.plot(peak, [pulse["I_peak_uA"]], "kv", label="peak of the conduction current into S1")
+        middle.legend(loc="upper right", fontsize=7, ncol=3)
+    length = (end - start) * 1e3
+    shown = length
+    if peak:
+        # The discharge takes the first part of a long plateau: show that part.
+        shown = min(length, max(4.0 * peak[0], peak[0] + 300.0))
+        middle.set_xlim(-0.02 * shown, shown)
+    cut = f", the first {shown:.0f} of {length:.0f} ns shown" if shown < length else ""
+    middle.set_xlabel(f"time from the pulse's start at {start:.4f} µs (ns){cut}")
+    for ax in (top, middle):
+        ax.grid(True, alpha=0.3)
+    state = (f"fired, delay {pulse['delay_ns']:.1f} ns, peak {pulse['I_peak_uA']:.3g} µA" if fired
+             else "did not fire")
+    top.set_title(f"pulse {pulse['pulse']:.0f}: V_S1 − V_S2 = {pulse['V_applied_V']:.0f} V, wall voltage "
+                  f"{pulse['Vwall_start_V']:.1f} → {pulse['Vwall_end_V']:.1f} V; {state}\n"
+                  f"charge into S1 {pulse['Q_S1_pC']:.3g} pC, S2 {pulse['Q_S2_pC']:.3g} pC, "
+                  f"A {pulse['Q_A_pC']:.3g} pC", fontsize=10)
+    fig.tight_layout()
+    return fig
+
+
+def pulses_figure(pulses, title="pulses.csv"):
+    """Wall voltage and transferred charge against the pulse number; pulses
+    that did not fire are drawn hollow."""
+    plt = _pyplot()
+    number = pulses["pulse"]
+    fired = pulses["fired"] == 1
+    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(12, 7))
+
+    # Markers only: lines between pulses of alternating sign would zigzag.
+    def points(ax, values, marker, colour, label):
+        ax.plot(number[fired], values[fired], marker, color=colour, linestyle="none", label=label)
+        ax.plot(number[~fired], values[~fired], marker, color=colour, markerfacecolor="none", linestyle="none")
+
+    top.plot(number, pulses["V_applied_V"], "_", color="grey", markersize=12, label="applied V_S1 − V_S2")
+    points(top, pulses["Vwall_start_V"], "o", "tab:blue", "wall voltage at the start")
+    points(top, pulses["Vwall_end_V"], "s", "tab:red", "wall voltage at the end")
+    top.set_ylabel("voltage (V), S1 minus S2")
+    for (name, colour), marker in zip(ELECTRODE_LINES, "o^s"):
+        points(bottom, pulses[f"Q_{name}_pC"], marker, colour, f"into {name}")
+    bottom.set_ylabel("charge transferred in the pulse (pC)")
+    bottom.set_xlabel("pulse" + ("; hollow: did not fire" if not fired.all() else ""))
+    for ax in (top, bottom):
+        ax.axhline(0.0, color="grey", linewidth=0.5)
+        ax.grid(True, alpha=0.3)
+        ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8)  # clear of the points
+    if number.size <= 20:
+        bottom.set_xticks(number)
+    top.set_title(title)
+    fig.tight_layout()
+    return fig
+
+
+def _save(fig, target):
+    fig.savefig(target, dpi=110)
+    _pyplot().close(fig)
+
+
+def plot_tables(path, kind, table, out):
+    """Draws currents.csv (with pulses.csv beside it, each pulse too) or
+    pulses.csv; returns the pictures written."""
+    if not table or next(iter(table.values())).size == 0:
+        return []
+    out.mkdir(parents=True, exist_ok=True)
+    if kind == "pulses":
+        target = out / "pulses.png"
+        _save(pulses_figure(table, title=str(path)), target)
+        return [target]
+    pulses = None
+    sibling = path.parent / "pulses.csv"
+    if sibling.is_file():
+        try:
+            sibling_kind, pulses, _ = read_table(sibling)
+            if sibling_kind != "pulses" or pulses["pulse"].size == 0:
+                pulses = None
+        except (NotATable, OSError):
+            pulses = None  # reported where pulses.csv is drawn itself
+    target = out / (path.stem + ".png")
+    _save(currents_figure(table, pulses, title=str(path)), target)
+    written = [target]
+    for n in range(0 if pulses is None else pulses["pulse"].size):
+        row = {name: values[n] for name, values in pulses.items()}
+        target = out / f"pulse_{row['pulse']:04.0f}.png"
+        _save(pulse_figure(table, row), target)
+        written.append(target)
+    return written
+
+
 def collect(paths):
     """Expands run folders into their slice files and run log."""
     files = []
     for p in map(Path, paths):
         if p.is_dir():
             found = sorted(p.glob("OUT_*.2Ddata"))
-            if (p / "general.txt").is_file():
-                found.append(p / "general.txt")
+            # The per-pulse files are there only in runs that write them.
+            found.extend(p / name for name in ("general.txt", "currents.csv", "pulses.csv") if (p / name).is_file())
             if not found:
                 print(f"plot_results: {p}: no slice files or general.txt here", file=sys.stderr)
             files.extend(found)
@@ -309,7 +651,7 @@ def collect(paths):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Plots the slice files and the run log of a pdpcell run.")
+    parser = argparse.ArgumentParser(description="Plots the slice files, run log and per-pulse files of a pdpcell run.")
     parser.add_argument("paths", nargs="*", default=["."], help="run folders or single files (default: .)")
     parser.add_argument("--out", help="folder for the PNG images (default: plots/ in the first run folder)")
     parser.add_argument("--block", type=int, default=-1,
@@ -323,6 +665,19 @@ def main(argv=None):
     failed = False
     for path in collect(args.paths):
         try:
+            if path.suffix == ".csv":
+                if args.list:
+                    continue
+                kind, table, incomplete = read_table(path)
+                written = plot_tables(path, kind, table, out)
+                note = " (an unfinished row at the end was skipped)" if incomplete else ""
+                what = "pulses" if kind == "pulses" else "rows"
+                if written:
+                    print(f"{path}: {table['t_us' if kind == 'currents' else 'pulse'].size} {what} -> {', '.join(str(w) for w in written[:3])}"
+                          f"{' ...' if len(written) > 3 else ''}{note}")
+                else:
+                    print(f"{path}: no {what} yet{note}")
+                continue
             if path.name == "general.txt" or path.suffix == ".txt":
                 if args.list:
                     continue
@@ -350,7 +705,7 @@ def main(argv=None):
             plot_slice(slices, args.block, target, log_scale=args.log)
             index = pick_block(len(slices.blocks), args.block)
             print(f"{path}: block {index + 1} of {len(slices.blocks)} -> {target}{note}")
-        except (NotASliceFile, NotARunLog) as error:
+        except (NotASliceFile, NotARunLog, NotATable) as error:
             print(f"plot_results: {error}", file=sys.stderr)
             failed = True
         except IndexError as error:

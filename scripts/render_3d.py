@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Renders the 3D state that `pdpcell --vtk-every N` wrote into RUN/vtk/: one
 PNG per chosen write, with the cell's outline, a translucent isosurface of the
-ion density, the wall charge coloured on the front and rib walls, and a colour
-bar. Uses the VTK library (Debian's python3-vtk9) off-screen; where there is no
+ion density, the wall charge coloured on the front and rib walls, a colour bar,
+the electrodes S1, S2 and A as labelled frames, a y axis in µm and a triad of
+the axes' directions. Uses the VTK library (Debian's python3-vtk9) off-screen; where there is no
 display, run it under xvfb-run:
 
   xvfb-run -a /usr/bin/python3 scripts/render_3d.py RUN [--out DIR] [--steps all|last|N,N,...]
@@ -17,6 +18,10 @@ from pathlib import Path
 
 import vtk
 from vtk.util.numpy_support import numpy_to_vtk, vtk_to_numpy
+
+# The cell's electrodes, in the coordinates of the 3D files (µm).
+from plot_results import (ADDRESS_X_UM, ADDRESS_Z_UM, ELECTRODES_Y_UM, MIRROR_Z_UM, RIB_Z_UM,  # noqa: E402
+                          SUSTAIN_X_UM)
 
 ION_LEVEL = 0.3  # isosurface at this fraction of the peak ion density
 WALL_ARRAY = "surface charge (C/cm^2)"
@@ -146,6 +151,88 @@ def outline(fields):
     return actor
 
 
+def electrodes(bounds):
+    """The two sustain electrodes on the front plate and the address electrode
+    on the rear, as gold frames (they lie behind the walls, so solid boxes
+    would hide them or the charge), each with a label."""
+    y_lo, y_hi = bounds[2] + 2.5, bounds[3] - 2.5  # the cell ends half a step inside the outer nodes
+    z_lo, z_hi = MIRROR_Z_UM, RIB_Z_UM[1]
+    boxes = [(name, (SUSTAIN_X_UM - 1, SUSTAIN_X_UM + 1, lo, hi, z_lo, z_hi))
+             for name, (lo, hi) in ELECTRODES_Y_UM.items()]
+    boxes.append(("A (address)", (ADDRESS_X_UM - 1, ADDRESS_X_UM + 1, y_lo, y_hi, z_lo, ADDRESS_Z_UM[1])))
+    actors = []
+    for name, box in boxes:
+        cube = vtk.vtkCubeSource()
+        cube.SetBounds(*box)
+        frame = vtk.vtkOutlineFilter()
+        frame.SetInputConnection(cube.GetOutputPort())
+        mapper = vtk.vtkPolyDataMapper()
+        mapper.SetInputConnection(frame.GetOutputPort())
+        actor = vtk.vtkActor()
+        actor.SetMapper(mapper)
+        actor.GetProperty().SetColor(0.72, 0.53, 0.04)
+        actor.GetProperty().SetLineWidth(3)
+        actors.append(actor)
+        label = vtk.vtkCaptionActor2D()
+        label.SetCaption(name)
+        label.SetAttachmentPoint((box[0] + box[1]) / 2, (box[2] + box[3]) / 2, box[4])  # the side facing the camera
+        label.BorderOff()
+        label.LeaderOn()
+        label.GetCaptionTextProperty().SetColor(0.45, 0.3, 0.0)
+        label.GetCaptionTextProperty().SetFontSize(20)
+        label.GetCaptionTextProperty().BoldOn()
+        label.GetCaptionTextProperty().ShadowOff()
+        label.GetCaptionTextProperty().ItalicOff()
+        label.SetPadding(0)
+        label.SetWidth(0.08)
+        label.SetHeight(0.04)
+        label.GetPositionCoordinate().SetValue(-40, 30)
+        actors.append(label)
+    return actors
+
+
+def length_axis(bounds, camera):
+    """A ticked y axis along the cell's outer edge, in µm."""
+    cube = vtk.vtkCubeAxesActor()
+    cube.SetBounds(bounds)
+    cube.SetCamera(camera)
+    cube.SetYTitle("y (um), along the cell")
+    cube.XAxisVisibilityOff()  # x and z are short: the triad shows their directions
+    cube.ZAxisVisibilityOff()
+    cube.SetFlyModeToOuterEdges()
+    cube.GetTitleTextProperty(1).SetColor(0.1, 0.1, 0.1)
+    cube.GetLabelTextProperty(1).SetColor(0.1, 0.1, 0.1)
+    cube.GetYAxesLinesProperty().SetColor(0.1, 0.1, 0.1)
+    return cube
+
+
+def triad(camera):
+    """The directions of x, y and z, in a corner, turned as the main view."""
+    marker = vtk.vtkRenderer()
+    marker.SetViewport(0.0, 0.1, 0.16, 0.45)
+    marker.SetLayer(1)
+    marker.InteractiveOff()
+    arrows = vtk.vtkAxesActor()
+    arrows.SetShaftTypeToCylinder()
+    arrows.SetCylinderRadius(0.03)
+    for label in (arrows.GetXAxisCaptionActor2D(), arrows.GetYAxisCaptionActor2D(),
+                  arrows.GetZAxisCaptionActor2D()):
+        prop = label.GetCaptionTextProperty()
+        prop.SetColor(0.1, 0.1, 0.1)
+        prop.ItalicOff()
+        prop.ShadowOff()
+        label.SetWidth(0.12)  # of the corner viewport
+        label.SetHeight(0.12)
+    marker.AddActor(arrows)
+    view = marker.GetActiveCamera()
+    d = camera.GetDirectionOfProjection()
+    view.SetFocalPoint(0, 0, 0)
+    view.SetPosition(-d[0], -d[1], -d[2])
+    view.SetViewUp(camera.GetViewUp())
+    marker.ResetCamera()
+    return marker
+
+
 def caption(text):
     actor = vtk.vtkTextActor()
     actor.SetInput(text)
@@ -172,7 +259,9 @@ def render(write, out_path, size=(1400, 800)):
     else:
         ion_text = "no ions"
     renderer.AddActor2D(caption(f"step {step}, t = {time_ns:.1f} ns   {ion_text}   "
-                                "front wall (x = 30 um) and rib (z = 100 um) coloured by charge; lengths in um"))
+                                "front wall (x = 30 um) and rib (z = 100 um) coloured by charge\n"
+                                "x: front to rear plate, y: along the cell, z: from the mirror plane (z = 20 um) "
+                                "across to the rib; gold frames: electrodes S1, S2 (front) and A (rear, address)"))
     # Seen from the rear plate's side and below the rib, so that the charged
     # faces of the front wall and the rib look at the camera.
     camera = renderer.GetActiveCamera()
@@ -181,13 +270,18 @@ def render(write, out_path, size=(1400, 800)):
     camera.SetFocalPoint(centre)
     camera.SetPosition(centre[0] + 700, centre[1] - 250, centre[2] - 500)
     camera.SetViewUp(1, 0, 0)
+    for actor in electrodes(bounds):
+        renderer.AddActor(actor)
+    renderer.AddActor(length_axis(bounds, camera))
     renderer.ResetCamera()
-    camera.Zoom(1.25)
+    camera.Zoom(1.1)
 
     window = vtk.vtkRenderWindow()
     window.SetOffScreenRendering(1)
     window.SetSize(*size)
+    window.SetNumberOfLayers(2)
     window.AddRenderer(renderer)
+    window.AddRenderer(triad(camera))
     window.Render()
     grab = vtk.vtkWindowToImageFilter()
     grab.SetInput(window)

@@ -18,10 +18,13 @@ echo "  console.txt (console output), general.txt (run log), control_file.txt,"
 echo "  SUSTAIN_STATE.txt, OUT_*.2Ddata (slices), vtk/ (3D state for ParaView, every 1000 steps)"
 tail -n 5 general.txt
 
-# The pictures: the last slice of each file and the run log, as PNG images.
+# The pictures: the last slice of each file, the run log, and the currents
+# and pulses (currents.csv, pulses.csv) as PNG images.
 if /usr/bin/python3 -c 'import numpy, matplotlib' >/dev/null 2>&1; then
   /usr/bin/python3 ../../scripts/plot_results.py . --out plots
   echo "Plots are in run/example/plots/."
+  [ -f currents.csv ] && echo "  currents.png: electrode voltages, currents and real particle numbers against time;" \
+    "pulses.png and pulse_NNNN.png once a pulse has completed."
 else
   echo "No plots: /usr/bin/python3 lacks numpy or matplotlib (run scripts/install-deps.sh)."
 fi

@@ -20,12 +20,13 @@ def es(value):
     return (f"{mantissa}E{e:+03d}" if abs(e) < 100 else f"{mantissa}{e:+04d}").rjust(12)
 
 
-def slice_text(quantity, blocks, top=False, columns=4, rows=3):
-    """A slice file in the simulator's layout; blocks is [(time, 2-D array)]."""
+def slice_text(quantity, blocks, top=False, columns=4, rows=3, step=0.0002):
+    """A slice file in the simulator's layout; blocks is [(time, 2-D array)];
+    step (cm) is the grid step of the rows."""
     kind = "z" if top else "y"
     text = "scalar = 1 or vector = 2:\n 1\n"
     text += f"Grid size, x,{kind}: (cm)\n"
-    text += f"{(columns - 1) * 0.0005:11.8f}  {(rows - 1) * 0.0002:11.8f}\n"
+    text += f"{(columns - 1) * 0.0005:11.8f}  {(rows - 1) * step:11.8f}\n"
     text += f"Array dimensions:  (nx, n{kind})\n"
     text += f"{columns:4d}  {rows:4d}\n"
     for time, data in blocks:
@@ -40,6 +41,33 @@ def log_text(lines):
     for n, t, v1, v2, v3, ions, elecs, cpu in lines:
         text += f"{n:8d}{t:12.4f}{v1:10.2f}{v2:10.2f}{v3:10.2f}{ions:10d}{elecs:10d}{cpu:12.4f}\n"
     return text
+
+
+CURRENTS_HEADER = ("step,t_us,V_S1_V,V_S2_V,V_A_V,I_S1_uA,I_S2_uA,I_A_uA,Icond_S1_uA,Icond_S2_uA,Icond_A_uA,"
+                   "ions_real,electrons_real")
+PULSES_HEADER = ("pulse,t_start_us,t_end_us,V_applied_V,Vwall_start_V,Vwall_end_V,fired,delay_ns,I_peak_uA,t_peak_us,"
+                 "Q_S1_pC,Q_S2_pC,Q_A_pC,E_drive_nJ,E_electrons_nJ,E_ions_nJ,n_elastic_Xe,n_elastic_Ne,n_exc_Xe1,"
+                 "n_exc_Xe2,n_exc_Xe3,n_exc_Xe4,n_exc_Xe5,n_exc_Xe6,n_ion_Xe,n_exc_Ne1,n_exc_Ne2,n_exc_Ne3,n_exc_Ne4,"
+                 "n_exc_Ne5,n_exc_Ne6,n_ion_Ne,VUV_efficiency")
+
+
+def currents_text(count=40):
+    """Rows every 0.01 µs: S1 at 180 V from 0.1 µs, a current spike at 0.15 µs."""
+    text = "# pdpcell currents: one row every 100 steps (10 ns)\n" + CURRENTS_HEADER + "\n"
+    for n in range(count):
+        t = 0.01 * n
+        spike = 30.0 if abs(t - 0.15) < 1e-9 else 0.0
+        text += (f"{100 * n + 1},{t:.6e},{180.0 if t >= 0.1 else 0.0:.6e},0,0,{spike:.6e},{-spike:.6e},0,"
+                 f"{spike:.6e},{-spike:.6e},0,{1e6 * spike:.6e},{0.0 if n < 5 else 40.0:.6e}\n")
+    return text
+
+
+def pulses_text():
+    """Pulse 1 (0.1 to 0.25 µs) fired; pulse 2 (to 0.35 µs) did not: its delay is empty."""
+    tail = "," + ",".join(["0"] * 19) + ",0.0\n"
+    return ("# pdpcell pulses: one row per half-period\n" + PULSES_HEADER + "\n"
+            "1,1.000000e-01,2.500000e-01,180,-20.5,-150.25,1,50,30,1.500000e-01,1.5,-1.25,-0.25" + tail +
+            "2,2.500000e-01,3.500000e-01,-180,150.25,149,0,,0.1,3.000000e-01,0,0,0" + tail)
 
 
 FIRST = np.array([[0.0, 1.5e10, -2.0e9, 3.0], [4.0, 5.0, 6.0, 7.0], [8.0, 9.0, 1.0e-3, 0.0]])
@@ -155,6 +183,122 @@ class ReadRunLog(Folder):
             plot_results.read_run_log(path)
 
 
+class SlicePictures(Folder):
+    """Pictures of files on the built-in cell's grid: 135 columns, 65 section
+    rows (67 with the potential's plates) or 22 top-view rows."""
+
+    def figure(self, quantity, data, top=False):
+        rows = 22 if top else 65
+        path = self.write(f"OUT_{quantity}.2Ddata",
+                          slice_text(quantity, [(4e-7, data)], top, 135, rows, 0.001 if top else 0.0002))
+        s = plot_results.read_slice_file(path)
+        self.assertTrue(plot_results.fits_the_cell(s))
+        fig = plot_results.slice_figure(s, -1)
+        self.addCleanup(plot_results._pyplot().close, fig)
+        ax = fig.axes[0]
+        texts = [t.get_text() for t in ax.texts] + [ax.get_title()]
+        return ax.collections[0], " | ".join(texts), fig.axes[1].get_ylabel()
+
+    def test_the_cell_coordinates_of_rows_and_columns(self):
+        def coordinates(quantity, rows, top=False):
+            s = plot_results.SliceFile("f", "x-z" if top else "x-y", 0.067, 0.001 * (rows - 1) if top else
+                                       0.0002 * (rows - 1), 135, rows)
+            s.quantity = quantity
+            return plot_results.slice_coordinates(s, rows + (2 if quantity == "Potential" else 0))
+
+        y, x = coordinates("Ion_Density", 65)
+        self.assertEqual((y[0], y[-1], x[0], x[-1]), (12.5, 682.5, 5.0, 133.0))
+        _, x = coordinates("Potential", 65)
+        self.assertEqual((x[0], x[-1]), (3.0, 135.0))  # the electrodes' nodes
+        _, z = coordinates("Ion_Density_top", 22, top=True)
+        np.testing.assert_allclose(z[9:13], [5.0, 15.0, 25.0, 35.0])  # rows 11 and 12 mirror each other
+        self.assertEqual((z[0], z[-1]), (-85.0, 125.0))
+
+    def test_empty_planes_are_named_and_sums_have_their_unit(self):
+        empty = np.zeros((65, 135))
+        _, texts, _ = self.figure("Electron_Density", empty)
+        self.assertIn("no electrons in this plane at t = 400.000 ns", texts)
+        self.assertIn("z = 25 µm", texts)
+        for name in ("S1", "S2", "A (address electrode)", "front dielectric", "rear dielectric"):
+            self.assertIn(name, texts)
+
+        sums = np.zeros((22, 135))
+        sums[11, 60] = -2.0e10  # electron sums are written negative
+        mesh, texts, unit = self.figure("Electron_Density_top", sums, top=True)
+        self.assertNotIn("no electrons", texts)
+        self.assertIn("cm⁻²", unit)
+        # Positive column densities: zero at the bottom of the scale.
+        self.assertEqual((mesh.norm.vmin, mesh.norm.vmax), (0.0, 4.0e6))
+
+    def test_the_potential_is_centred_on_zero(self):
+        phi = np.linspace(-50.0, 180.0, 67 * 135).reshape(67, 135)
+        mesh, texts, unit = self.figure("Potential", phi)
+        self.assertEqual((mesh.norm.vmin, mesh.norm.vmax), (-180.0, 180.0))
+        self.assertNotIn("no ", texts)
+        self.assertEqual(unit, "potential (V)")
+
+
+class ReadTables(Folder):
+    def test_comment_header_rows_and_an_empty_delay(self):
+        kind, pulses, incomplete = plot_results.read_table(self.write("pulses.csv", pulses_text()))
+        self.assertEqual((kind, incomplete), ("pulses", False))
+        np.testing.assert_array_equal(pulses["pulse"], [1, 2])
+        np.testing.assert_array_equal(pulses["Vwall_end_V"], [-150.25, 149.0])
+        self.assertEqual(pulses["delay_ns"][0], 50.0)
+        self.assertTrue(np.isnan(pulses["delay_ns"][1]))
+        self.assertEqual(len(pulses), 33)
+
+    def test_a_row_still_being_written_is_left_out(self):
+        full = currents_text(3)
+        last = full.rindex("\n", 0, len(full) - 1) + 1
+        cuts = {"inside the last row": last + 20, "before its newline": len(full) - 1,
+                "inside the header": full.index("V_A_V")}
+        for where, cut in cuts.items():
+            with self.subTest(where):
+                if where == "inside the header":
+                    self.assertEqual(plot_results.read_table(self.write("currents.csv", full[:cut])), (None, {}, True))
+                    continue
+                kind, currents, incomplete = plot_results.read_table(self.write("currents.csv", full[:cut]))
+                self.assertEqual((kind, incomplete), ("currents", True))
+                np.testing.assert_allclose(currents["t_us"], [0.0, 0.01])
+
+    def test_files_of_another_layout_are_named_with_the_reason(self):
+        rows = currents_text(3).splitlines(keepends=True)
+        cases = {
+            "other columns": ("# x\na,b\n1,2\n", "not currents.csv or pulses.csv (the header lacks t_us"),
+            "short row inside": ("".join(rows[:3] + ["1,2,3\n"] + rows[3:]), "line 4 has 3 fields, the header 13"),
+            "not a number": ("".join(rows[:2] + [rows[2].replace(",0,0,", ",0,x,")] + rows[3:]),
+                             "line 3 holds something other"),
+        }
+        for name, (text, reason) in cases.items():
+            with self.subTest(name):
+                with self.assertRaises(plot_results.NotATable) as caught:
+                    plot_results.read_table(self.write("currents.csv", text))
+                self.assertIn(reason, str(caught.exception))
+
+
+class PulsePictures(Folder):
+    def test_a_pulse_shows_its_own_rows_and_the_numbers_a_log_axis(self):
+        _, currents, _ = plot_results.read_table(self.write("currents.csv", currents_text()))
+        _, pulses, _ = plot_results.read_table(self.write("pulses.csv", pulses_text()))
+        plt = plot_results._pyplot()
+        for n, (first, last, state) in enumerate(((0.0, 150.0, "delay 50.0 ns"), (0.0, 100.0, "did not fire"))):
+            with self.subTest(pulse=n + 1):
+                fig = plot_results.pulse_figure(currents, {k: v[n] for k, v in pulses.items()})
+                self.addCleanup(plt.close, fig)
+                times = np.concatenate([line.get_xdata() for line in fig.axes[0].get_lines()[:3]])
+                self.assertAlmostEqual(times.min(), first)
+                self.assertAlmostEqual(times.max(), last)
+                self.assertIn(state, fig.axes[0].get_title())
+        fig = plot_results.currents_figure(currents, pulses)
+        self.addCleanup(plt.close, fig)
+        numbers = fig.axes[2]
+        self.assertEqual(numbers.get_yscale(), "log")
+        electrons = numbers.get_lines()[1].get_ydata()
+        self.assertTrue(np.isnan(electrons[:5]).all())  # zero has no place on a log axis
+        self.assertEqual(electrons[5], 40.0)
+
+
 class CommandLine(Folder):
     def run_main(self, *args):
         out, err = io.StringIO(), io.StringIO()
@@ -173,6 +317,24 @@ class CommandLine(Folder):
             with self.subTest(name):
                 self.assertEqual((self.folder / "plots" / name).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
         self.assertIn("block 1 of 2", out)
+
+        # The per-pulse files, when the run writes them: each pulse gets a picture.
+        self.write("currents.csv", currents_text() + "400001,4.0e-01,1.8")
+        self.write("pulses.csv", pulses_text())
+        status, out, err = self.run_main(self.folder)
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("currents.csv: 40 rows -> ", out)
+        self.assertIn("(an unfinished row at the end was skipped)", out)
+        for name in ("currents.png", "pulses.png", "pulse_0001.png", "pulse_0002.png"):
+            with self.subTest(name):
+                self.assertEqual((self.folder / "plots" / name).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
+        # No pulse completed yet: said, and no pulse pictures.
+        self.write("pulses.csv", pulses_text().split("1,1.0")[0])
+        status, out, err = self.run_main(self.folder, "--out", self.folder / "early")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("pulses.csv: no pulses yet", out)
+        self.assertTrue((self.folder / "early" / "currents.png").is_file())
+        self.assertEqual(list((self.folder / "early").glob("pulse*.png")), [])
 
         status, _, err = self.run_main(self.folder / "OUT_Ion_Density.2Ddata", "--block", "3")
         self.assertEqual(status, 1)

@@ -195,6 +195,9 @@ class ShortRun(unittest.TestCase):
         self.assertGreater(int(orange.sum()), 20)
         self.assertGreater(int(red.sum()), 1000)
         self.assertGreater(int(blue.sum()), 1000)
+        # The electrodes' gold frames.
+        gold = (abs(rgb - (184, 135, 10)) < 25).all(axis=1)
+        self.assertGreater(int(gold.sum()), 1000)
         self.assertEqual(list((self.folder / "plots").glob("*.png")), [self.folder / "plots" / "cell3d_0001001.png"])
 
 
