@@ -2,8 +2,14 @@
 // What the benchmarks that run the program's own start-up need: a scratch
 // folder to work in (the geometry reads "input_file.txt" there), and a
 // console sent to /dev/null so that only the benchmark table is printed.
+#include "input/cell_geometry.hpp"
+#include "input/file_units.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "mesh/potential_solver.hpp"
+
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,3 +47,20 @@ struct QuietConsole {
     QuietConsole(const QuietConsole&) = delete;
     QuietConsole& operator=(const QuietConsole&) = delete;
 };
+
+// The built-in cell's geometry on a fresh mesh, built quietly in a scratch
+// folder (the geometry needs an "input_file.txt" there).
+inline void build_quiet_cell() {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    const std::filesystem::path folder = enter_scratch_folder();
+    std::ofstream("input_file.txt").close();
+    {
+        const QuietConsole quiet;
+        mesh::reset();
+        potential::reset();
+        FILE_MANAGER::reset();
+        geometry::build_geometry();
+        FILE_MANAGER::reset();
+    }
+    leave_scratch_folder(previous, folder);
+}

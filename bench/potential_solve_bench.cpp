@@ -26,20 +26,8 @@ namespace {
 
 constexpr int INTERIOR_NODES = (NX - 2) * (NY - 2) * (NZ - 2);
 
-// The geometry needs an "input_file.txt" in the working folder.
 void build_cell() {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    const std::filesystem::path folder = enter_scratch_folder();
-    std::ofstream("input_file.txt").close();
-    {
-        const QuietConsole quiet;
-        mesh::reset();
-        potential::reset();
-        FILE_MANAGER::reset();
-        geometry::build_geometry();
-        FILE_MANAGER::reset();
-    }
-    leave_scratch_folder(previous, folder);
+    build_quiet_cell();
     potential::setup_sor_coefficients();
 }
 

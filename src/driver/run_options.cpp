@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace run_options {
@@ -30,9 +29,26 @@ bool parse_integer(const std::string& text, long long lo, long long hi, long lon
 
 // Seconds as a plain decimal number: digits, an optional fraction and an
 // optional exponent (no sign, blank, hexadecimal, infinity or NaN).
+bool plain_decimal(const std::string& text) {
+    std::size_t i = 0, digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        const std::size_t first = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        if (i == first) return false;
+    }
+    return i == text.size();
+}
+
 bool parse_seconds(const std::string& text, double& value) {
-    static const std::regex plain("([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?");
-    if (!std::regex_match(text, plain)) return false;
+    if (!plain_decimal(text)) return false;
     char* end = nullptr;
     errno = 0;
     const double s = std::strtod(text.c_str(), &end);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 struct RunResult {
     int status;  // exit status; -1 when the command did not exit normally
@@ -39,6 +40,14 @@ inline RunResult run_pdpcell(const std::string& arguments) {
 inline void copy_example_case(const std::filesystem::path& dir = ".") {
     const std::filesystem::path example = std::filesystem::path(PDPCELL_SOURCE_DIR) / "examples" / "sustain";
     for (const char* name : {"input_file.txt", "Vdata.txt"}) std::filesystem::copy_file(example / name, dir / name);
+}
+
+// The lines of a text, without their line ends.
+inline std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
 // FNV-1a, 64 bits: a fingerprint of a file's bytes.

@@ -17,13 +17,6 @@
 
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 int logged_ions(const std::string& line) { return std::stoi(line.substr(50, 10)); }
 
 }  // namespace

@@ -23,13 +23,6 @@
 
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 }  // namespace
 
 TEST(RunLog, LineLayoutIsI8F12p4ThreeF10p2TwoI10F12p4) {

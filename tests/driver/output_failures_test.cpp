@@ -38,13 +38,6 @@ std::string read_file(const fs::path& path) {
     return text.str();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 const char* const LOG_HEADER =
     " nstep     Time_mks        Vs1        Vs2       Vaddr     Ions     Elecs     cpu_time";
 
