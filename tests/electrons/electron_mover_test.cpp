@@ -428,9 +428,9 @@ TEST_F(ElectronMover, BoundElectronsKeepTheirEnergyInLeapfrogFlights) {
     double gained[2];
     for (int leapfrog = 0; leapfrog <= 1; ++leapfrog) {
         reset_world();
-        for (int i = 0; i < NX; ++i)
-            for (int j = 0; j < NY; ++j)
-                for (int kk = 0; kk < NZ; ++kk) ex[node(i, j, kk)] = k * (i * dx - x0);  // faces at x = i·dx
+        for (int i = 1; i <= NX; ++i)
+            for (int j = 1; j <= NY; ++j)
+                for (int kk = 1; kk <= NZ; ++kk) ex[node(i, j, kk)] = k * (i * dx - x0);  // faces at x = i·dx
         electron_mover::set_leapfrog(leapfrog == 1);
         pass_first_call();
         electron_mover::numax = 1.0;  // 1/s: no collision candidate within the test
