@@ -134,7 +134,7 @@ wait_for "$WAIT_S" "job array $JOB finishing" job_gone
 fail=0
 tasks=$(ls "$T/out-slurm/slurm"/task-*.out 2>/dev/null | wc -l)
 [ "$tasks" -eq 4 ] || { echo "FAILED: $tasks task outputs, not 4"; fail=1; }
-grep -q ',done,0,log,1$' "$T/out-slurm/runs.csv" || { echo "FAILED: no finished run in the Slurm study"; fail=1; }
+grep -q ',done,0,pulses,1$' "$T/out-slurm/runs.csv" || { echo "FAILED: no finished run in the Slurm study"; fail=1; }
 for table in runs.csv all_pulses.csv report/firing.csv report/delays.csv report/margins.csv; do
   if ! cmp -s "$T/out-local/$table" "$T/out-slurm/$table"; then
     echo "FAILED: $table differs between the local and the Slurm study"
