@@ -14,6 +14,7 @@ namespace {
 
 using namespace collision_frequencies;
 using PARTICLE_STORAGE::Particle;
+using PARTICLE_STORAGE::speed2;
 using pass_output::Context;
 using pass_output::draw_uniform;
 
@@ -128,10 +129,6 @@ int process_index(const Process& process) {
     }
     return -1;
 }
-
-namespace {
-double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
-}  // namespace
 
 void perform(const Process& process, Particle& e, double v, Context& c) {
     if (process.kind == Kind::null) return;

@@ -31,6 +31,7 @@ namespace {
 
 using pass_output::Context;
 using PARTICLE_STORAGE::Particle;
+using PARTICLE_STORAGE::speed2;
 
 int first_call_done = 0;
 
@@ -106,8 +107,6 @@ void check_flight(const Particle& e, double substeps) {
                         std::isfinite(e.vx) && std::isfinite(e.vy) && std::isfinite(e.vz);
     if (!finite || !(substeps < MAX_SUBSTEPS)) stop_on_bad_electron(e, finite, substeps);
 }
-
-double speed2(const Particle& e) { return e.vx * e.vx + e.vy * e.vy + e.vz * e.vz; }
 
 // The wall takes the electron's charge and its kinetic energy.
 void absorb(surface::Wall wall, const Particle& e, Context& c) {

@@ -19,6 +19,7 @@ namespace ion_mover {
 
 using namespace mesh;
 using PARTICLE_STORAGE::Particle;
+using PARTICLE_STORAGE::speed2;
 using PARTICLE_STORAGE::Store;
 
 namespace {
@@ -61,8 +62,6 @@ bool hits_wall(const Particle& ion, surface::Wall& wall) {
     else return false;
     return true;
 }
-
-double speed2(const Particle& ion) { return ion.vx * ion.vx + ion.vy * ion.vy + ion.vz * ion.vz; }
 
 // The ion's charge and kinetic energy go to its wall cell, which may then
 // emit an electron.

@@ -21,6 +21,9 @@ struct Particle {
     int species;     // ions: 1 Ne+, 2 Xe+; electrons: origin code
 };
 
+// Squared speed of a particle, (cm/s)^2.
+inline double speed2(const Particle& p) { return p.vx * p.vx + p.vy * p.vy + p.vz * p.vz; }
+
 struct Store {
     int capacity;
     int count;   // highest slot in use, dead slots included
