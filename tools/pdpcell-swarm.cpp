@@ -1,13 +1,18 @@
 // pdpcell-swarm: transport figures of the built-in gas model. Electrons run in
 // a uniform field without walls, through the same electron pass and collision
 // step as the cell simulation; after a relaxation time the tool samples mean
-// energy, drift velocity and ionization rate coefficient.
+// energy, drift velocity and ionization rate coefficient, and from the
+// displacements over each pass the bulk drift and the diffusion coefficients,
+// so that the drift-diffusion steps of thermal electrons can be set against
+// the flights they replace.
 #include "common/fatal_error.hpp"
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
+#include "electrons/drift_diffusion.hpp"
 #include "electrons/electron_mover.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/parallel_mode.hpp"
+#include "particles/pass_output.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/particle_streams.hpp"
 #include "particles/random_numbers.hpp"
@@ -19,6 +24,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,6 +52,9 @@ struct Options {
     bool parallel = false;      // per-electron random streams, as pdpcell --parallel
     bool second_order = false;  // leapfrog sub-steps, as pdpcell --second-order-flights
     int threads = 1;
+    bool interval_given = false;
+    bool drift_diffusion = false;  // thermal electrons by drift-diffusion steps
+    drift_diffusion::Limits limits = drift_diffusion::STANDARD_LIMITS;
 };
 
 void print_usage(std::FILE* out) {
@@ -66,7 +75,13 @@ void print_usage(std::FILE* out) {
         "                  generator)\n"
         "  --threads N     threads of the --parallel electron pass (default 1)\n"
         "  --second-order  leapfrog sub-steps in the flights, as pdpcell\n"
-        "                  --second-order-flights\n",
+        "                  --second-order-flights\n"
+        "  --drift-diffusion  thermal electrons by drift-diffusion steps, as pdpcell\n"
+        "                  --drift-diffusion (give --interval 0.1, the cell's time step)\n"
+        "  --dd-margin EV  the steps stop this far below 8.31 eV (default 1)\n"
+        "  --dd-field TD   and above this E/N (default 10)\n"
+        "  --dd-collisions F  and where the momentum-transfer frequency is below\n"
+        "                  F (1/s, default 1e11)\n",
         out);
 }
 
@@ -110,8 +125,21 @@ Options parse_options(int argc, char** argv) {
         } else if (arg == "--interval") {
             if (next_number("--interval") <= 0) usage_error("--interval must be positive");
             o.interval_ns = v;
+            o.interval_given = true;
         } else if (arg == "--parallel") {
             o.parallel = true;
+        } else if (arg == "--drift-diffusion") {
+            o.drift_diffusion = true;
+        } else if (arg == "--dd-margin") {
+            if (next_number("--dd-margin") <= 0 || v >= drift_diffusion::INELASTIC_THRESHOLD)
+                usage_error("--dd-margin needs a number of eV between 0 and 8.31");
+            o.limits.energy_margin = v;
+        } else if (arg == "--dd-field") {
+            if (next_number("--dd-field") <= 0) usage_error("--dd-field must be positive");
+            o.limits.reduced_field = v;
+        } else if (arg == "--dd-collisions") {
+            if (next_number("--dd-collisions") < 0) usage_error("--dd-collisions must not be negative");
+            o.limits.collision_frequency = v;
         } else if (arg == "--second-order") {
             o.second_order = true;
         } else if (arg == "--threads") {
@@ -195,7 +223,43 @@ struct Sums {
     double energy = 0, drift = 0, ionization = 0, penning = 0;  // per-electron sums
     double electrons = 0;                                        // electrons sampled
     double ions_made = 0, electron_time = 0;                     // counted production, s
+    double dx = 0, dy = 0, dz = 0;                               // cm, displacements over a pass
+    double dx2 = 0, dy2 = 0, dz2 = 0;                            // cm^2, their squares
+    double xe_excitations = 0, xe_ionizations = 0;               // counted, electrons
+    double below = 0, climbs = 0;  // electrons below 8.31 eV at a pass's start, and above it at its end
 };
+
+constexpr double CLIMB_SPEED2 = drift_diffusion::INELASTIC_THRESHOLD * SPEED_PER_SQRT_EV * SPEED_PER_SQRT_EV;
+std::vector<char> below_at_start;  // by slot
+
+// Marks which electrons start the pass below the threshold.
+void mark_below(Sums& s) {
+    below_at_start.assign(static_cast<std::size_t>(electrons.count) + 1, 0);
+    Particle p;
+    for (int slot = 1; slot <= electrons.count; ++slot) {
+        PARTICLE_STORAGE::get_slot(electrons, slot, p);
+        below_at_start[static_cast<std::size_t>(slot)] = PARTICLE_STORAGE::speed2(p) < CLIMB_SPEED2;
+        s.below += below_at_start[static_cast<std::size_t>(slot)];
+    }
+}
+
+// Counts the marked electrons that ended the pass above it (no electron
+// dies in a pass, so the slots of the start still hold them).
+void count_climbs(Sums& s) {
+    Particle p;
+    for (int slot = 1; slot < static_cast<int>(below_at_start.size()); ++slot) {
+        PARTICLE_STORAGE::get_slot(electrons, slot, p);
+        if (below_at_start[static_cast<std::size_t>(slot)] && !(PARTICLE_STORAGE::speed2(p) < CLIMB_SPEED2))
+            s.climbs += 1;
+    }
+}
+
+// The collisions of the pass, counted by the collision step.
+void count_collisions(Sums& s) {
+    const pass_output::Tally t = pass_output::take_tally();
+    for (int k = 2; k <= 7; ++k) s.xe_excitations += t.collided[k] / mesh::ELECTRON_CHARGE;
+    s.xe_ionizations += t.collided[8] / mesh::ELECTRON_CHARGE;
+}
 
 // Adds one snapshot of the population and puts every electron back at the
 // reference position.
@@ -210,6 +274,8 @@ void sample(Sums& s) {
         s.ionization += nu_ion_Ne(v) + nu_ion_Xe(v);
         for (int k = 1; k <= 6; ++k) s.penning += nu_exc_Ne(k, v);
         s.electrons += 1;
+        s.dx += p.x - X0, s.dy += p.y - Y0, s.dz += p.z - Z0;
+        s.dx2 += (p.x - X0) * (p.x - X0), s.dy2 += (p.y - Y0) * (p.y - Y0), s.dz2 += (p.z - Z0) * (p.z - Z0);
         p.x = X0, p.y = Y0, p.z = Z0;
         PARTICLE_STORAGE::set_current(electrons, p);
     }
@@ -260,7 +326,7 @@ int main(int argc, char** argv) {
     // must not outgrow the store within one pass.
     const double longest_interval =
         portable_math::log((PARTICLE_STORAGE::ELECTRON_CAPACITY - 1) / (2.0 * o.electrons)) / NU_IONIZATION_MAX;
-    const double interval = std::min(o.interval_ns * 1e-9, longest_interval);  // s
+    const double interval = o.interval_given ? o.interval_ns * 1e-9 : std::min(o.interval_ns * 1e-9, longest_interval);  // s
     const long relax_passes = std::lround(o.relax_ns * 1e-9 / interval);
     const long sample_passes = std::lround(o.sample_ns * 1e-9 / interval);
     const long passes_per_block = sample_passes / BLOCKS;
@@ -272,9 +338,15 @@ int main(int argc, char** argv) {
         parallel_mode::configure(o.parallel, o.threads, o.seed1, o.seed2);
         electron_mover::reset();
         electron_mover::set_leapfrog(o.second_order);
+        drift_diffusion::reset();
+        if (o.drift_diffusion) drift_diffusion::set_up(o.limits);
         std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s%s\n",
                     GAS_DENSITY, o.reduced_field, field, o.parallel ? ", parallel mode" : "",
                     o.second_order ? ", second-order flights" : "");
+        if (o.drift_diffusion)
+            std::printf(" drift-diffusion steps below %g eV, %g Td, where nu_m > %g /s\n",
+                        drift_diffusion::INELASTIC_THRESHOLD - o.limits.energy_margin, o.limits.reduced_field,
+                        o.limits.collision_frequency);
         std::printf(" collision bound numax/N (cm^3/s) on the next line\n");
         electron_mover::advance_electrons(0.0);
 
@@ -286,13 +358,19 @@ int main(int argc, char** argv) {
             clear_ions();
             thin_out(o.electrons);
         }
+        Sums relaxation;
+        sample(relaxation);  // puts the electrons back where the displacements are counted from
 
         Sums blocks[BLOCKS];
         for (int b = 0; b < BLOCKS; ++b) {
             for (long pass = 0; pass < passes_per_block; ++pass) {
                 const int before = electrons.count;
+                mark_below(blocks[b]);
+                pass_output::take_tally();
                 t += interval;
                 electron_mover::advance_electrons(t);
+                count_climbs(blocks[b]);
+                count_collisions(blocks[b]);
                 blocks[b].ions_made += ions.count;
                 // The population grows exponentially within a pass: its time
                 // integral is the logarithmic mean of the two counts.
@@ -321,6 +399,31 @@ int main(int argc, char** argv) {
                        over_blocks(blocks,
                                    [](const Sums& s) { return s.ions_made / s.electron_time * INV_GAS_DENSITY; }),
                        "cm^3/s");
+        print_estimate("bulk drift velocity (displacement)",
+                       over_blocks(blocks, [&](const Sums& s) { return -s.dx / s.electrons / interval; }), "cm/s");
+        const auto variance = [](double sum, double sum2, double n) { return sum2 / n - (sum / n) * (sum / n); };
+        print_estimate("longitudinal diffusion D_L",
+                       over_blocks(blocks,
+                                   [&](const Sums& s) { return variance(s.dx, s.dx2, s.electrons) / (2 * interval); }),
+                       "cm^2/s");
+        print_estimate("transverse diffusion D_T",
+                       over_blocks(blocks,
+                                   [&](const Sums& s) {
+                                       return (variance(s.dy, s.dy2, s.electrons) + variance(s.dz, s.dz2, s.electrons)) /
+                                              (4 * interval);
+                                   }),
+                       "cm^2/s");
+        print_estimate("Xe excitation (counted)",
+                       over_blocks(blocks,
+                                   [](const Sums& s) { return s.xe_excitations / s.electron_time * INV_GAS_DENSITY; }),
+                       "cm^3/s");
+        print_estimate("Xe ionization (counted)",
+                       over_blocks(blocks,
+                                   [](const Sums& s) { return s.xe_ionizations / s.electron_time * INV_GAS_DENSITY; }),
+                       "cm^3/s");
+        print_estimate("climbs over 8.31 eV per pass",
+                       over_blocks(blocks, [](const Sums& s) { return s.below > 0 ? s.climbs / s.below : 0.0; }),
+                       "of those below");
         if (drift.mean > 0)
             std::printf(" %-34s %13.5e %s\n", "alpha/N (ionization / drift)", ionization.mean / drift.mean, "cm^2");
         if (still_drifting(blocks, mean_energy))

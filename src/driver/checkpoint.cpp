@@ -156,6 +156,7 @@ void write_model(std::FILE* out) {
     pair("plasma-field", m.plasma_field);
     pair("seed-at-cathode", m.seed_at_cathode);
     pair("second-order-flights", m.second_order_flights);
+    if (m.drift_diffusion) pair("drift-diffusion", 1);
     pair("max-ions", m.max_ions);
     pair("max-electrons", m.max_electrons);
     pair("seed1", m.seed1);
@@ -171,33 +172,41 @@ bool parse_model(const std::string& line, RunModel& m, int& ion_slots, int& elec
     std::string run, model;
     in >> run >> model;
     if (run + " " + model != MODEL_MARKER) return false;
-    const char* const names[] = {"parallel", "plasma-field", "seed-at-cathode", "second-order-flights", "max-ions",
-                                 "max-electrons", "seed1", "seed2", "ion-slots", "electron-slots"};
-    long long values[10];
-    for (int k = 0; k < 10; ++k) {
-        std::string name;
-        if (!(in >> name >> values[k]) || name != names[k] || values[k] < 0 || values[k] > 2147483647) return false;
+    // Files written before the drift-diffusion steps lack their pair.
+    const char* const names[] = {"parallel", "plasma-field", "seed-at-cathode", "second-order-flights", "drift-diffusion",
+                                 "max-ions", "max-electrons", "seed1", "seed2", "ion-slots", "electron-slots"};
+    constexpr int OPTIONAL = 4;
+    long long values[11] = {};
+    std::string name;
+    long long value = 0;
+    bool have_pair = static_cast<bool>(in >> name >> value);
+    for (int k = 0; k < 11; ++k) {
+        if (k == OPTIONAL && (!have_pair || name != names[k])) continue;
+        if (!have_pair || name != names[k] || value < 0 || value > 2147483647) return false;
+        values[k] = value;
+        have_pair = static_cast<bool>(in >> name >> value);
     }
-    std::string rest;
-    if (in >> rest) return false;
-    for (int k = 0; k < 4; ++k)
+    if (have_pair || !in.eof()) return false;
+    for (int k = 0; k <= OPTIONAL; ++k)
         if (values[k] > 1) return false;
     m.parallel = values[0] == 1;
     m.plasma_field = values[1] == 1;
     m.seed_at_cathode = values[2] == 1;
     m.second_order_flights = values[3] == 1;
-    m.max_ions = static_cast<int>(values[4]);
-    m.max_electrons = static_cast<int>(values[5]);
-    m.seed1 = static_cast<std::int32_t>(values[6]);
-    m.seed2 = static_cast<std::int32_t>(values[7]);
-    ion_slots = static_cast<int>(values[8]);
-    electron_slots = static_cast<int>(values[9]);
+    m.drift_diffusion = values[4] == 1;
+    m.max_ions = static_cast<int>(values[5]);
+    m.max_electrons = static_cast<int>(values[6]);
+    m.seed1 = static_cast<std::int32_t>(values[7]);
+    m.seed2 = static_cast<std::int32_t>(values[8]);
+    ion_slots = static_cast<int>(values[9]);
+    electron_slots = static_cast<int>(values[10]);
     return true;
 }
 
 bool same_model(const RunModel& a, const RunModel& b) {
     return a.parallel == b.parallel && a.plasma_field == b.plasma_field && a.seed_at_cathode == b.seed_at_cathode &&
-           a.second_order_flights == b.second_order_flights && a.max_ions == b.max_ions && a.max_electrons == b.max_electrons && a.seed1 == b.seed1 &&
+           a.second_order_flights == b.second_order_flights && a.drift_diffusion == b.drift_diffusion &&
+           a.max_ions == b.max_ions && a.max_electrons == b.max_electrons && a.seed1 == b.seed1 &&
            a.seed2 == b.seed2;
 }
 
@@ -674,7 +683,8 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
 }  // namespace
 
 bool is_default(const RunModel& m) {
-    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && m.max_ions == 0 &&
+    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && !m.drift_diffusion &&
+           m.max_ions == 0 &&
            m.max_electrons == 0;
 }
 
@@ -687,6 +697,7 @@ std::string describe(const RunModel& m) {
     if (m.plasma_field) add("--plasma-field");
     if (m.seed_at_cathode) add("--seed-at-cathode");
     if (m.second_order_flights) add("--second-order-flights");
+    if (m.drift_diffusion) add("--drift-diffusion");
     if (m.max_ions > 0) add("--max-ions " + std::to_string(m.max_ions));
     if (m.max_electrons > 0) add("--max-electrons " + std::to_string(m.max_electrons));
     add("--seed " + std::to_string(m.seed1) + " " + std::to_string(m.seed2));

@@ -8,6 +8,7 @@
 #include "driver/particle_seeding.hpp"
 #include "driver/restart_model.hpp"
 #include "driver/runaway_check.hpp"
+#include "electrons/drift_diffusion.hpp"
 #include "electrons/electron_mover.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -208,6 +209,7 @@ int run_simulation(const run_options::Options& command_line) {
     floating_gap::set_red_black(options.parallel);
     parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);
     electron_mover::set_leapfrog(options.second_order_flights);
+    if (options.drift_diffusion) drift_diffusion::set_up(drift_diffusion::STANDARD_LIMITS);
 
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());
@@ -349,6 +351,7 @@ void reset_all() {
     plasma_field::reset();
     conducting_solve::reset();
     electron_mover::reset();
+    drift_diffusion::reset();
     floating_gap::reset();
     sustain_state::reset();
     slices::reset();

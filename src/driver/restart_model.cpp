@@ -24,6 +24,7 @@ checkpoint::RunModel model_of(const run_options::Options& o) {
     m.plasma_field = o.plasma_field;
     m.seed_at_cathode = o.seed_at_cathode;
     m.second_order_flights = o.second_order_flights;
+    m.drift_diffusion = o.drift_diffusion;
     m.max_ions = o.max_ions;
     m.max_electrons = o.max_electrons;
     m.seed1 = o.seed1;
@@ -60,7 +61,8 @@ void take_saved_model(run_options::Options& options, const checkpoint::SavedRun&
     for (const Flag& f : {Flag{"--parallel", options.parallel, m.parallel},
                           Flag{"--plasma-field", options.plasma_field, m.plasma_field},
                           Flag{"--seed-at-cathode", options.seed_at_cathode, m.seed_at_cathode},
-                          Flag{"--second-order-flights", options.second_order_flights, m.second_order_flights}}) {
+                          Flag{"--second-order-flights", options.second_order_flights, m.second_order_flights},
+                          Flag{"--drift-diffusion", options.drift_diffusion, m.drift_diffusion}}) {
         if (was_given(options, f.name) && f.value != f.saved) contradiction(f.name, flag_text(f.name, f.saved));
         f.value = f.saved;
     }

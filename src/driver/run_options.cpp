@@ -64,7 +64,7 @@ ParseResult usage_error(const std::string& message) {
 const char* const KNOWN_OPTIONS[] = {
     "--max-steps", "--max-ions", "--max-electrons", "--seed", "--plasma-field", "--seed-at-cathode",
     "--vtk-every", "--quiet", "--progress-every", "--threads", "--parallel", "--checkpoint-every",
-    "--slice-every", "--restart", "--whole-run", "--second-order-flights", "--help", "--version"};
+    "--slice-every", "--restart", "--whole-run", "--second-order-flights", "--drift-diffusion", "--help", "--version"};
 
 // Edits (insertions, deletions, substitutions) that turn a into b.
 std::size_t edit_distance(const std::string& a, const std::string& b) {
@@ -128,6 +128,10 @@ const char* usage_text() {
            "                         --max-electrons 20000\n"
            "  --second-order-flights move electrons in leapfrog sub-steps, 8 per cell\n"
            "                         instead of 20 first-order ones\n"
+           "  --drift-diffusion      move thermal electrons (below 7.3 eV, in fields below\n"
+           "                         10 Td, away from the walls) by one drift-diffusion\n"
+           "                         step a time step instead of their free flights\n"
+           "                         (an expert option: no faster in a discharge yet)\n"
            "  --restart              continue the run saved in the file restart, whatever\n"
            "                         the restart flag of input_file.txt says; the options\n"
            "                         above that decide the results come from the file\n"
@@ -194,7 +198,8 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         std::string value;
         long long n = 0;
         if (arg == "--quiet" || arg == "--parallel" || arg == "--plasma-field" || arg == "--seed-at-cathode" ||
-            arg == "--restart" || arg == "--whole-run" || arg == "--second-order-flights") {
+            arg == "--restart" || arg == "--whole-run" || arg == "--second-order-flights" ||
+            arg == "--drift-diffusion") {
             if (has_attached) return usage_error(arg + " takes no value");
             if (arg == "--quiet") options.quiet = true;
             if (arg == "--parallel") options.parallel = true;
@@ -203,6 +208,7 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
             if (arg == "--restart") options.restart = true;
             if (arg == "--whole-run") options.whole_run = true;
             if (arg == "--second-order-flights") options.second_order_flights = true;
+            if (arg == "--drift-diffusion") options.drift_diffusion = true;
         } else if (arg == "--threads") {
             if (!value_of(value)) return usage_error("--threads needs a value");
             if (!parse_integer(value, 1, MAX_THREADS, n))

@@ -26,19 +26,6 @@ constexpr double TWO_PI = 6.283185307179586;
 constexpr double LOWEST_INELASTIC_SPEED = EXC_SPEED_XE[0];
 constexpr double LOWEST_NE_INELASTIC_SPEED = EXC_SPEED_NE[0];
 
-struct Direction {
-    double x, y, z;
-};
-
-// Isotropic unit vector from two draws: cos(chi) uniform in (-1, 1), azimuth
-// uniform in (0, 2 pi).
-Direction isotropic_direction(Context& c) {
-    const double cos_chi = 2.0 * draw_uniform(c) - 1.0;
-    const double sin_chi = std::sqrt(1.0 - cos_chi * cos_chi);
-    const double phi = TWO_PI * draw_uniform(c);
-    return {sin_chi * portable_math::cos(phi), sin_chi * portable_math::sin(phi), cos_chi};
-}
-
 void set_velocity(Particle& e, double speed, const Direction& n) {
     e.vx = speed * n.x;
     e.vy = speed * n.y;
@@ -89,6 +76,13 @@ void ionize(Particle& e, double v, double threshold_speed, int species, Context&
 }
 
 }  // namespace
+
+Direction isotropic_direction(Context& c) {
+    const double cos_chi = 2.0 * draw_uniform(c) - 1.0;
+    const double sin_chi = std::sqrt(1.0 - cos_chi * cos_chi);
+    const double phi = TWO_PI * draw_uniform(c);
+    return {sin_chi * portable_math::cos(phi), sin_chi * portable_math::sin(phi), cos_chi};
+}
 
 Process select_process(double v, double R, double bound) {
     R = R - std::max(bound - nu_total(v), 0.0) / bound;

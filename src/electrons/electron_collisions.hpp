@@ -32,6 +32,13 @@ struct Process {
 // elastic Ne, Xe levels 1..6, Xe ionization, Ne levels 1..6, Ne ionization.
 int process_index(const Process& process);
 
+struct Direction {
+    double x, y, z;
+};
+// Isotropic unit vector from two draws: cos(chi) uniform in (-1, 1), azimuth
+// uniform in (0, 2 pi).
+Direction isotropic_direction(pass_output::Context& context);
+
 // Draws one number, selects the process and performs it on the electron at a
 // collision candidate of rate `bound` (1/s, the flight's numax); numbers come
 // from, and births go to, the context of the electron's move.

@@ -5,6 +5,7 @@
 #include "common/fortran_format.hpp"
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
+#include "electrons/drift_diffusion.hpp"
 #include "electrons/electron_collisions.hpp"
 #include "particles/species.hpp"
 #include "ions/surface_processes.hpp"
@@ -36,6 +37,7 @@ using PARTICLE_STORAGE::speed2;
 int first_call_done = 0;
 
 constexpr double MINUS_QM = -species::QM_ELECTRON;
+constexpr double EV_PER_SPEED2 = collision_frequencies::SQRT_EV_PER_SPEED * collision_frequencies::SQRT_EV_PER_SPEED;
 // What one pass reads over and over, fetched once: the gas-box planes and the
 // sub-steps per cm of flight along each axis (SUBSTEPS_PER_CELL per cell).
 struct PassConstants {
@@ -43,6 +45,7 @@ struct PassConstants {
     double substeps_per_x, substeps_per_y, substeps_per_z;  // 1/cm
     bool energy_bands;  // the parallel mode's bound that follows the energy
     bool leapfrog;      // second-order sub-steps (set_leapfrog)
+    bool drift_diffusion;  // thermal electrons by drift-diffusion steps
 };
 
 bool leapfrog_on = false;
@@ -330,13 +333,72 @@ bool move_through_flights(Particle& e, double t_end, const PassConstants& p, Con
     return true;
 }
 
+// A thermal electron's drift-diffusion sub-steps, while drift_diffusion's
+// limits allow; the flights take over where they stop, in a direction drawn
+// afresh, isotropic as the two-term distribution is. A sub-step that ends
+// beyond a wall is cut where it crosses it, and the wall absorbs the
+// electron: returns false.
+bool drift_diffuse(Particle& e, double t_end, const PassConstants& p, Context& c) {
+    using collision_frequencies::SPEED_PER_SQRT_EV;
+    double energy = speed2(e) * EV_PER_SPEED2;  // eV
+    Motion m{e.x, e.y, e.z, e.vx, e.vy, e.vz, e.t};
+    bool stepped = false;
+    while (m.t < t_end) {
+        double Ex, Ey, Ez;
+        mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
+        const double wall_distance = std::min({m.x - p.xlow, p.xhigh - m.x, p.zhigh - m.z});  // cm
+        const double field2 = Ex * Ex + Ey * Ey + Ez * Ez;
+        if (!(stepped ? drift_diffusion::may_continue(energy, field2, wall_distance)
+                      : drift_diffusion::may_enter(energy, field2, wall_distance)))
+            break;
+        const drift_diffusion::Substep s = drift_diffusion::substep(energy, Ex, Ey, Ez, t_end - m.t, c);
+        const Motion start = m;
+        m.x = m.x + s.dx;
+        m.y = m.y + s.dy;
+        m.z = m.z + s.dz;
+        m.t = s.h < t_end - m.t ? m.t + s.h : t_end;
+        // The field's work -q E·dx, for an electron -E·dx in eV; a step
+        // below zero energy is taken as its mirror image.
+        energy = std::fabs(energy - (Ex * s.dx + Ey * s.dy + Ez * s.dz) - s.recoil);
+        const double recoil = pass_output::kinetic_energy(e.w, s.recoil / EV_PER_SPEED2, species::QM_ELECTRON);
+        pass_output::tally(c).recoil_energy += recoil;
+        pass_output::tally(c).electron_work += recoil;  // counted apart from the gain over the move
+        ++c.substeps;
+        stepped = true;
+        mirror(m, p);
+        surface::Wall wall;
+        if (reaches_wall(m, p, wall)) {
+            const double f = wall == surface::Wall::front ? (start.x - p.xlow) / (start.x - m.x)
+                             : wall == surface::Wall::rear ? (p.xhigh - start.x) / (m.x - start.x)
+                                                           : (p.zhigh - start.z) / (m.z - start.z);
+            m.x = start.x + f * (m.x - start.x);
+            m.y = start.y + f * (m.y - start.y);
+            m.z = start.z + f * (m.z - start.z);
+            m.t = start.t + f * (m.t - start.t);
+            const double speed = SPEED_PER_SQRT_EV * std::sqrt(energy);
+            m.vx = speed, m.vy = 0, m.vz = 0;
+            take_motion(e, m);
+            absorb(wall, e, c);
+            return false;
+        }
+    }
+    if (!stepped) return true;
+    const double speed = SPEED_PER_SQRT_EV * std::sqrt(energy);
+    const electron_collisions::Direction n = electron_collisions::isotropic_direction(c);
+    m.vx = speed * n.x, m.vy = speed * n.y, m.vz = speed * n.z;
+    take_motion(e, m);
+    return true;
+}
+
 // The same, with the field's work on the electron for the report: a
 // sub-step's push turns q E·dx into kinetic energy exactly, so the work is
 // the kinetic energy gained over the move, less what the collisions changed
 // (electron_collisions::perform takes that off).
 bool move_electron(Particle& e, double t_end, const PassConstants& p, Context& c) {
     const double speed2_at_start = speed2(e);
-    const bool stays = move_through_flights(e, t_end, p, c);
+    // A thermal electron's steps come first; the flights take it on from
+    // where they stop.
+    const bool stays = (!p.drift_diffusion || drift_diffuse(e, t_end, p, c)) && move_through_flights(e, t_end, p, c);
     pass_output::tally(c).electron_work +=
         pass_output::kinetic_energy(e.w, speed2(e) - speed2_at_start, species::QM_ELECTRON);
     return stays;
@@ -438,7 +500,7 @@ void advance_electrons(double t_end) {
     const double per_cell = leapfrog_on ? LEAPFROG_SUBSTEPS_PER_CELL : SUBSTEPS_PER_CELL;
     const PassConstants p{mesh::xlow, mesh::xhigh, mesh::ylow, mesh::yhigh, mesh::zlow, mesh::zhigh,
                           per_cell / mesh::dx, per_cell / mesh::dy, per_cell / mesh::dz, parallel_mode::on(),
-                          leapfrog_on};
+                          leapfrog_on, drift_diffusion::on()};
 
     compact(electrons);
     rewind(electrons);

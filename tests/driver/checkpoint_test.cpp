@@ -1020,7 +1020,7 @@ std::string first_difference(const std::map<std::string, std::string>& a, const 
 TEST(CheckpointEndToEnd, AStoppedModelRunContinuesAsIfNeverInterrupted) {
     TempFolder folder;
     checkpoint::RunModel model;
-    model.parallel = model.plasma_field = model.seed_at_cathode = true;
+    model.parallel = model.plasma_field = model.seed_at_cathode = model.drift_diffusion = true;
     model.max_ions = 2000;
     model.max_electrons = 1000;
     const fs::path base = folder.path / "base", whole = folder.path / "whole", stopped = folder.path / "stopped",
@@ -1058,7 +1058,7 @@ TEST(CheckpointEndToEnd, AStoppedModelRunContinuesAsIfNeverInterrupted) {
               std::string::npos);
     EXPECT_EQ(first_difference(run_record(stopped), run_record(whole)), "");
     const std::string saved = read_file(whole / "restart");
-    EXPECT_NE(saved.find("\n RUN MODEL parallel 1 plasma-field 1 seed-at-cathode 1 second-order-flights 0 max-ions 2000 max-electrons 1000 "
+    EXPECT_NE(saved.find("\n RUN MODEL parallel 1 plasma-field 1 seed-at-cathode 1 second-order-flights 0 drift-diffusion 1 max-ions 2000 max-electrons 1000 "
                          "seed1 1100 seed2 550 ion-slots 4001 electron-slots 2001\n PARALLEL STREAMS 1100 550\n"),
               std::string::npos);
     if (stop_step < 8250) {
