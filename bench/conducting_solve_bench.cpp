@@ -1,8 +1,10 @@
 // One conducting potential solve of a saved dense state of a --plasma-field
 // run (bench/conducting_states.hpp), with either preconditioner of the
 // conjugate gradients: BM_ConductingSolve/state:S/multigrid:0 is the
-// incomplete Cholesky factor, /multigrid:1 the multigrid V-cycle. The counters
-// give the iterations of a solve and the time per unknown and iteration.
+// incomplete Cholesky factor, /multigrid:1 the multigrid cycle; /threads:T
+// the members of the thread team the solve shares its passes with. The
+// counters give the iterations of a solve and the time per unknown and
+// iteration.
 #include "input/cell_geometry.hpp"
 #include "input/file_units.hpp"
 #include "mesh/conducting_solve.hpp"
@@ -33,6 +35,7 @@ void BM_ConductingSolve(benchmark::State& state) {
                                                     : conducting_solve::Preconditioner::incomplete_cholesky;
     build_cell();
     conducting_solve::reset();
+    conducting_solve::set_thread_count(static_cast<int>(state.range(2)));
     long iterations = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -41,6 +44,7 @@ void BM_ConductingSolve(benchmark::State& state) {
         conducting_solve::solve_potential(potential::SOR_TOLERANCE, preconditioner);
         iterations += conducting_solve::iterations_in_last_solve;
     }
+    conducting_solve::reset();
     state.SetLabel(name);
     state.counters["iterations_per_solve"] =
         benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kAvgIterations);
@@ -49,8 +53,8 @@ void BM_ConductingSolve(benchmark::State& state) {
         static_cast<double>(iterations) * UNKNOWNS, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ConductingSolve)
-    ->ArgNames({"state", "multigrid"})
-    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->ArgNames({"state", "multigrid", "threads"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 2}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -28,6 +28,10 @@ struct alignas(64) PlaneMarks {
 };
 PlaneMarks plane_marks[MAX_MEMBERS];
 
+// Members at the current meeting, and the meetings ended so far.
+std::atomic<int> members_met{0};
+std::atomic<int> meetings_held{0};
+
 // Waits until ready(value of a) holds: spins a few microseconds, the usual
 // wait on an idle machine, then sleeps until a changes. On a busy machine,
 // or with more members than cores, a sleeping waiter leaves the core to the
@@ -73,6 +77,7 @@ void start(int members) {
     for (PlaneMarks& marks : plane_marks)
         for (std::atomic<int>& p : marks.phase) p.store(0, std::memory_order_relaxed);
     phase_number.store(0);
+    members_met.store(0);
     pace = Pace{};
     workers.reserve(member_count - 1);
     for (int m = 0; m < member_count - 1; ++m) workers.emplace_back(work_loop, m);
@@ -131,6 +136,20 @@ void wait_for_plane(int member, int plane) {
     if (member == 0) return;
     const int phase = phase_number.load(std::memory_order_relaxed);
     wait_until(plane_marks[member - 1].phase[plane], [&](int done) { return done >= phase; });
+}
+
+void meet() {
+    if (member_count == 1) return;
+    const int held = meetings_held.load(std::memory_order_acquire);
+    if (members_met.fetch_add(1, std::memory_order_acq_rel) == member_count - 1) {
+        // The last to come ends the meeting; the count is back at 0 before
+        // anyone can see the meeting ended and come to the next.
+        members_met.store(0, std::memory_order_relaxed);
+        meetings_held.store(held + 1, std::memory_order_release);
+        meetings_held.notify_all();
+        return;
+    }
+    wait_until(meetings_held, [&](int now) { return now != held; });
 }
 
 void use_clock(double (*seconds)()) { clock_seconds = seconds != nullptr ? seconds : steady_seconds; }

@@ -38,6 +38,9 @@ void stop();
 void finish_plane(int member, int plane);
 // Within a phase: waits until member m - 1 has finished `plane` (member 0 never waits).
 void wait_for_plane(int member, int plane);
+// Within a phase of run(), not run_paced(): waits until every member has
+// come to this meeting (the same count of meetings on every member).
+void meet();
 
 // Holds a team for one scope, also when the scope is left by an exception.
 struct Scope {

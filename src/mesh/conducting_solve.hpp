@@ -44,6 +44,10 @@ extern int iterations_in_last_solve;
 void solve_potential(double tolerance = potential::SOR_TOLERANCE,
                      Preconditioner preconditioner = Preconditioner::multigrid);
 
+// Members of the thread team a solve shares its passes with (thread_team;
+// 1: none); the result is the same for any number.
+void set_thread_count(int threads);
+
 void reset();
 
 }  // namespace conducting_solve

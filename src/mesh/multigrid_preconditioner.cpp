@@ -1,5 +1,7 @@
 #include "mesh/multigrid_preconditioner.hpp"
 
+#include "common/thread_team.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -92,13 +94,6 @@ void for_interior(const Level& l, F&& f) {
     for (int k = 1; k <= l.nz; ++k)
         for (int j = 1; j <= l.ny; ++j)
             for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, k, n);
-}
-
-// The same for the nodes of plane k.
-template <class F>
-void for_plane(const Level& l, int k, F&& f) {
-    for (int j = 1; j <= l.ny; ++j)
-        for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, n);
 }
 
 // Coupling of the centres of two neighbouring boxes along an axis: half of
@@ -196,17 +191,45 @@ void solve_coarsest() {
     for_interior(l, [&](int, int, int, int n) { correction[n] = static_cast<real>(direct_vector[u++]); });
 }
 
-// Gauss-Seidel on the nodes of plane k with (i + j + k) % 2 == colour. Each
-// node's neighbours are all of the other colour, so the order within a
-// half-sweep does not matter, and a half-sweep of plane k may follow the
-// previous half-sweep as soon as that one has done planes k − 1 to k + 1:
-// the smoothing passes through memory once, a few planes apart, and gives
-// the bits of whole half-sweeps one after the other.
-void relax_plane(const Level& l, int colour, int k) {
+// The cycle is shared among the members of the thread team (thread_team) on
+// the two finest levels, which hold nine tenths of its work: each member
+// takes a band of rows of every plane, cut between the pairs of rows that the
+// next level joins, so that each box of the next level adds up its residuals
+// on one member in the same order as on one member alone. The coarser levels
+// run on the last member while the others wait.
+constexpr int SHARED_LEVELS = 2;
+bool shared(int index) { return index < SHARED_LEVELS; }
+
+// One member's part of a cycle; level 0's right-hand side is read from r and
+// its correction written to z.
+struct Share {
+    int member, members;
+    const double* r;
+    double* z;
+};
+
+struct Rows {
+    int first, last;  // j of the level
+};
+
+Rows rows_of(const Level& l, int index, const Share& s) {
+    if (!shared(index)) return {1, l.ny};
+    const int pairs = (l.ny + 1) / 2;
+    return {2 * (pairs * s.member / s.members) + 1, std::min(l.ny, 2 * (pairs * (s.member + 1) / s.members))};
+}
+
+// r·z over each row (k, j) of level 0, summed along the row; apply() adds
+// the rows in the plain k, j order, for the same bits on any member count.
+double row_dot[H.level[0].ny * H.level[0].nz];
+
+// Gauss-Seidel on the nodes of rows `rows` of plane k with (i + j + k) % 2 ==
+// colour. Each node's neighbours are all of the other colour, so the order
+// within a half-sweep does not matter.
+void relax_plane(const Level& l, int colour, int k, Rows rows) {
     const int sy = l.step_y(), sz = l.step_z();
     const real* b = source;
     real* x = correction;
-    for (int j = 1; j <= l.ny; ++j) {
+    for (int j = rows.first; j <= rows.last; ++j) {
         const int first = ((1 + j + k) % 2 == colour) ? 1 : 2;
         for (int n = l.at(first, j, k), end = l.at(l.nx, j, k); n <= end; n += 2)
             x[n] = (b[n] + couple_x[n] * x[n - 1] + couple_x[n + 1] * x[n + 1] + couple_y[n] * x[n - sy] +
@@ -226,67 +249,83 @@ int box_index(const Level& f, const Level& c, int i, int j, int k) {
 // the extra work to correct as much as the fine smoothing leaves.
 constexpr int REPEAT_FROM = 3;
 
-// r·z over level 0's nodes in the plain k, j, i order, summed as z is written.
-double residual_dot_result = 0.0;
-
-void cycle_once(int index, bool from_zero, const double* r, double* z);
+void cycle_once(int index, bool from_zero, const Share& s);
 
 // The cycle on level `index`: its correction from its right-hand side,
-// starting from zero. On level 0 the right-hand side is read from r and the
-// result written to z.
-void cycle(int index, const double* r, double* z) {
+// starting from zero.
+void cycle(int index, const Share& s) {
+    if (!shared(index) && s.member != s.members - 1) return;
     if (index == H.count - 1) {
         solve_coarsest();
         return;
     }
-    cycle_once(index, true, r, z);
-    if (index >= REPEAT_FROM) cycle_once(index, false, r, z);
+    cycle_once(index, true, s);
+    if (index >= REPEAT_FROM) cycle_once(index, false, s);
 }
 
 // One pass down and up from this level; from_zero: the correction starts at
 // 0, else at what the previous pass left.
-void cycle_once(int index, bool from_zero, const double* r, double* z) {
+//
+// The half-sweeps of a pass go through memory once, two planes behind one
+// another: in step k half-sweep h relaxes plane k − 2h, after half-sweep
+// h − 1 has done the planes on both sides of it in the steps before. The
+// work of one step touches planes two apart, so it needs no order within
+// the step, and on a shared level the members meet only after each step.
+// The result has the bits of whole half-sweeps one after the other.
+void cycle_once(int index, bool from_zero, const Share& s) {
     const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
     const int half_count = half_sweeps(index);
     const int sy = l.step_y(), sz = l.step_z();
+    const Rows rows = rows_of(l, index, s);
+    const bool meets = shared(index);
     real* x = correction;
     const real* b = source;
     // Smoothing, then the residual summed over each box into the next
     // level's right-hand side, plane by plane behind the last half-sweep.
     // From zero, the first half-sweep sets its colour to b/diagonal (its
     // neighbours are still 0) and the other colour to 0.
-    std::fill(source + c.offset, source + c.offset + c.padded_size(), real{0});
-    for (int k = 1; k <= l.nz + half_count; ++k) {
-        if (k <= l.nz && index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
+    const int box_first = l.join_y ? (rows.first + 1) / 2 : rows.first;
+    const int box_last = l.join_y ? (rows.last + 1) / 2 : rows.last;
+    for (int kc = 1; kc <= c.nz; ++kc)
+        for (int jc = box_first; jc <= box_last; ++jc)
+            std::fill(source + c.at(1, jc, kc), source + c.at(c.nx + 1, jc, kc), real{0});
+    for (int k = 1; k <= l.nz + 2 * half_count; ++k) {
+        if (k <= l.nz && index == 0)
+            for (int j = rows.first; j <= rows.last; ++j)
+                for (int n = l.at(1, j, k), end = l.at(l.nx, j, k); n <= end; ++n)
+                    source[n] = static_cast<real>(s.r[n]);
         if (k <= l.nz && from_zero)
-            for (int j = 1; j <= l.ny; ++j) {
+            for (int j = rows.first; j <= rows.last; ++j) {
                 const int n0 = l.at(0, j, k);
                 for (int i = 1; i <= l.nx; ++i)
                     x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
             }
         for (int h = from_zero ? 1 : 0; h < half_count; ++h)
-            if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h);
-        const int p = k - half_count;
-        if (p < 1) continue;
-        for (int j = 1; j <= l.ny; ++j) {
-            real* box_row = source + box_index(l, c, 0, j, p);
-            const int first = l.at(1, j, p);
-            for (int i = 1, n = first; i <= l.nx; ++i, ++n) {
-                const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
-                                              couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
-                                              couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
-                                              couple_z[n + sz] * x[n + sz]);
-                box_row[l.join_x ? (i + 1) >> 1 : i] += residual;
+            if (k - 2 * h >= 1 && k - 2 * h <= l.nz) relax_plane(l, h % 2, k - 2 * h, rows);
+        const int p = k - 2 * half_count;
+        if (p >= 1)
+            for (int j = rows.first; j <= rows.last; ++j) {
+                real* box_row = source + box_index(l, c, 0, j, p);
+                const int first = l.at(1, j, p);
+                for (int i = 1, n = first; i <= l.nx; ++i, ++n) {
+                    const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
+                                                  couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
+                                                  couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
+                                                  couple_z[n + sz] * x[n + sz]);
+                    box_row[l.join_x ? (i + 1) >> 1 : i] += residual;
+                }
             }
-        }
+        if (meets) thread_team::meet();
     }
-    cycle(index + 1, r, z);
+    cycle(index + 1, s);
+    if (meets && !shared(index + 1)) thread_team::meet();
     // The correction of each box added to its nodes, then the smoothing in
-    // the reverse colour order, so that the cycle is symmetric.
-    for (int k = 1; k <= l.nz + half_count; ++k) {
+    // the reverse colour order, so that the cycle is symmetric; half-sweep h
+    // relaxes plane k − 2 − 2h, after the correction of the planes around it.
+    for (int k = 1; k <= l.nz + 2 * half_count; ++k) {
         if (k <= l.nz)
-            for (int j = 1; j <= l.ny; ++j) {
+            for (int j = rows.first; j <= rows.last; ++j) {
                 const real* box_row = correction + box_index(l, c, 0, j, k);
                 real* row = x + l.at(0, j, k);
                 if (l.join_x)
@@ -294,15 +333,28 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
                 else
                     for (int i = 1; i <= l.nx; ++i) row[i] += box_row[i];
             }
-        for (int h = 0; h < half_count; ++h)
-            if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, k - 1 - h);
-        const int p = k - half_count;
-        if (index == 0 && p >= 1 && p <= l.nz)
-            for_plane(l, p, [&](int, int, int n) {
-                z[n] = x[n];
-                residual_dot_result += r[n] * z[n];
-            });
+        for (int h = 0; h < half_count; ++h) {
+            const int p = k - 2 - 2 * h;
+            if (p >= 1 && p <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, p, rows);
+        }
+        const int p = k - 2 * half_count;
+        if (index == 0 && p >= 1)
+            for (int j = rows.first; j <= rows.last; ++j) {
+                double sum = 0.0;
+                for (int n = l.at(1, j, p), end = l.at(l.nx, j, p); n <= end; ++n) {
+                    s.z[n] = x[n];
+                    sum += s.r[n] * s.z[n];
+                }
+                row_dot[(p - 1) * l.ny + (j - 1)] = sum;
+            }
+        if (meets) thread_team::meet();
     }
+}
+
+void cycle_on_member(void* context, int member) {
+    Share s = *static_cast<const Share*>(context);
+    s.member = member;
+    cycle(0, s);
 }
 
 }  // namespace
@@ -330,9 +382,11 @@ void setup(const double* fine_x, const double* fine_y, const double* fine_z, con
 }
 
 double apply(const double* r, double* z) {
-    residual_dot_result = 0.0;
-    cycle(0, r, z);
-    return residual_dot_result;
+    Share s{0, thread_team::members(), r, z};
+    thread_team::run(cycle_on_member, &s);
+    double sum = 0.0;
+    for (const double row : row_dot) sum += row;
+    return sum;
 }
 
 void reset() {

@@ -258,3 +258,30 @@ TEST_F(ConductingSolve, OnADenseStateOfARunTheMultigridAgreesWithTheFactorInAQua
     EXPECT_LT(factor_error, 1e-3);  // V
     EXPECT_LE(multigrid_error, factor_error);
 }
+
+// Shared among 2 or 3 threads the solve gives the bits of one thread, with
+// either preconditioner, on a dense state (whose row sums and multigrid
+// boxes each thread must add in the same order).
+TEST_F(ConductingSolve, GivesTheSameBitsOnAnyNumberOfThreads) {
+    using conducting_solve::Preconditioner;
+    load_conducting_state("solve200");
+    const SolverState entry = SolverState::take();
+    for (const Preconditioner preconditioner : {Preconditioner::multigrid, Preconditioner::incomplete_cholesky}) {
+        SolverState alone{};
+        int iterations = 0;
+        for (int threads : {1, 2, 3}) {
+            entry.restore();
+            conducting_solve::set_thread_count(threads);
+            conducting_solve::solve_potential(SOR_TOLERANCE, preconditioner);
+            const SolverState solved = SolverState::take();
+            if (threads == 1) {
+                alone = solved;
+                iterations = conducting_solve::iterations_in_last_solve;
+                continue;
+            }
+            EXPECT_EQ(conducting_solve::iterations_in_last_solve, iterations) << threads;
+            EXPECT_TRUE(solved.phi_ == alone.phi_) << threads;
+            EXPECT_TRUE(solved.source == alone.source) << threads;
+        }
+    }
+}
