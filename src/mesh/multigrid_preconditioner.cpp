@@ -284,7 +284,10 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     // Smoothing, then the residual summed over each box into the next
     // level's right-hand side, plane by plane behind the last half-sweep.
     // From zero, the first half-sweep sets its colour to b/diagonal (its
-    // neighbours are still 0) and the other colour to 0.
+    // neighbours are still 0) and the other colour to 0. The last half-sweep
+    // leaves no residual on its colour but rounding, so only the other
+    // colour's is summed.
+    const int unrelaxed = half_count % 2;
     const int box_first = l.join_y ? (rows.first + 1) / 2 : rows.first;
     const int box_last = l.join_y ? (rows.last + 1) / 2 : rows.last;
     for (int kc = 1; kc <= c.nz; ++kc)
@@ -307,8 +310,8 @@ void cycle_once(int index, bool from_zero, const Share& s) {
         if (p >= 1)
             for (int j = rows.first; j <= rows.last; ++j) {
                 real* box_row = source + box_index(l, c, 0, j, p);
-                const int first = l.at(1, j, p);
-                for (int i = 1, n = first; i <= l.nx; ++i, ++n) {
+                const int first = (1 + j + p) % 2 == unrelaxed ? 1 : 2;
+                for (int i = first, n = l.at(first, j, p); i <= l.nx; i += 2, n += 2) {
                     const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
                                                   couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
                                                   couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
