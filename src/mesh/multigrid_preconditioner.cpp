@@ -116,39 +116,41 @@ double in_series(double lower_inner, double face, double upper_inner) {
 // V-cycle corrects too little; this one keeps a plasma's strong couplings
 // inside its boxes and the weak ones at its edge, as the fine level has them.
 void coarsen(const Level& f, const Level& c) {
-    for (real* a : {couple_x, couple_y, couple_z}) std::fill(a + c.offset, a + c.offset + c.padded_size(), real{0});
-    std::fill(anchor + c.offset, anchor + c.offset + c.padded_size(), 0.0);
     const int sy = f.step_y(), sz = f.step_z();
-    // Accumulated in double, rounded once.
-    static double sum_x[H.total], sum_y[H.total], sum_z[H.total];
-    std::fill(sum_x + c.offset, sum_x + c.offset + c.padded_size(), 0.0);
-    std::fill(sum_y + c.offset, sum_y + c.offset + c.padded_size(), 0.0);
-    std::fill(sum_z + c.offset, sum_z + c.offset + c.padded_size(), 0.0);
-    for_interior(f, [&](int i, int j, int k, int n) {
-        const int m = c.at(f.join_x ? (i + 1) / 2 : i, f.join_y ? (j + 1) / 2 : j, f.join_z ? (k + 1) / 2 : k);
-        // A node that opens its box (odd index) faces the box below; its
-        // upper neighbour in the box, if any, gives the box's inner coupling.
-        if (!f.join_x) sum_x[m] += couple_x[n];
-        else if (i % 2 == 1 && i > 1)
-            sum_x[m] += in_series(couple_x[n - 1], couple_x[n], i < f.nx ? couple_x[n + 1] : -1.0);
-        if (!f.join_y) sum_y[m] += couple_y[n];
-        else if (j % 2 == 1 && j > 1)
-            sum_y[m] += in_series(couple_y[n - sy], couple_y[n], j < f.ny ? couple_y[n + sy] : -1.0);
-        if (!f.join_z) sum_z[m] += couple_z[n];
-        else if (k % 2 == 1 && k > 1)
-            sum_z[m] += in_series(couple_z[n - sz], couple_z[n], k < f.nz ? couple_z[n + sz] : -1.0);
-        // The plates face the first and last nodes along x.
-        if (anchor[n] != 0.0) {
-            double inner = -1.0;
-            if (f.join_x && i % 2 == 1 && i < f.nx) inner = couple_x[n + 1];
-            if (f.join_x && i % 2 == 0) inner = couple_x[n];
-            anchor[m] += in_series(inner, anchor[n], -1.0);
-        }
-    });
-    for_interior(c, [&](int, int, int, int m) {
-        couple_x[m] = static_cast<real>(sum_x[m]);
-        couple_y[m] = static_cast<real>(sum_y[m]);
-        couple_z[m] = static_cast<real>(sum_z[m]);
+    // The fine nodes i of box b along an axis: 2b − 1 and 2b (if any) where
+    // the axis is joined, else b alone.
+    auto first = [](bool join, int b) { return join ? 2 * b - 1 : b; };
+    auto last = [](bool join, int b, int fine) { return join ? std::min(2 * b, fine) : b; };
+    for_interior(c, [&](int bi, int bj, int bk, int m) {
+        // Summed in double over the box's nodes in the k, j, i order, rounded once.
+        double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0, sum_anchor = 0.0;
+        for (int k = first(f.join_z, bk); k <= last(f.join_z, bk, f.nz); ++k)
+            for (int j = first(f.join_y, bj); j <= last(f.join_y, bj, f.ny); ++j)
+                for (int i = first(f.join_x, bi); i <= last(f.join_x, bi, f.nx); ++i) {
+                    const int n = f.at(i, j, k);
+                    // A node that opens its box (odd index) faces the box below; its
+                    // upper neighbour in the box, if any, gives the box's inner coupling.
+                    if (!f.join_x) sum_x += couple_x[n];
+                    else if (i % 2 == 1 && i > 1)
+                        sum_x += in_series(couple_x[n - 1], couple_x[n], i < f.nx ? couple_x[n + 1] : -1.0);
+                    if (!f.join_y) sum_y += couple_y[n];
+                    else if (j % 2 == 1 && j > 1)
+                        sum_y += in_series(couple_y[n - sy], couple_y[n], j < f.ny ? couple_y[n + sy] : -1.0);
+                    if (!f.join_z) sum_z += couple_z[n];
+                    else if (k % 2 == 1 && k > 1)
+                        sum_z += in_series(couple_z[n - sz], couple_z[n], k < f.nz ? couple_z[n + sz] : -1.0);
+                    // The plates face the first and last nodes along x.
+                    if (anchor[n] != 0.0) {
+                        double inner = -1.0;
+                        if (f.join_x && i % 2 == 1 && i < f.nx) inner = couple_x[n + 1];
+                        if (f.join_x && i % 2 == 0) inner = couple_x[n];
+                        sum_anchor += in_series(inner, anchor[n], -1.0);
+                    }
+                }
+        couple_x[m] = static_cast<real>(sum_x);
+        couple_y[m] = static_cast<real>(sum_y);
+        couple_z[m] = static_cast<real>(sum_z);
+        anchor[m] = sum_anchor;
     });
 }
 
