@@ -49,11 +49,6 @@ double steady_seconds() {
 }
 double (*clock_seconds)() = steady_seconds;
 
-// Wall time of the latest paced calls each way, s (< 0: not yet tried).
-struct Pace {
-    double team = -1.0, alone = -1.0;
-    int calls = 0;
-};
 Pace pace;
 
 void work_loop(int member) {
@@ -102,18 +97,27 @@ void run_paced(Phase work, void* context) {
         work(context, 0);
         return;
     }
-    bool on_team = pace.team < 0.0 || (pace.alone >= 0.0 && pace.team <= pace.alone);
-    if (pace.team >= 0.0 && pace.alone >= 0.0 && pace.calls % 16 == 15) on_team = !on_team;
+    const bool on_team = pace.team_next();
     const double start = clock_seconds();
     if (on_team) {
         run(work, context);
     } else {
         for (int m = 0; m < member_count; ++m) work(context, m);
     }
-    const double seconds = clock_seconds() - start;
-    (on_team ? pace.team : pace.alone) = seconds;
-    ++pace.calls;
+    pace.record(on_team, clock_seconds() - start);
 }
+
+bool Pace::team_next() const {
+    const bool faster = team < 0.0 || (alone >= 0.0 && team <= alone);
+    return team >= 0.0 && alone >= 0.0 && calls % 16 == 15 ? !faster : faster;
+}
+
+void Pace::record(bool on_team, double cost) {
+    (on_team ? team : alone) = cost;
+    ++calls;
+}
+
+double seconds() { return clock_seconds(); }
 
 void stop() {
     if (!workers.empty()) {

@@ -59,6 +59,8 @@ constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
 constexpr int ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 double row_sum[ROWS], row_largest[ROWS];
 int thread_count = 1;
+// Time per iteration of the latest solves on the team and on one thread.
+thread_team::Pace pace;
 
 // Calls f(row, first, last) for each of this member's rows, first and last
 // its interior nodes.
@@ -233,10 +235,9 @@ void stop_unconverged(double largest, double tolerance) {
                     fortran::free_real(tolerance) + " V)"});
 }
 
-}  // namespace
-
-void solve_potential(double tolerance, Preconditioner preconditioner) {
-    thread_team::Scope team(thread_count);
+// The solve on a team of `members`.
+void solve_on_team(int members, double tolerance, Preconditioner preconditioner) {
+    thread_team::Scope team(members);
     potential::extrapolate_potential();
     potential::apply_boundary_values();
     build_system(preconditioner);
@@ -285,11 +286,31 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
     potential::apply_boundary_values();
 }
 
-void set_thread_count(int threads) { thread_count = std::clamp(threads, 1, thread_team::MAX_MEMBERS); }
+}  // namespace
+
+void solve_potential(double tolerance, Preconditioner preconditioner) {
+    if (thread_count == 1) {
+        solve_on_team(1, tolerance, preconditioner);
+        return;
+    }
+    // A solve meets its threads some hundred times per iteration: on a
+    // machine whose cores are busy with other work those waits can cost more
+    // than the threads gain, and the solve then keeps to one thread.
+    const bool on_team = pace.team_next();
+    const double start = thread_team::seconds();
+    solve_on_team(on_team ? thread_count : 1, tolerance, preconditioner);
+    pace.record(on_team, (thread_team::seconds() - start) / (iterations_in_last_solve + 1));
+}
+
+void set_thread_count(int threads) {
+    thread_count = std::clamp(threads, 1, thread_team::MAX_MEMBERS);
+    pace = {};
+}
 
 void reset() {
     iterations_in_last_solve = 0;
     thread_count = 1;
+    pace = {};
     multigrid_preconditioner::reset();
 }
 

@@ -44,8 +44,11 @@ extern int iterations_in_last_solve;
 void solve_potential(double tolerance = potential::SOR_TOLERANCE,
                      Preconditioner preconditioner = Preconditioner::multigrid);
 
-// Members of the thread team a solve shares its passes with (thread_team;
-// 1: none); the result is the same for any number.
+// Threads a solve shares its passes with (a thread_team; 1: none); the
+// result is the same for any number. While one thread alone has lately been
+// faster per iteration (other work keeping the cores busy), the solves keep
+// to it, and every 16th tries the other way again; the first solve after
+// this call is on the threads.
 void set_thread_count(int threads);
 
 void reset();
