@@ -102,10 +102,13 @@ void for_interior(const Level& l, F&& f) {
 double in_series(double lower_inner, double face, double upper_inner) {
     if (face == 0.0) return 0.0;
     if (lower_inner == 0.0 || upper_inner == 0.0) return 0.0;
-    double resistance = 1.0 / face;
-    if (lower_inner > 0.0) resistance += 0.5 / lower_inner;
-    if (upper_inner > 0.0) resistance += 0.5 / upper_inner;
-    return 1.0 / resistance;
+    // Half a box's coupling is twice its inner one; 1/(1/a + 1/b + 1/c) over
+    // a single division.
+    const double a = 2.0 * lower_inner, c = 2.0 * upper_inner;
+    if (lower_inner > 0.0 && upper_inner > 0.0) return face * a * c / (a * c + face * (a + c));
+    if (lower_inner > 0.0) return face * a / (face + a);
+    if (upper_inner > 0.0) return face * c / (face + c);
+    return face;
 }
 
 // The next level's matrix from this one's couplings, as the flux between
