@@ -88,12 +88,23 @@ double direct_vector[DIRECT_LIMIT];
 // what the x-only coarsening leaves along y and z.
 constexpr int half_sweeps(int level) { return level == 0 ? 6 : 4; }
 
-// Calls f(i, j, k, n) for every interior node of a level, k, j, i order.
+// Rows j = first..last of every plane of a level.
+struct Rows {
+    int first, last;
+};
+
+// Calls f(i, j, k, n) for every interior node of a level in the rows, k, j,
+// i order.
+template <class F>
+void for_interior(const Level& l, Rows rows, F&& f) {
+    for (int k = 1; k <= l.nz; ++k)
+        for (int j = rows.first; j <= rows.last; ++j)
+            for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, k, n);
+}
+
 template <class F>
 void for_interior(const Level& l, F&& f) {
-    for (int k = 1; k <= l.nz; ++k)
-        for (int j = 1; j <= l.ny; ++j)
-            for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, k, n);
+    for_interior(l, Rows{1, l.ny}, f);
 }
 
 // Coupling of the centres of two neighbouring boxes along an axis: half of
@@ -118,13 +129,13 @@ double in_series(double lower_inner, double face, double upper_inner) {
 // would add the faces alone, twice as stiff along each joined axis, and its
 // V-cycle corrects too little; this one keeps a plasma's strong couplings
 // inside its boxes and the weak ones at its edge, as the fine level has them.
-void coarsen(const Level& f, const Level& c) {
+void coarsen(const Level& f, const Level& c, Rows boxes) {
     const int sy = f.step_y(), sz = f.step_z();
     // The fine nodes i of box b along an axis: 2b − 1 and 2b (if any) where
     // the axis is joined, else b alone.
     auto first = [](bool join, int b) { return join ? 2 * b - 1 : b; };
     auto last = [](bool join, int b, int fine) { return join ? std::min(2 * b, fine) : b; };
-    for_interior(c, [&](int bi, int bj, int bk, int m) {
+    for_interior(c, boxes, [&](int bi, int bj, int bk, int m) {
         // Summed in double over the box's nodes in the k, j, i order, rounded once.
         double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0, sum_anchor = 0.0;
         for (int k = first(f.join_z, bk); k <= last(f.join_z, bk, f.nz); ++k)
@@ -213,14 +224,16 @@ struct Share {
     double* z;
 };
 
-struct Rows {
-    int first, last;  // j of the level
-};
-
 Rows rows_of(const Level& l, int index, const Share& s) {
     if (!shared(index)) return {1, l.ny};
     const int pairs = (l.ny + 1) / 2;
     return {2 * (pairs * s.member / s.members) + 1, std::min(l.ny, 2 * (pairs * (s.member + 1) / s.members))};
+}
+
+// The rows of the next level's boxes that hold these rows of level l.
+Rows boxes_of(const Level& l, Rows rows) {
+    if (!l.join_y) return rows;
+    return {(rows.first + 1) / 2, (rows.last + 1) / 2};
 }
 
 // r·z over each row (k, j) of level 0, summed along the row; apply() adds
@@ -293,10 +306,9 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     // leaves no residual on its colour but rounding, so only the other
     // colour's is summed.
     const int unrelaxed = half_count % 2;
-    const int box_first = l.join_y ? (rows.first + 1) / 2 : rows.first;
-    const int box_last = l.join_y ? (rows.last + 1) / 2 : rows.last;
+    const Rows boxes = boxes_of(l, rows);
     for (int kc = 1; kc <= c.nz; ++kc)
-        for (int jc = box_first; jc <= box_last; ++jc)
+        for (int jc = boxes.first; jc <= boxes.last; ++jc)
             std::fill(source + c.at(1, jc, kc), source + c.at(c.nx + 1, jc, kc), real{0});
     for (int k = 1; k <= l.nz + 2 * half_count; ++k) {
         if (k <= l.nz && index == 0)
@@ -367,26 +379,46 @@ void cycle_on_member(void* context, int member) {
 
 }  // namespace
 
-void setup(const double* fine_x, const double* fine_y, const double* fine_z, const double* fine_anchor) {
-    const Level& fine = H.level[0];
-    for_interior(fine, [&](int, int, int, int n) {
-        couple_x[n] = static_cast<real>(fine_x[n]);
-        couple_y[n] = static_cast<real>(fine_y[n]);
-        couple_z[n] = static_cast<real>(fine_z[n]);
-        anchor[n] = fine_anchor[n];
+namespace {
+
+struct Fine {
+    const double *x, *y, *z, *anchor;
+};
+
+// One member's part of the set-up: on the shared levels the diagonal of its
+// rows and the couplings of the next level's boxes over them.
+void set_up_on_member(void* context, int member) {
+    const Fine& fine = *static_cast<const Fine*>(context);
+    const Share s{member, thread_team::members(), nullptr, nullptr};
+    for_interior(H.level[0], rows_of(H.level[0], 0, s), [&](int, int, int, int n) {
+        couple_x[n] = static_cast<real>(fine.x[n]);
+        couple_y[n] = static_cast<real>(fine.y[n]);
+        couple_z[n] = static_cast<real>(fine.z[n]);
+        anchor[n] = fine.anchor[n];
     });
+    thread_team::meet();
     for (int index = 0; index < H.count; ++index) {
+        if (!shared(index) && member != s.members - 1) return;
         const Level& l = H.level[index];
+        const Rows rows = rows_of(l, index, s);
         const int sy = l.step_y(), sz = l.step_z();
-        for_interior(l, [&](int, int, int, int n) {
+        for_interior(l, rows, [&](int, int, int, int n) {
             const double sum = anchor[n] + double{couple_x[n]} + couple_x[n + 1] + couple_y[n] + couple_y[n + sy] +
                                couple_z[n] + couple_z[n + sz];
             diagonal[n] = static_cast<real>(sum);
             inv_diagonal[n] = static_cast<real>(1.0 / sum);
         });
-        if (index + 1 < H.count) coarsen(l, H.level[index + 1]);
+        if (index + 1 < H.count) coarsen(l, H.level[index + 1], boxes_of(l, rows));
+        if (shared(index)) thread_team::meet();
     }
     factor_coarsest();
+}
+
+}  // namespace
+
+void setup(const double* fine_x, const double* fine_y, const double* fine_z, const double* fine_anchor) {
+    Fine fine{fine_x, fine_y, fine_z, fine_anchor};
+    thread_team::run(set_up_on_member, &fine);
 }
 
 double apply(const double* r, double* z) {
