@@ -284,19 +284,22 @@ void cycle(int index, const Share& s) {
 // One pass down and up from this level; from_zero: the correction starts at
 // 0, else at what the previous pass left.
 //
-// The half-sweeps of a pass go through memory once, two planes behind one
-// another: in step k half-sweep h relaxes plane k − 2h, after half-sweep
-// h − 1 has done the planes on both sides of it in the steps before. The
-// work of one step touches planes two apart, so it needs no order within
-// the step, and on a shared level the members meet only after each step.
-// The result has the bits of whole half-sweeps one after the other.
+// The half-sweeps of a pass go through memory once, a few planes behind one
+// another: in step k half-sweep h relaxes plane k − lag·h, after half-sweep
+// h − 1 has done the planes on both sides of it. With a lag of two those
+// are done in the steps before, and the work of a step, on planes two
+// apart, needs no order within it: the members of a shared level meet after
+// each step. One member alone takes a lag of one, whose fewer planes in
+// flight stay in its cache. The result has the bits of whole half-sweeps
+// one after the other either way.
 void cycle_once(int index, bool from_zero, const Share& s) {
     const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
     const int half_count = half_sweeps(index);
     const int sy = l.step_y(), sz = l.step_z();
     const Rows rows = rows_of(l, index, s);
-    const bool meets = shared(index);
+    const bool meets = shared(index) && s.members > 1;
+    const int lag = meets ? 2 : 1;
     real* x = correction;
     const real* b = source;
     // Smoothing, then the residual summed over each box into the next
@@ -310,7 +313,7 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     for (int kc = 1; kc <= c.nz; ++kc)
         for (int jc = boxes.first; jc <= boxes.last; ++jc)
             std::fill(source + c.at(1, jc, kc), source + c.at(c.nx + 1, jc, kc), real{0});
-    for (int k = 1; k <= l.nz + 2 * half_count; ++k) {
+    for (int k = 1; k <= l.nz + lag * half_count; ++k) {
         if (k <= l.nz && index == 0)
             for (int j = rows.first; j <= rows.last; ++j)
                 for (int n = l.at(1, j, k), end = l.at(l.nx, j, k); n <= end; ++n)
@@ -322,8 +325,8 @@ void cycle_once(int index, bool from_zero, const Share& s) {
                     x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
             }
         for (int h = from_zero ? 1 : 0; h < half_count; ++h)
-            if (k - 2 * h >= 1 && k - 2 * h <= l.nz) relax_plane(l, h % 2, k - 2 * h, rows);
-        const int p = k - 2 * half_count;
+            if (k - lag * h >= 1 && k - lag * h <= l.nz) relax_plane(l, h % 2, k - lag * h, rows);
+        const int p = k - lag * half_count;
         if (p >= 1)
             for (int j = rows.first; j <= rows.last; ++j) {
                 real* box_row = source + box_index(l, c, 0, j, p);
@@ -342,8 +345,9 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     if (meets && !shared(index + 1)) thread_team::meet();
     // The correction of each box added to its nodes, then the smoothing in
     // the reverse colour order, so that the cycle is symmetric; half-sweep h
-    // relaxes plane k − 2 − 2h, after the correction of the planes around it.
-    for (int k = 1; k <= l.nz + 2 * half_count; ++k) {
+    // relaxes plane k − lag·(1 + h), after the correction of the planes
+    // around it.
+    for (int k = 1; k <= l.nz + lag * half_count; ++k) {
         if (k <= l.nz)
             for (int j = rows.first; j <= rows.last; ++j) {
                 const real* box_row = correction + box_index(l, c, 0, j, k);
@@ -354,10 +358,10 @@ void cycle_once(int index, bool from_zero, const Share& s) {
                     for (int i = 1; i <= l.nx; ++i) row[i] += box_row[i];
             }
         for (int h = 0; h < half_count; ++h) {
-            const int p = k - 2 - 2 * h;
+            const int p = k - lag * (1 + h);
             if (p >= 1 && p <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, p, rows);
         }
-        const int p = k - 2 * half_count;
+        const int p = k - lag * half_count;
         if (index == 0 && p >= 1)
             for (int j = rows.first; j <= rows.last; ++j) {
                 double sum = 0.0;
