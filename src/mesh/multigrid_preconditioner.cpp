@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace multigrid_preconditioner {
 
@@ -110,7 +111,7 @@ void for_interior(const Level& l, F&& f) {
 // Coupling of the centres of two neighbouring boxes along an axis: half of
 // each box's inner coupling in series with the face between them (an inner
 // coupling < 0 marks a box of one node, whose centre is the node).
-double in_series(double lower_inner, double face, double upper_inner) {
+[[gnu::always_inline]] inline double in_series(double lower_inner, double face, double upper_inner) {
     if (face == 0.0) return 0.0;
     if (lower_inner == 0.0 || upper_inner == 0.0) return 0.0;
     // Half a box's coupling is twice its inner one; 1/(1/a + 1/b + 1/c) over
@@ -129,8 +130,13 @@ double in_series(double lower_inner, double face, double upper_inner) {
 // would add the faces alone, twice as stiff along each joined axis, and its
 // V-cycle corrects too little; this one keeps a plasma's strong couplings
 // inside its boxes and the weak ones at its edge, as the fine level has them.
-void coarsen(const Level& f, const Level& c, Rows boxes) {
-    const int sy = f.step_y(), sz = f.step_z();
+//
+// Made for each level, whose sizes and joined axes are then constants.
+template <int INDEX>
+void coarsen(Rows boxes) {
+    constexpr const Level& f = H.level[INDEX];
+    constexpr const Level& c = H.level[INDEX + 1];
+    constexpr int sy = f.step_y(), sz = f.step_z();
     // The fine nodes i of box b along an axis: 2b − 1 and 2b (if any) where
     // the axis is joined, else b alone.
     auto first = [](bool join, int b) { return join ? 2 * b - 1 : b; };
@@ -167,6 +173,13 @@ void coarsen(const Level& f, const Level& c, Rows boxes) {
         anchor[m] = sum_anchor;
     });
 }
+
+template <std::size_t... INDEX>
+constexpr std::array<void (*)(Rows), sizeof...(INDEX)> coarsen_each(std::index_sequence<INDEX...>) {
+    return {coarsen<INDEX>...};
+}
+// coarsen_level[i] makes level i + 1 from level i.
+constexpr auto coarsen_level = coarsen_each(std::make_index_sequence<H.count - 1>());
 
 void factor_coarsest() {
     const Level& l = H.level[H.count - 1];
@@ -412,7 +425,7 @@ void set_up_on_member(void* context, int member) {
             diagonal[n] = static_cast<real>(sum);
             inv_diagonal[n] = static_cast<real>(1.0 / sum);
         });
-        if (index + 1 < H.count) coarsen(l, H.level[index + 1], boxes_of(l, rows));
+        if (index + 1 < H.count) coarsen_level[index](boxes_of(l, rows));
         if (shared(index)) thread_team::meet();
     }
     factor_coarsest();
