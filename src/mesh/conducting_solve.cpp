@@ -17,6 +17,7 @@ namespace conducting_solve {
 using namespace mesh;
 
 int iterations_in_last_solve = 0;
+int threads_in_last_solve = 1;
 
 namespace {
 
@@ -238,6 +239,7 @@ void stop_unconverged(double largest, double tolerance) {
 // The solve on a team of `members`.
 void solve_on_team(int members, double tolerance, Preconditioner preconditioner) {
     thread_team::Scope team(members);
+    threads_in_last_solve = thread_team::members();
     potential::extrapolate_potential();
     potential::apply_boundary_values();
     build_system(preconditioner);
@@ -309,6 +311,7 @@ void set_thread_count(int threads) {
 
 void reset() {
     iterations_in_last_solve = 0;
+    threads_in_last_solve = 1;
     thread_count = 1;
     pace = {};
     multigrid_preconditioner::reset();

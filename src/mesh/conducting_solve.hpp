@@ -31,8 +31,9 @@ constexpr int MAX_ITERATIONS = 2000;
 // benchmark compare it with.
 enum class Preconditioner { incomplete_cholesky, multigrid };
 
-// Iterations made by the latest solve_potential().
+// Iterations made by the latest solve_potential(), and the threads it ran on.
 extern int iterations_in_last_solve;
+extern int threads_in_last_solve;
 
 // The whole solve, from the face couplings (mesh::eps_face_*) as they are and
 // the present electrode voltages; it does not read the relaxation's
