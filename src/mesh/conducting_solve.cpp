@@ -209,24 +209,34 @@ void check_finite(double sum) {
                     "       the charge source or the couplings hold NaN or infinity"});
 }
 
+// The largest and the sum of |residual|/diagonal over a row's nodes.
+void scale_row_residual(int row, int first, int last) {
+    double largest = 0.0, sum = 0.0;
+    for (int n = first; n <= last; ++n) {
+        const double scaled = std::fabs(residual[n]) / diagonal[n];
+        largest = std::max(largest, scaled);
+        sum += scaled;
+    }
+    row_largest[row] = largest;
+    row_sum[row] = sum;
+}
+
+// The largest |residual|/diagonal, V, once every row's is scaled.
+double largest_scaled_residual() {
+    check_finite(sum_of_rows());
+    return largest_of_rows();
+}
+
 // residual := rhs − A·phi; returns the largest |residual|/diagonal, V.
 double true_residual() {
     on_members([](int member) {
         for_rows_of(member, [](int row, int first, int last) {
             multiply_row(phi, image, first, last);
-            double largest = 0.0, sum = 0.0;
-            for (int n = first; n <= last; ++n) {
-                residual[n] = rhs[n] - image[n];
-                const double scaled = std::fabs(residual[n]) / diagonal[n];
-                largest = std::max(largest, scaled);
-                sum += scaled;
-            }
-            row_largest[row] = largest;
-            row_sum[row] = sum;
+            for (int n = first; n <= last; ++n) residual[n] = rhs[n] - image[n];
+            scale_row_residual(row, first, last);
         });
     });
-    check_finite(sum_of_rows());
-    return largest_of_rows();
+    return largest_scaled_residual();
 }
 
 void stop_unconverged(double largest, double tolerance) {
@@ -258,21 +268,15 @@ void solve_on_team(int members, double tolerance, Preconditioner preconditioner)
             const double alpha = rz / step_direction_and_multiply(first, beta);
             first = false;
             on_members([alpha](int member) {
-                for_rows_of(member, [alpha](int row, int begin, int last) {
-                    double row_max = 0.0, sum = 0.0;
-                    for (int n = begin; n <= last; ++n) {
+                for_rows_of(member, [alpha](int row, int first, int last) {
+                    for (int n = first; n <= last; ++n) {
                         phi[n] = phi[n] + alpha * direction[n];
                         residual[n] = residual[n] - alpha * image[n];
-                        const double scaled = std::fabs(residual[n]) / diagonal[n];
-                        row_max = std::max(row_max, scaled);
-                        sum += scaled;
                     }
-                    row_largest[row] = row_max;
-                    row_sum[row] = sum;
+                    scale_row_residual(row, first, last);
                 });
             });
-            check_finite(sum_of_rows());
-            largest = largest_of_rows();
+            largest = largest_scaled_residual();
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
             const double rz_new = precondition(preconditioner, residual, precond);

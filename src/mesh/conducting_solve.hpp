@@ -14,8 +14,10 @@
 // The electrode plate values move to the right-hand side, so the matrix is
 // symmetric positive definite. Entry and exit are those of the plain solve:
 // the extrapolated guess, the boundary values before and after, the phi_old
-// history, charge_source left divided by the diagonal. Serial, in a fixed
-// order: the same input gives the same bits.
+// history, charge_source left divided by the diagonal. Its passes are
+// shared among threads by rows, and every sum is taken along each row and
+// the rows added in the plain order: the same input gives the same bits on
+// any number of threads.
 #include "mesh/potential_solver.hpp"
 
 namespace conducting_solve {
