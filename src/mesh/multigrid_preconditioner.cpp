@@ -318,9 +318,10 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     // Smoothing, then the residual summed over each box into the next
     // level's right-hand side, plane by plane behind the last half-sweep.
     // From zero, the first half-sweep sets its colour to b/diagonal (its
-    // neighbours are still 0) and the other colour to 0. The last half-sweep
-    // leaves no residual on its colour but rounding, so only the other
-    // colour's is summed.
+    // neighbours are still 0) and would set the other colour to 0, which the
+    // second overwrites before anything reads it. The last half-sweep leaves
+    // no residual on its colour but rounding, so only the other colour's is
+    // summed.
     const int unrelaxed = half_count % 2;
     const Rows boxes = boxes_of(l, rows);
     for (int kc = 1; kc <= c.nz; ++kc)
@@ -332,11 +333,9 @@ void cycle_once(int index, bool from_zero, const Share& s) {
                 for (int n = l.at(1, j, k), end = l.at(l.nx, j, k); n <= end; ++n)
                     source[n] = static_cast<real>(s.r[n]);
         if (k <= l.nz && from_zero)
-            for (int j = rows.first; j <= rows.last; ++j) {
-                const int n0 = l.at(0, j, k);
-                for (int i = 1; i <= l.nx; ++i)
-                    x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
-            }
+            for (int j = rows.first; j <= rows.last; ++j)
+                for (int n = l.at((1 + j + k) % 2 == 0 ? 1 : 2, j, k), end = l.at(l.nx, j, k); n <= end; n += 2)
+                    x[n] = source[n] * inv_diagonal[n];
         for (int h = from_zero ? 1 : 0; h < half_count; ++h)
             if (k - lag * h >= 1 && k - lag * h <= l.nz) relax_plane(l, h % 2, k - lag * h, rows);
         const int p = k - lag * half_count;
@@ -359,16 +358,18 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     // The correction of each box added to its nodes, then the smoothing in
     // the reverse colour order, so that the cycle is symmetric; half-sweep h
     // relaxes plane k − lag·(1 + h), after the correction of the planes
-    // around it.
+    // around it. The first half-sweep sets its colour from the other alone,
+    // so only the other takes the correction.
     for (int k = 1; k <= l.nz + lag * half_count; ++k) {
         if (k <= l.nz)
             for (int j = rows.first; j <= rows.last; ++j) {
                 const real* box_row = correction + box_index(l, c, 0, j, k);
                 real* row = x + l.at(0, j, k);
+                const int first = (1 + j + k) % 2 == unrelaxed ? 1 : 2;
                 if (l.join_x)
-                    for (int i = 1; i <= l.nx; ++i) row[i] += box_row[(i + 1) >> 1];
+                    for (int i = first; i <= l.nx; i += 2) row[i] += box_row[(i + 1) >> 1];
                 else
-                    for (int i = 1; i <= l.nx; ++i) row[i] += box_row[i];
+                    for (int i = first; i <= l.nx; i += 2) row[i] += box_row[i];
             }
         for (int h = 0; h < half_count; ++h) {
             const int p = k - lag * (1 + h);
