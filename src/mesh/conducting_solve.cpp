@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/lane_sum.hpp"
 #include "common/thread_team.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/multigrid_preconditioner.hpp"
@@ -54,8 +55,8 @@ void for_interior(F&& f) {
 
 // The passes over the unknowns are shared among the members of the thread
 // team, each taking a run of rows (k, j) in the plain order. A sum is taken
-// along each row and the rows' sums added in the plain order, so it has the
-// same bits for any number of members.
+// along each row (lane_sum::sum) and the rows' sums added in the plain
+// order, so it has the same bits for any number of members.
 constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
 constexpr int ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
 double row_sum[ROWS], row_largest[ROWS];
@@ -141,14 +142,12 @@ void build_system(Preconditioner preconditioner) {
 // are zero, so v's values there (phi's boundary values) do not enter.
 // Returns v·out over them.
 double multiply_row(const double* v, double* out, int first, int last) {
-    double sum = 0.0;
-    for (int n = first; n <= last; ++n) {
+    return lane_sum::sum(first, last, [=](int n, int) {
         out[n] = diagonal[n] * v[n] - couple_x[n] * v[n - 1] - couple_x[n + 1] * v[n + 1] -
                  couple_y[n] * v[n - STEP_Y] - couple_y[n + STEP_Y] * v[n + STEP_Y] - couple_z[n] * v[n - STEP_Z] -
                  couple_z[n + STEP_Z] * v[n + STEP_Z];
-        sum += v[n] * out[n];
-    }
-    return sum;
+        return v[n] * out[n];
+    });
 }
 
 // direction := precond (first) or precond + beta·direction, then image :=
@@ -185,9 +184,7 @@ void factor_solve(const double* r, double* out) {
 double dot(const double* a, const double* b) {
     on_members([a, b](int member) {
         for_rows_of(member, [&](int row, int first, int last) {
-            double sum = 0.0;
-            for (int n = first; n <= last; ++n) sum += a[n] * b[n];
-            row_sum[row] = sum;
+            row_sum[row] = lane_sum::sum(first, last, [=](int n, int) { return a[n] * b[n]; });
         });
     });
     return sum_of_rows();
@@ -209,16 +206,16 @@ void check_finite(double sum) {
                     "       the charge source or the couplings hold NaN or infinity"});
 }
 
-// The largest and the sum of |residual|/diagonal over a row's nodes.
+// The largest and the sum of |residual|/diagonal over a row's nodes (the
+// largest is the same in any order, and the sum serves check_finite alone).
 void scale_row_residual(int row, int first, int last) {
-    double largest = 0.0, sum = 0.0;
-    for (int n = first; n <= last; ++n) {
+    double largest[4] = {0.0, 0.0, 0.0, 0.0};
+    row_sum[row] = lane_sum::sum(first, last, [&](int n, int lane) {
         const double scaled = std::fabs(residual[n]) / diagonal[n];
-        largest = std::max(largest, scaled);
-        sum += scaled;
-    }
-    row_largest[row] = largest;
-    row_sum[row] = sum;
+        largest[lane] = std::max(largest[lane], scaled);
+        return scaled;
+    });
+    row_largest[row] = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
 }
 
 // The largest |residual|/diagonal, V, once every row's is scaled.

@@ -1,5 +1,6 @@
 #include "mesh/multigrid_preconditioner.hpp"
 
+#include "common/lane_sum.hpp"
 #include "common/thread_team.hpp"
 
 #include <algorithm>
@@ -249,7 +250,8 @@ Rows boxes_of(const Level& l, Rows rows) {
     return {(rows.first + 1) / 2, (rows.last + 1) / 2};
 }
 
-// r·z over each row (k, j) of level 0, summed along the row; apply() adds
+// r·z over each row (k, j) of level 0, summed along the row in lanes
+// (lane_sum); apply() adds
 // the rows in the plain k, j order, for the same bits on any member count.
 double row_dot[H.level[0].ny * H.level[0].nz];
 
@@ -297,14 +299,12 @@ void cycle(int index, const Share& s) {
 // One pass down and up from this level; from_zero: the correction starts at
 // 0, else at what the previous pass left.
 //
-// The half-sweeps of a pass go through memory once, a few planes behind one
-// another: in step k half-sweep h relaxes plane k − lag·h, after half-sweep
-// h − 1 has done the planes on both sides of it. With a lag of two those
-// are done in the steps before, and the work of a step, on planes two
-// apart, needs no order within it: the members of a shared level meet after
-// each step. One member alone takes a lag of one, whose fewer planes in
-// flight stay in its cache. The result has the bits of whole half-sweeps
-// one after the other either way.
+// One member alone runs the half-sweeps of a pass through memory once, one
+// plane behind another: in step k half-sweep h relaxes plane k − h, after
+// half-sweep h − 1 has done the planes on both sides of it. The members of
+// a shared level each run whole half-sweeps over their rows, which stay in
+// their cores' caches, and meet after each. The result has the bits of
+// whole half-sweeps one after the other either way.
 void cycle_once(int index, bool from_zero, const Share& s) {
     const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
@@ -312,80 +312,100 @@ void cycle_once(int index, bool from_zero, const Share& s) {
     const int sy = l.step_y(), sz = l.step_z();
     const Rows rows = rows_of(l, index, s);
     const bool meets = shared(index) && s.members > 1;
-    const int lag = meets ? 2 : 1;
     real* x = correction;
     const real* b = source;
     // Smoothing, then the residual summed over each box into the next
-    // level's right-hand side, plane by plane behind the last half-sweep.
-    // From zero, the first half-sweep sets its colour to b/diagonal (its
-    // neighbours are still 0) and would set the other colour to 0, which the
-    // second overwrites before anything reads it. The last half-sweep leaves
-    // no residual on its colour but rounding, so only the other colour's is
-    // summed.
+    // level's right-hand side. From zero, the first half-sweep sets its
+    // colour to b/diagonal (its neighbours are still 0) and would set the
+    // other colour to 0, which the second overwrites before anything reads
+    // it. The last half-sweep leaves no residual on its colour but rounding,
+    // so only the other colour's is summed.
     const int unrelaxed = half_count % 2;
+    const int first_half = from_zero ? 1 : 0;
     const Rows boxes = boxes_of(l, rows);
     for (int kc = 1; kc <= c.nz; ++kc)
         for (int jc = boxes.first; jc <= boxes.last; ++jc)
             std::fill(source + c.at(1, jc, kc), source + c.at(c.nx + 1, jc, kc), real{0});
-    for (int k = 1; k <= l.nz + lag * half_count; ++k) {
-        if (k <= l.nz && index == 0)
+    const auto start = [&](int k) {
+        if (index == 0)
             for (int j = rows.first; j <= rows.last; ++j)
                 for (int n = l.at(1, j, k), end = l.at(l.nx, j, k); n <= end; ++n)
                     source[n] = static_cast<real>(s.r[n]);
-        if (k <= l.nz && from_zero)
+        if (from_zero)
             for (int j = rows.first; j <= rows.last; ++j)
                 for (int n = l.at((1 + j + k) % 2 == 0 ? 1 : 2, j, k), end = l.at(l.nx, j, k); n <= end; n += 2)
                     x[n] = source[n] * inv_diagonal[n];
-        for (int h = from_zero ? 1 : 0; h < half_count; ++h)
-            if (k - lag * h >= 1 && k - lag * h <= l.nz) relax_plane(l, h % 2, k - lag * h, rows);
-        const int p = k - lag * half_count;
-        if (p >= 1)
-            for (int j = rows.first; j <= rows.last; ++j) {
-                real* box_row = source + box_index(l, c, 0, j, p);
-                const int first = (1 + j + p) % 2 == unrelaxed ? 1 : 2;
-                for (int i = first, n = l.at(first, j, p); i <= l.nx; i += 2, n += 2) {
-                    const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
-                                                  couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
-                                                  couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
-                                                  couple_z[n + sz] * x[n + sz]);
-                    box_row[l.join_x ? (i + 1) >> 1 : i] += residual;
-                }
+    };
+    const auto restrict_residual = [&](int k) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            real* box_row = source + box_index(l, c, 0, j, k);
+            const int first = (1 + j + k) % 2 == unrelaxed ? 1 : 2;
+            for (int i = first, n = l.at(first, j, k); i <= l.nx; i += 2, n += 2) {
+                const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
+                                              couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
+                                              couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
+                                              couple_z[n + sz] * x[n + sz]);
+                box_row[l.join_x ? (i + 1) >> 1 : i] += residual;
             }
-        if (meets) thread_team::meet();
+        }
+    };
+    if (meets) {
+        for (int k = 1; k <= l.nz; ++k) start(k);
+        thread_team::meet();
+        for (int h = first_half; h < half_count; ++h) {
+            for (int k = 1; k <= l.nz; ++k) relax_plane(l, h % 2, k, rows);
+            thread_team::meet();
+        }
+        for (int k = 1; k <= l.nz; ++k) restrict_residual(k);
+        thread_team::meet();
+    } else {
+        for (int k = 1; k <= l.nz + half_count; ++k) {
+            if (k <= l.nz) start(k);
+            for (int h = first_half; h < half_count; ++h)
+                if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h, rows);
+            if (k - half_count >= 1) restrict_residual(k - half_count);
+        }
     }
     cycle(index + 1, s);
     if (meets && !shared(index + 1)) thread_team::meet();
     // The correction of each box added to its nodes, then the smoothing in
-    // the reverse colour order, so that the cycle is symmetric; half-sweep h
-    // relaxes plane k − lag·(1 + h), after the correction of the planes
-    // around it. The first half-sweep sets its colour from the other alone,
-    // so only the other takes the correction.
-    for (int k = 1; k <= l.nz + lag * half_count; ++k) {
-        if (k <= l.nz)
-            for (int j = rows.first; j <= rows.last; ++j) {
-                const real* box_row = correction + box_index(l, c, 0, j, k);
-                real* row = x + l.at(0, j, k);
-                const int first = (1 + j + k) % 2 == unrelaxed ? 1 : 2;
-                if (l.join_x)
-                    for (int i = first; i <= l.nx; i += 2) row[i] += box_row[(i + 1) >> 1];
-                else
-                    for (int i = first; i <= l.nx; i += 2) row[i] += box_row[i];
-            }
-        for (int h = 0; h < half_count; ++h) {
-            const int p = k - lag * (1 + h);
-            if (p >= 1 && p <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, p, rows);
+    // the reverse colour order, so that the cycle is symmetric. The first
+    // half-sweep sets its colour from the other alone, so only the other
+    // takes the correction.
+    const auto correct = [&](int k) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            const real* box_row = correction + box_index(l, c, 0, j, k);
+            real* row = x + l.at(0, j, k);
+            const int first = (1 + j + k) % 2 == unrelaxed ? 1 : 2;
+            if (l.join_x)
+                for (int i = first; i <= l.nx; i += 2) row[i] += box_row[(i + 1) >> 1];
+            else
+                for (int i = first; i <= l.nx; i += 2) row[i] += box_row[i];
         }
-        const int p = k - lag * half_count;
-        if (index == 0 && p >= 1)
-            for (int j = rows.first; j <= rows.last; ++j) {
-                double sum = 0.0;
-                for (int n = l.at(1, j, p), end = l.at(l.nx, j, p); n <= end; ++n) {
+    };
+    const auto finish = [&](int k) {
+        if (index == 0)
+            for (int j = rows.first; j <= rows.last; ++j)
+                row_dot[(k - 1) * l.ny + (j - 1)] = lane_sum::sum(l.at(1, j, k), l.at(l.nx, j, k), [&](int n, int) {
                     s.z[n] = x[n];
-                    sum += s.r[n] * s.z[n];
-                }
-                row_dot[(p - 1) * l.ny + (j - 1)] = sum;
-            }
-        if (meets) thread_team::meet();
+                    return s.r[n] * s.z[n];
+                });
+    };
+    if (meets) {
+        for (int k = 1; k <= l.nz; ++k) correct(k);
+        thread_team::meet();
+        for (int h = 0; h < half_count; ++h) {
+            for (int k = 1; k <= l.nz; ++k) relax_plane(l, (half_count - 1 - h) % 2, k, rows);
+            thread_team::meet();
+        }
+        for (int k = 1; k <= l.nz; ++k) finish(k);
+    } else {
+        for (int k = 1; k <= l.nz + half_count; ++k) {
+            if (k <= l.nz) correct(k);
+            for (int h = 0; h < half_count; ++h)
+                if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, k - 1 - h, rows);
+            if (k - half_count >= 1) finish(k - half_count);
+        }
     }
 }
 

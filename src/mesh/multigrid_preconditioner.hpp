@@ -35,8 +35,8 @@ namespace multigrid_preconditioner {
 void setup(const double* couple_x, const double* couple_y, const double* couple_z, const double* anchor);
 
 // z := B·r on the interior nodes, B the cycle from a zero start; returns
-// r·z, summed along each row of interior nodes and the rows added in the
-// plain k, j order. z's boundary layers are left as they are.
+// r·z, summed along each row of interior nodes (lane_sum::sum) and the rows
+// added in the plain k, j order. z's boundary layers are left as they are.
 double apply(const double* r, double* z);
 
 void reset();

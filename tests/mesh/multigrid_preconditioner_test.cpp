@@ -1,5 +1,6 @@
 #include "mesh/multigrid_preconditioner.hpp"
 
+#include "common/lane_sum.hpp"
 #include "mesh/cell_setup.hpp"
 #include "mesh/potential_solver.hpp"
 
@@ -54,11 +55,8 @@ std::vector<double> random_interior(unsigned seed) {
 double dot(const std::vector<double>& a, const std::vector<double>& b) {
     double sum = 0.0;
     for (int k = 2; k <= NZ - 1; ++k)
-        for (int j = 2; j <= NY - 1; ++j) {
-            double row = 0.0;
-            for (int i = 2; i <= NX - 1; ++i) row += a[node(i, j, k)] * b[node(i, j, k)];
-            sum += row;
-        }
+        for (int j = 2; j <= NY - 1; ++j)
+            sum += lane_sum::sum(node(2, j, k), node(NX - 1, j, k), [&](int n, int) { return a[n] * b[n]; });
     return sum;
 }
 
