@@ -28,10 +28,13 @@ struct alignas(64) PlaneMarks {
 };
 PlaneMarks plane_marks[MAX_MEMBERS];
 
-// Members at the current meeting, and the meetings ended so far. A member
-// spins longer at a meeting before it sleeps: meetings come every few
-// microseconds, and waking a sleeper takes tens.
+// Members at the current meeting, and the meetings ended so far. While
+// every member has a core of its own, a member spins longer at a meeting
+// before it sleeps: meetings come every few microseconds, and waking a
+// sleeper takes tens. With more members than cores, spinning would keep
+// the late members from their cores.
 constexpr int MEETING_SPINS = 200000;
+int meeting_spins = MEETING_SPINS;
 std::atomic<int> members_met{0};
 std::atomic<int> meetings_held{0};
 
@@ -39,8 +42,9 @@ std::atomic<int> meetings_held{0};
 // wait on an idle machine, then sleeps until a changes. On a busy machine,
 // or with more members than cores, a sleeping waiter leaves the core to the
 // member it waits for instead of spinning away its share.
+constexpr int SPINS = 4000;
 template <class Ready>
-void wait_until(const std::atomic<int>& a, Ready ready, int spin_count = 4000) {
+void wait_until(const std::atomic<int>& a, Ready ready, int spin_count = SPINS) {
     for (int spins = 0; spins < spin_count; ++spins)
         if (ready(a.load(std::memory_order_acquire))) return;
     for (int seen = a.load(std::memory_order_acquire); !ready(seen); seen = a.load(std::memory_order_acquire))
@@ -71,6 +75,7 @@ void work_loop(int member) {
 void start(int members) {
     stop();
     member_count = std::clamp(members, 1, MAX_MEMBERS);
+    meeting_spins = static_cast<unsigned>(member_count) <= std::thread::hardware_concurrency() ? MEETING_SPINS : SPINS;
     leaving.store(false);
     for (PlaneMarks& marks : plane_marks)
         for (std::atomic<int>& p : marks.phase) p.store(0, std::memory_order_relaxed);
@@ -156,7 +161,7 @@ void meet() {
         meetings_held.notify_all();
         return;
     }
-    wait_until(meetings_held, [&](int now) { return now != held; }, MEETING_SPINS);
+    wait_until(meetings_held, [&](int now) { return now != held; }, meeting_spins);
 }
 
 void use_clock(double (*seconds)()) { clock_seconds = seconds != nullptr ? seconds : steady_seconds; }
