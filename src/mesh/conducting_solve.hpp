@@ -27,8 +27,8 @@ constexpr int MAX_ITERATIONS = 2000;
 
 // The preconditioner of the conjugate gradients: the incomplete Cholesky
 // factor, or one cycle of the aggregation multigrid (multigrid_preconditioner):
-// 4 or 5 iterations instead of 58 to 78 on the saved dense states, 12.8 to
-// 15.4 ms per solve on one thread, 3.9 to 4.4 times faster than the factor
+// 4 or 5 iterations instead of 58 to 78 on the saved dense states, 11.6 to
+// 14.1 ms per solve on one thread, 4.1 to 4.4 times faster than the factor
 // (docs/model/conducting-solve.md). The run takes the multigrid; the factor
 // stays as the reference the tests and the benchmark compare it with.
 enum class Preconditioner { incomplete_cholesky, multigrid };
