@@ -415,10 +415,6 @@ void cycle_on_member(void* context, int member) {
     cycle(0, s);
 }
 
-}  // namespace
-
-namespace {
-
 struct Fine {
     const double *x, *y, *z, *anchor;
 };
