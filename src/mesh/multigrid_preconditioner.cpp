@@ -251,8 +251,8 @@ Rows boxes_of(const Level& l, Rows rows) {
 }
 
 // r·z over each row (k, j) of level 0, summed along the row in lanes
-// (lane_sum); apply() adds
-// the rows in the plain k, j order, for the same bits on any member count.
+// (lane_sum); apply() adds the rows in the plain k, j order, for the same
+// bits on any member count.
 double row_dot[H.level[0].ny * H.level[0].nz];
 
 // Gauss-Seidel on the nodes of rows `rows` of plane k with (i + j + k) % 2 ==
