@@ -27,9 +27,9 @@ constexpr int MAX_ITERATIONS = 2000;
 
 // The preconditioner of the conjugate gradients: the incomplete Cholesky
 // factor, or one cycle of the aggregation multigrid (multigrid_preconditioner):
-// 4 or 5 iterations instead of 58 to 78 on the saved dense states, 11.6 to
-// 14.1 ms per solve on one thread, 4.1 to 4.4 times faster than the factor
-// (docs/model/conducting-solve.md). The run takes the multigrid; the factor
+// 4 or 5 iterations instead of 58 to 78 on the saved dense states, 12 to 15
+// ms per solve on one thread, 3.8 to 4.4 times faster than the factor, and
+// 9 to 12 ms on two (docs/model/conducting-solve.md). The run takes the multigrid; the factor
 // stays as the reference the tests and the benchmark compare it with.
 enum class Preconditioner { incomplete_cholesky, multigrid };
 
