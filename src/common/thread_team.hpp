@@ -31,6 +31,18 @@ void run(Phase work, void* context);
 // again. On an idle machine the team wins; on one so busy that the members
 // keep waiting for each other to be scheduled, the caller alone does.
 void run_paced(Phase work, void* context);
+// Which way a kind of call has lately been faster, on the team or on the
+// caller alone, as run_paced() chooses: the first two calls try each way,
+// and every 16th call tries the slower one again.
+struct Pace {
+    double team = -1.0, alone = -1.0;  // cost of the latest call each way (< 0: not yet tried)
+    int calls = 0;
+    bool team_next() const;
+    void record(bool on_team, double cost);
+};
+// The clock paced calls are timed on, s (see use_clock()).
+double seconds();
+
 // Ends the team's threads; run() then works on the caller alone.
 void stop();
 
@@ -38,6 +50,9 @@ void stop();
 void finish_plane(int member, int plane);
 // Within a phase: waits until member m - 1 has finished `plane` (member 0 never waits).
 void wait_for_plane(int member, int plane);
+// Within a phase of run(), not run_paced(): waits until every member has
+// come to this meeting (the same count of meetings on every member).
+void meet();
 
 // Holds a team for one scope, also when the scope is left by an exception.
 struct Scope {

@@ -205,6 +205,7 @@ int run_simulation(const run_options::Options& command_line) {
     particle_merging::configure(options.max_ions, options.max_electrons, options.seed1, options.seed2);
     potential::set_thread_count(run_options::thread_count(options));
     potential::set_red_black(options.parallel);
+    conducting_solve::set_thread_count(run_options::thread_count(options));
     floating_gap::set_thread_count(run_options::thread_count(options));
     floating_gap::set_red_black(options.parallel);
     parallel_mode::configure(options.parallel, run_options::thread_count(options), options.seed1, options.seed2);

@@ -2,6 +2,8 @@
 
 #include "common/fatal_error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/lane_sum.hpp"
+#include "common/thread_team.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/multigrid_preconditioner.hpp"
 #include "mesh/potential_solver.hpp"
@@ -9,12 +11,14 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <type_traits>
 
 namespace conducting_solve {
 
 using namespace mesh;
 
 int iterations_in_last_solve = 0;
+int threads_in_last_solve = 1;
 
 namespace {
 
@@ -49,15 +53,56 @@ void for_interior(F&& f) {
             for (int n = node(I_FIRST, j, k); n <= node(I_LAST, j, k); ++n) f(n);
 }
 
+// The passes over the unknowns are shared among the members of the thread
+// team, each taking a run of rows (k, j) in the plain order. A sum is taken
+// along each row (lane_sum::sum) and the rows' sums added in the plain
+// order, so it has the same bits for any number of members.
+constexpr int ROWS_PER_PLANE = J_LAST - J_FIRST + 1;
+constexpr int ROWS = ROWS_PER_PLANE * (K_LAST - K_FIRST + 1);
+double row_sum[ROWS], row_largest[ROWS];
+int thread_count = 1;
+// Time per iteration of the latest solves on the team and on one thread.
+thread_team::Pace pace;
+
+// Calls f(row, first, last) for each of this member's rows, first and last
+// its interior nodes.
+template <class F>
+void for_rows_of(int member, F&& f) {
+    const int members = thread_team::members();
+    for (int row = ROWS * member / members; row < ROWS * (member + 1) / members; ++row) {
+        const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
+        f(row, node(I_FIRST, j, k), node(I_LAST, j, k));
+    }
+}
+
+// Runs pass(member) on every member of the team.
+template <class Pass>
+void on_members(Pass&& pass) {
+    using P = std::remove_reference_t<Pass>;
+    thread_team::run([](void* context, int member) { (*static_cast<P*>(context))(member); }, &pass);
+}
+
+double sum_of_rows() {
+    double sum = 0.0;
+    for (const double row : row_sum) sum += row;
+    return sum;
+}
+
+double largest_of_rows() {
+    double largest = 0.0;
+    for (const double row : row_largest) largest = std::max(largest, row);
+    return largest;
+}
+
 // The couplings of the relaxation solve's own equation (potential::node_couplings);
 // the plate values go to the right-hand side.
 void build_system(Preconditioner preconditioner) {
     // Every entry read is written below, and couple_x of the first nodes
     // along x, like every entry on the boundary layers, is never written: 0.
-    for (int k = K_FIRST; k <= K_LAST; ++k)
-        for (int j = J_FIRST; j <= J_LAST; ++j)
-            for (int i = I_FIRST; i <= I_LAST; ++i) {
-                const int n = node(i, j, k);
+    on_members([](int member) {
+        for_rows_of(member, [](int row, int first, int) {
+            const int k = K_FIRST + row / ROWS_PER_PLANE, j = J_FIRST + row % ROWS_PER_PLANE;
+            for (int i = I_FIRST, n = first; i <= I_LAST; ++i, ++n) {
                 const potential::Couplings a = potential::node_couplings(i, j, k);
                 double plates = 0.0;  // V/cm·cm^2, the plate terms
                 anchor[n] = 0.0;
@@ -69,6 +114,8 @@ void build_system(Preconditioner preconditioner) {
                 diagonal[n] = a.ym + a.yp + a.xm + a.xp + a.zm + a.zp;
                 rhs[n] = charge_source[n] + plates;
             }
+        });
+    });
     if (preconditioner == Preconditioner::multigrid) {
         multigrid_preconditioner::setup(couple_x, couple_y, couple_z, anchor);
         return;
@@ -91,41 +138,32 @@ void build_system(Preconditioner preconditioner) {
     });
 }
 
-// out := A·v over the unknowns. The couplings to the boundary layers are
-// zero, so v's values there (phi's boundary values) do not enter. Returns
-// v·out, summed in the plain order.
-double multiply(const double* v, double* out) {
-    double sum = 0.0;
-    for_interior([&](int n) {
+// out := A·v on the nodes first..last. The couplings to the boundary layers
+// are zero, so v's values there (phi's boundary values) do not enter.
+// Returns v·out over them.
+double multiply_row(const double* v, double* out, int first, int last) {
+    return lane_sum::sum(first, last, [=](int n, int) {
         out[n] = diagonal[n] * v[n] - couple_x[n] * v[n - 1] - couple_x[n + 1] * v[n + 1] -
-                 couple_y[n] * v[n - STEP_Y] - couple_y[n + STEP_Y] * v[n + STEP_Y] -
-                 couple_z[n] * v[n - STEP_Z] - couple_z[n + STEP_Z] * v[n + STEP_Z];
-        sum += v[n] * out[n];
+                 couple_y[n] * v[n - STEP_Y] - couple_y[n + STEP_Y] * v[n + STEP_Y] - couple_z[n] * v[n - STEP_Z] -
+                 couple_z[n + STEP_Z] * v[n + STEP_Z];
+        return v[n] * out[n];
     });
-    return sum;
 }
 
-// direction := precond + beta·direction, then image := A·direction; returns
-// direction·image. One pass: each row's product follows the update of the
-// nodes up to its upper neighbours. The boundary layers' entries of both
-// vectors are 0 and stay 0.
-double step_direction_and_multiply(double beta) {
-    int updated = 0;  // direction is new below this node
-    double sum = 0.0;
-    for (int k = K_FIRST; k <= K_LAST; ++k)
-        for (int j = J_FIRST; j <= J_LAST; ++j) {
-            const int first = node(I_FIRST, j, k), last = node(I_LAST, j, k);
-            for (const int end = std::min(last + STEP_Z + 2, NODE_COUNT); updated < end; ++updated)
-                direction[updated] = precond[updated] + beta * direction[updated];
-            for (int n = first; n <= last; ++n) {
-                image[n] = diagonal[n] * direction[n] - couple_x[n] * direction[n - 1] -
-                           couple_x[n + 1] * direction[n + 1] - couple_y[n] * direction[n - STEP_Y] -
-                           couple_y[n + STEP_Y] * direction[n + STEP_Y] - couple_z[n] * direction[n - STEP_Z] -
-                           couple_z[n + STEP_Z] * direction[n + STEP_Z];
-                sum += direction[n] * image[n];
-            }
-        }
-    return sum;
+// direction := precond (first) or precond + beta·direction, then image :=
+// A·direction; returns direction·image. The boundary layers' entries of
+// both vectors are 0 and stay 0.
+double step_direction_and_multiply(bool first, double beta) {
+    on_members([first, beta](int member) {
+        for_rows_of(member, [&](int, int begin, int last) {
+            for (int n = begin; n <= last; ++n) direction[n] = first ? precond[n] : precond[n] + beta * direction[n];
+        });
+        thread_team::meet();
+        for_rows_of(member, [](int row, int begin, int last) {
+            row_sum[row] = multiply_row(direction, image, begin, last);
+        });
+    });
+    return sum_of_rows();
 }
 
 // out := M^-1·r: forward through (E − L), then backward through
@@ -142,13 +180,17 @@ void factor_solve(const double* r, double* out) {
                 out[n] = (out[n] + up_y[n] * out[n + STEP_Y] + up_z[n] * out[n + STEP_Z]) + up_x[n] * out[n + 1];
 }
 
+// a·b, summed as the passes sum.
 double dot(const double* a, const double* b) {
-    double sum = 0.0;
-    for_interior([&](int n) { sum += a[n] * b[n]; });
-    return sum;
+    on_members([a, b](int member) {
+        for_rows_of(member, [&](int row, int first, int last) {
+            row_sum[row] = lane_sum::sum(first, last, [=](int n, int) { return a[n] * b[n]; });
+        });
+    });
+    return sum_of_rows();
 }
 
-// out := M^-1·r; returns r·out, summed in the plain order.
+// out := M^-1·r; returns r·out.
 double precondition(Preconditioner preconditioner, const double* r, double* out) {
     if (preconditioner == Preconditioner::multigrid) return multigrid_preconditioner::apply(r, out);
     factor_solve(r, out);
@@ -164,18 +206,34 @@ void check_finite(double sum) {
                     "       the charge source or the couplings hold NaN or infinity"});
 }
 
+// The largest and the sum of |residual|/diagonal over a row's nodes (the
+// largest is the same in any order, and the sum serves check_finite alone).
+void scale_row_residual(int row, int first, int last) {
+    double largest[4] = {0.0, 0.0, 0.0, 0.0};
+    row_sum[row] = lane_sum::sum(first, last, [&](int n, int lane) {
+        const double scaled = std::fabs(residual[n]) / diagonal[n];
+        largest[lane] = std::max(largest[lane], scaled);
+        return scaled;
+    });
+    row_largest[row] = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+}
+
+// The largest |residual|/diagonal, V, once every row's is scaled.
+double largest_scaled_residual() {
+    check_finite(sum_of_rows());
+    return largest_of_rows();
+}
+
 // residual := rhs − A·phi; returns the largest |residual|/diagonal, V.
 double true_residual() {
-    multiply(phi, image);
-    double largest = 0.0, sum = 0.0;
-    for_interior([&](int n) {
-        residual[n] = rhs[n] - image[n];
-        const double scaled = std::fabs(residual[n]) / diagonal[n];
-        largest = std::max(largest, scaled);
-        sum += scaled;
+    on_members([](int member) {
+        for_rows_of(member, [](int row, int first, int last) {
+            multiply_row(phi, image, first, last);
+            for (int n = first; n <= last; ++n) residual[n] = rhs[n] - image[n];
+            scale_row_residual(row, first, last);
+        });
     });
-    check_finite(sum);
-    return largest;
+    return largest_scaled_residual();
 }
 
 void stop_unconverged(double largest, double tolerance) {
@@ -185,9 +243,10 @@ void stop_unconverged(double largest, double tolerance) {
                     fortran::free_real(tolerance) + " V)"});
 }
 
-}  // namespace
-
-void solve_potential(double tolerance, Preconditioner preconditioner) {
+// The solve on a team of `members`.
+void solve_on_team(int members, double tolerance, Preconditioner preconditioner) {
+    thread_team::Scope team(members);
+    threads_in_last_solve = thread_team::members();
     potential::extrapolate_potential();
     potential::apply_boundary_values();
     build_system(preconditioner);
@@ -199,23 +258,22 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
     // that fails.
     while (largest > tolerance) {
         double rz = precondition(preconditioner, residual, precond);
-        std::copy(precond, precond + NODE_COUNT, direction);
-        double beta = 0.0;  // the first direction is precond itself
-        bool first = true;
+        double beta = 0.0;
+        bool first = true;  // the first direction is precond itself
         while (largest > tolerance) {
             if (iterations_in_last_solve >= MAX_ITERATIONS) stop_unconverged(largest, tolerance);
-            const double alpha = rz / (first ? multiply(direction, image) : step_direction_and_multiply(beta));
+            const double alpha = rz / step_direction_and_multiply(first, beta);
             first = false;
-            largest = 0.0;
-            double sum = 0.0;
-            for_interior([&](int n) {
-                phi[n] = phi[n] + alpha * direction[n];
-                residual[n] = residual[n] - alpha * image[n];
-                const double scaled = std::fabs(residual[n]) / diagonal[n];
-                largest = std::max(largest, scaled);
-                sum += scaled;
+            on_members([alpha](int member) {
+                for_rows_of(member, [alpha](int row, int first, int last) {
+                    for (int n = first; n <= last; ++n) {
+                        phi[n] = phi[n] + alpha * direction[n];
+                        residual[n] = residual[n] - alpha * image[n];
+                    }
+                    scale_row_residual(row, first, last);
+                });
             });
-            check_finite(sum);
+            largest = largest_scaled_residual();
             ++iterations_in_last_solve;
             if (largest <= tolerance) break;
             const double rz_new = precondition(preconditioner, residual, precond);
@@ -231,8 +289,32 @@ void solve_potential(double tolerance, Preconditioner preconditioner) {
     potential::apply_boundary_values();
 }
 
+}  // namespace
+
+void solve_potential(double tolerance, Preconditioner preconditioner) {
+    if (thread_count == 1) {
+        solve_on_team(1, tolerance, preconditioner);
+        return;
+    }
+    // A solve meets its threads some hundred times per iteration: on a
+    // machine whose cores are busy with other work those waits can cost more
+    // than the threads gain, and the solve then keeps to one thread.
+    const bool on_team = pace.team_next();
+    const double start = thread_team::seconds();
+    solve_on_team(on_team ? thread_count : 1, tolerance, preconditioner);
+    pace.record(on_team, (thread_team::seconds() - start) / (iterations_in_last_solve + 1));
+}
+
+void set_thread_count(int threads) {
+    thread_count = std::clamp(threads, 1, thread_team::MAX_MEMBERS);
+    pace = {};
+}
+
 void reset() {
     iterations_in_last_solve = 0;
+    threads_in_last_solve = 1;
+    thread_count = 1;
+    pace = {};
     multigrid_preconditioner::reset();
 }
 

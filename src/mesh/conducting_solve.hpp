@@ -14,8 +14,10 @@
 // The electrode plate values move to the right-hand side, so the matrix is
 // symmetric positive definite. Entry and exit are those of the plain solve:
 // the extrapolated guess, the boundary values before and after, the phi_old
-// history, charge_source left divided by the diagonal. Serial, in a fixed
-// order: the same input gives the same bits.
+// history, charge_source left divided by the diagonal. Its passes are
+// shared among threads by rows, and every sum is taken along each row and
+// the rows added in the plain order: the same input gives the same bits on
+// any number of threads.
 #include "mesh/potential_solver.hpp"
 
 namespace conducting_solve {
@@ -25,14 +27,15 @@ constexpr int MAX_ITERATIONS = 2000;
 
 // The preconditioner of the conjugate gradients: the incomplete Cholesky
 // factor, or one cycle of the aggregation multigrid (multigrid_preconditioner):
-// 4 or 5 iterations instead of 58 to 84 on a dense plasma, 3.5 to 4.4 times
-// faster per solve, 4.0 on average (docs/model/conducting-solve.md). The run
-// takes the multigrid; the factor stays as the reference the tests and the
-// benchmark compare it with.
+// 4 or 5 iterations instead of 58 to 78 on the saved dense states, 12 to 15
+// ms per solve on one thread, 3.8 to 4.4 times faster than the factor, and
+// 9 to 12 ms on two (docs/model/conducting-solve.md). The run takes the multigrid; the factor
+// stays as the reference the tests and the benchmark compare it with.
 enum class Preconditioner { incomplete_cholesky, multigrid };
 
-// Iterations made by the latest solve_potential().
+// Iterations made by the latest solve_potential(), and the threads it ran on.
 extern int iterations_in_last_solve;
+extern int threads_in_last_solve;
 
 // The whole solve, from the face couplings (mesh::eps_face_*) as they are and
 // the present electrode voltages; it does not read the relaxation's
@@ -43,6 +46,13 @@ extern int iterations_in_last_solve;
 // (V); the default matches the relaxation's stop on its largest change.
 void solve_potential(double tolerance = potential::SOR_TOLERANCE,
                      Preconditioner preconditioner = Preconditioner::multigrid);
+
+// Threads a solve shares its passes with (a thread_team; 1: none); the
+// result is the same for any number. While one thread alone has lately been
+// faster per iteration (other work keeping the cores busy), the solves keep
+// to it, and every 16th tries the other way again; the first solve after
+// this call is on the threads.
+void set_thread_count(int threads);
 
 void reset();
 

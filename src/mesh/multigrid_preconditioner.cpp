@@ -1,8 +1,12 @@
 #include "mesh/multigrid_preconditioner.hpp"
 
+#include "common/lane_sum.hpp"
+#include "common/thread_team.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace multigrid_preconditioner {
 
@@ -86,31 +90,38 @@ double direct_vector[DIRECT_LIMIT];
 // what the x-only coarsening leaves along y and z.
 constexpr int half_sweeps(int level) { return level == 0 ? 6 : 4; }
 
-// Calls f(i, j, k, n) for every interior node of a level, k, j, i order.
+// Rows j = first..last of every plane of a level.
+struct Rows {
+    int first, last;
+};
+
+// Calls f(i, j, k, n) for every interior node of a level in the rows, k, j,
+// i order.
 template <class F>
-void for_interior(const Level& l, F&& f) {
+void for_interior(const Level& l, Rows rows, F&& f) {
     for (int k = 1; k <= l.nz; ++k)
-        for (int j = 1; j <= l.ny; ++j)
+        for (int j = rows.first; j <= rows.last; ++j)
             for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, k, n);
 }
 
-// The same for the nodes of plane k.
 template <class F>
-void for_plane(const Level& l, int k, F&& f) {
-    for (int j = 1; j <= l.ny; ++j)
-        for (int i = 1, n = l.at(1, j, k); i <= l.nx; ++i, ++n) f(i, j, n);
+void for_interior(const Level& l, F&& f) {
+    for_interior(l, Rows{1, l.ny}, f);
 }
 
 // Coupling of the centres of two neighbouring boxes along an axis: half of
 // each box's inner coupling in series with the face between them (an inner
 // coupling < 0 marks a box of one node, whose centre is the node).
-double in_series(double lower_inner, double face, double upper_inner) {
+[[gnu::always_inline]] inline double in_series(double lower_inner, double face, double upper_inner) {
     if (face == 0.0) return 0.0;
     if (lower_inner == 0.0 || upper_inner == 0.0) return 0.0;
-    double resistance = 1.0 / face;
-    if (lower_inner > 0.0) resistance += 0.5 / lower_inner;
-    if (upper_inner > 0.0) resistance += 0.5 / upper_inner;
-    return 1.0 / resistance;
+    // Half a box's coupling is twice its inner one; 1/(1/a + 1/b + 1/c) over
+    // a single division.
+    const double a = 2.0 * lower_inner, c = 2.0 * upper_inner;
+    if (lower_inner > 0.0 && upper_inner > 0.0) return face * a * c / (a * c + face * (a + c));
+    if (lower_inner > 0.0) return face * a / (face + a);
+    if (upper_inner > 0.0) return face * c / (face + c);
+    return face;
 }
 
 // The next level's matrix from this one's couplings, as the flux between
@@ -120,42 +131,56 @@ double in_series(double lower_inner, double face, double upper_inner) {
 // would add the faces alone, twice as stiff along each joined axis, and its
 // V-cycle corrects too little; this one keeps a plasma's strong couplings
 // inside its boxes and the weak ones at its edge, as the fine level has them.
-void coarsen(const Level& f, const Level& c) {
-    for (real* a : {couple_x, couple_y, couple_z}) std::fill(a + c.offset, a + c.offset + c.padded_size(), real{0});
-    std::fill(anchor + c.offset, anchor + c.offset + c.padded_size(), 0.0);
-    const int sy = f.step_y(), sz = f.step_z();
-    // Accumulated in double, rounded once.
-    static double sum_x[H.total], sum_y[H.total], sum_z[H.total];
-    std::fill(sum_x + c.offset, sum_x + c.offset + c.padded_size(), 0.0);
-    std::fill(sum_y + c.offset, sum_y + c.offset + c.padded_size(), 0.0);
-    std::fill(sum_z + c.offset, sum_z + c.offset + c.padded_size(), 0.0);
-    for_interior(f, [&](int i, int j, int k, int n) {
-        const int m = c.at(f.join_x ? (i + 1) / 2 : i, f.join_y ? (j + 1) / 2 : j, f.join_z ? (k + 1) / 2 : k);
-        // A node that opens its box (odd index) faces the box below; its
-        // upper neighbour in the box, if any, gives the box's inner coupling.
-        if (!f.join_x) sum_x[m] += couple_x[n];
-        else if (i % 2 == 1 && i > 1)
-            sum_x[m] += in_series(couple_x[n - 1], couple_x[n], i < f.nx ? couple_x[n + 1] : -1.0);
-        if (!f.join_y) sum_y[m] += couple_y[n];
-        else if (j % 2 == 1 && j > 1)
-            sum_y[m] += in_series(couple_y[n - sy], couple_y[n], j < f.ny ? couple_y[n + sy] : -1.0);
-        if (!f.join_z) sum_z[m] += couple_z[n];
-        else if (k % 2 == 1 && k > 1)
-            sum_z[m] += in_series(couple_z[n - sz], couple_z[n], k < f.nz ? couple_z[n + sz] : -1.0);
-        // The plates face the first and last nodes along x.
-        if (anchor[n] != 0.0) {
-            double inner = -1.0;
-            if (f.join_x && i % 2 == 1 && i < f.nx) inner = couple_x[n + 1];
-            if (f.join_x && i % 2 == 0) inner = couple_x[n];
-            anchor[m] += in_series(inner, anchor[n], -1.0);
-        }
-    });
-    for_interior(c, [&](int, int, int, int m) {
-        couple_x[m] = static_cast<real>(sum_x[m]);
-        couple_y[m] = static_cast<real>(sum_y[m]);
-        couple_z[m] = static_cast<real>(sum_z[m]);
+//
+// Made for each level, whose sizes and joined axes are then constants.
+template <int INDEX>
+void coarsen(Rows boxes) {
+    constexpr const Level& f = H.level[INDEX];
+    constexpr const Level& c = H.level[INDEX + 1];
+    constexpr int sy = f.step_y(), sz = f.step_z();
+    // The fine nodes i of box b along an axis: 2b − 1 and 2b (if any) where
+    // the axis is joined, else b alone.
+    auto first = [](bool join, int b) { return join ? 2 * b - 1 : b; };
+    auto last = [](bool join, int b, int fine) { return join ? std::min(2 * b, fine) : b; };
+    for_interior(c, boxes, [&](int bi, int bj, int bk, int m) {
+        // Summed in double over the box's nodes in the k, j, i order, rounded once.
+        double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0, sum_anchor = 0.0;
+        for (int k = first(f.join_z, bk); k <= last(f.join_z, bk, f.nz); ++k)
+            for (int j = first(f.join_y, bj); j <= last(f.join_y, bj, f.ny); ++j)
+                for (int i = first(f.join_x, bi); i <= last(f.join_x, bi, f.nx); ++i) {
+                    const int n = f.at(i, j, k);
+                    // A node that opens its box (odd index) faces the box below; its
+                    // upper neighbour in the box, if any, gives the box's inner coupling.
+                    if (!f.join_x) sum_x += couple_x[n];
+                    else if (i % 2 == 1 && i > 1)
+                        sum_x += in_series(couple_x[n - 1], couple_x[n], i < f.nx ? couple_x[n + 1] : -1.0);
+                    if (!f.join_y) sum_y += couple_y[n];
+                    else if (j % 2 == 1 && j > 1)
+                        sum_y += in_series(couple_y[n - sy], couple_y[n], j < f.ny ? couple_y[n + sy] : -1.0);
+                    if (!f.join_z) sum_z += couple_z[n];
+                    else if (k % 2 == 1 && k > 1)
+                        sum_z += in_series(couple_z[n - sz], couple_z[n], k < f.nz ? couple_z[n + sz] : -1.0);
+                    // The plates face the first and last nodes along x.
+                    if (anchor[n] != 0.0) {
+                        double inner = -1.0;
+                        if (f.join_x && i % 2 == 1 && i < f.nx) inner = couple_x[n + 1];
+                        if (f.join_x && i % 2 == 0) inner = couple_x[n];
+                        sum_anchor += in_series(inner, anchor[n], -1.0);
+                    }
+                }
+        couple_x[m] = static_cast<real>(sum_x);
+        couple_y[m] = static_cast<real>(sum_y);
+        couple_z[m] = static_cast<real>(sum_z);
+        anchor[m] = sum_anchor;
     });
 }
+
+template <std::size_t... INDEX>
+constexpr std::array<void (*)(Rows), sizeof...(INDEX)> coarsen_each(std::index_sequence<INDEX...>) {
+    return {coarsen<INDEX>...};
+}
+// coarsen_level[i] makes level i + 1 from level i.
+constexpr auto coarsen_level = coarsen_each(std::make_index_sequence<H.count - 1>());
 
 void factor_coarsest() {
     const Level& l = H.level[H.count - 1];
@@ -196,17 +221,48 @@ void solve_coarsest() {
     for_interior(l, [&](int, int, int, int n) { correction[n] = static_cast<real>(direct_vector[u++]); });
 }
 
-// Gauss-Seidel on the nodes of plane k with (i + j + k) % 2 == colour. Each
-// node's neighbours are all of the other colour, so the order within a
-// half-sweep does not matter, and a half-sweep of plane k may follow the
-// previous half-sweep as soon as that one has done planes k − 1 to k + 1:
-// the smoothing passes through memory once, a few planes apart, and gives
-// the bits of whole half-sweeps one after the other.
-void relax_plane(const Level& l, int colour, int k) {
+// The cycle is shared among the members of the thread team (thread_team) on
+// the two finest levels, which hold nine tenths of its work: each member
+// takes a band of rows of every plane, cut between the pairs of rows that the
+// next level joins, so that each box of the next level adds up its residuals
+// on one member in the same order as on one member alone. The coarser levels
+// run on the last member while the others wait.
+constexpr int SHARED_LEVELS = 2;
+bool shared(int index) { return index < SHARED_LEVELS; }
+
+// One member's part of a cycle; level 0's right-hand side is read from r and
+// its correction written to z.
+struct Share {
+    int member, members;
+    const double* r;
+    double* z;
+};
+
+Rows rows_of(const Level& l, int index, const Share& s) {
+    if (!shared(index)) return {1, l.ny};
+    const int pairs = (l.ny + 1) / 2;
+    return {2 * (pairs * s.member / s.members) + 1, std::min(l.ny, 2 * (pairs * (s.member + 1) / s.members))};
+}
+
+// The rows of the next level's boxes that hold these rows of level l.
+Rows boxes_of(const Level& l, Rows rows) {
+    if (!l.join_y) return rows;
+    return {(rows.first + 1) / 2, (rows.last + 1) / 2};
+}
+
+// r·z over each row (k, j) of level 0, summed along the row in lanes
+// (lane_sum); apply() adds the rows in the plain k, j order, for the same
+// bits on any member count.
+double row_dot[H.level[0].ny * H.level[0].nz];
+
+// Gauss-Seidel on the nodes of rows `rows` of plane k with (i + j + k) % 2 ==
+// colour. Each node's neighbours are all of the other colour, so the order
+// within a half-sweep does not matter.
+void relax_plane(const Level& l, int colour, int k, Rows rows) {
     const int sy = l.step_y(), sz = l.step_z();
     const real* b = source;
     real* x = correction;
-    for (int j = 1; j <= l.ny; ++j) {
+    for (int j = rows.first; j <= rows.last; ++j) {
         const int first = ((1 + j + k) % 2 == colour) ? 1 : 2;
         for (int n = l.at(first, j, k), end = l.at(l.nx, j, k); n <= end; n += 2)
             x[n] = (b[n] + couple_x[n] * x[n - 1] + couple_x[n + 1] * x[n + 1] + couple_y[n] * x[n - sy] +
@@ -226,53 +282,65 @@ int box_index(const Level& f, const Level& c, int i, int j, int k) {
 // the extra work to correct as much as the fine smoothing leaves.
 constexpr int REPEAT_FROM = 3;
 
-// r·z over level 0's nodes in the plain k, j, i order, summed as z is written.
-double residual_dot_result = 0.0;
-
-void cycle_once(int index, bool from_zero, const double* r, double* z);
+void cycle_once(int index, bool from_zero, const Share& s);
 
 // The cycle on level `index`: its correction from its right-hand side,
-// starting from zero. On level 0 the right-hand side is read from r and the
-// result written to z.
-void cycle(int index, const double* r, double* z) {
+// starting from zero.
+void cycle(int index, const Share& s) {
+    if (!shared(index) && s.member != s.members - 1) return;
     if (index == H.count - 1) {
         solve_coarsest();
         return;
     }
-    cycle_once(index, true, r, z);
-    if (index >= REPEAT_FROM) cycle_once(index, false, r, z);
+    cycle_once(index, true, s);
+    if (index >= REPEAT_FROM) cycle_once(index, false, s);
 }
 
 // One pass down and up from this level; from_zero: the correction starts at
 // 0, else at what the previous pass left.
-void cycle_once(int index, bool from_zero, const double* r, double* z) {
+//
+// One member alone runs the half-sweeps of a pass through memory once, one
+// plane behind another: in step k half-sweep h relaxes plane k − h, after
+// half-sweep h − 1 has done the planes on both sides of it. The members of
+// a shared level each run whole half-sweeps over their rows, which stay in
+// their cores' caches, and meet after each. The result has the bits of
+// whole half-sweeps one after the other either way.
+void cycle_once(int index, bool from_zero, const Share& s) {
     const Level& l = H.level[index];
     const Level& c = H.level[index + 1];
     const int half_count = half_sweeps(index);
     const int sy = l.step_y(), sz = l.step_z();
+    const Rows rows = rows_of(l, index, s);
+    const bool meets = shared(index) && s.members > 1;
     real* x = correction;
     const real* b = source;
     // Smoothing, then the residual summed over each box into the next
-    // level's right-hand side, plane by plane behind the last half-sweep.
-    // From zero, the first half-sweep sets its colour to b/diagonal (its
-    // neighbours are still 0) and the other colour to 0.
-    std::fill(source + c.offset, source + c.offset + c.padded_size(), real{0});
-    for (int k = 1; k <= l.nz + half_count; ++k) {
-        if (k <= l.nz && index == 0) for_plane(l, k, [&](int, int, int n) { source[n] = static_cast<real>(r[n]); });
-        if (k <= l.nz && from_zero)
-            for (int j = 1; j <= l.ny; ++j) {
-                const int n0 = l.at(0, j, k);
-                for (int i = 1; i <= l.nx; ++i)
-                    x[n0 + i] = (i + j + k) % 2 == 0 ? source[n0 + i] * inv_diagonal[n0 + i] : real{0};
-            }
-        for (int h = from_zero ? 1 : 0; h < half_count; ++h)
-            if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h);
-        const int p = k - half_count;
-        if (p < 1) continue;
-        for (int j = 1; j <= l.ny; ++j) {
-            real* box_row = source + box_index(l, c, 0, j, p);
-            const int first = l.at(1, j, p);
-            for (int i = 1, n = first; i <= l.nx; ++i, ++n) {
+    // level's right-hand side. From zero, the first half-sweep sets its
+    // colour to b/diagonal (its neighbours are still 0) and would set the
+    // other colour to 0, which the second overwrites before anything reads
+    // it. The last half-sweep leaves no residual on its colour but rounding,
+    // so only the other colour's is summed.
+    const int unrelaxed = half_count % 2;
+    const int first_half = from_zero ? 1 : 0;
+    const Rows boxes = boxes_of(l, rows);
+    for (int kc = 1; kc <= c.nz; ++kc)
+        for (int jc = boxes.first; jc <= boxes.last; ++jc)
+            std::fill(source + c.at(1, jc, kc), source + c.at(c.nx + 1, jc, kc), real{0});
+    const auto start = [&](int k) {
+        if (index == 0)
+            for (int j = rows.first; j <= rows.last; ++j)
+                for (int n = l.at(1, j, k), end = l.at(l.nx, j, k); n <= end; ++n)
+                    source[n] = static_cast<real>(s.r[n]);
+        if (from_zero)
+            for (int j = rows.first; j <= rows.last; ++j)
+                for (int n = l.at((1 + j + k) % 2 == 0 ? 1 : 2, j, k), end = l.at(l.nx, j, k); n <= end; n += 2)
+                    x[n] = source[n] * inv_diagonal[n];
+    };
+    const auto restrict_residual = [&](int k) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            real* box_row = source + box_index(l, c, 0, j, k);
+            const int first = (1 + j + k) % 2 == unrelaxed ? 1 : 2;
+            for (int i = first, n = l.at(first, j, k); i <= l.nx; i += 2, n += 2) {
                 const real residual = b[n] - (diagonal[n] * x[n] - couple_x[n] * x[n - 1] -
                                               couple_x[n + 1] * x[n + 1] - couple_y[n] * x[n - sy] -
                                               couple_y[n + sy] * x[n + sy] - couple_z[n] * x[n - sz] -
@@ -280,59 +348,119 @@ void cycle_once(int index, bool from_zero, const double* r, double* z) {
                 box_row[l.join_x ? (i + 1) >> 1 : i] += residual;
             }
         }
+    };
+    if (meets) {
+        for (int k = 1; k <= l.nz; ++k) start(k);
+        thread_team::meet();
+        for (int h = first_half; h < half_count; ++h) {
+            for (int k = 1; k <= l.nz; ++k) relax_plane(l, h % 2, k, rows);
+            thread_team::meet();
+        }
+        for (int k = 1; k <= l.nz; ++k) restrict_residual(k);
+        thread_team::meet();
+    } else {
+        for (int k = 1; k <= l.nz + half_count; ++k) {
+            if (k <= l.nz) start(k);
+            for (int h = first_half; h < half_count; ++h)
+                if (k - h >= 1 && k - h <= l.nz) relax_plane(l, h % 2, k - h, rows);
+            if (k - half_count >= 1) restrict_residual(k - half_count);
+        }
     }
-    cycle(index + 1, r, z);
+    cycle(index + 1, s);
+    if (meets && !shared(index + 1)) thread_team::meet();
     // The correction of each box added to its nodes, then the smoothing in
-    // the reverse colour order, so that the cycle is symmetric.
-    for (int k = 1; k <= l.nz + half_count; ++k) {
-        if (k <= l.nz)
-            for (int j = 1; j <= l.ny; ++j) {
-                const real* box_row = correction + box_index(l, c, 0, j, k);
-                real* row = x + l.at(0, j, k);
-                if (l.join_x)
-                    for (int i = 1; i <= l.nx; ++i) row[i] += box_row[(i + 1) >> 1];
-                else
-                    for (int i = 1; i <= l.nx; ++i) row[i] += box_row[i];
-            }
-        for (int h = 0; h < half_count; ++h)
-            if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, k - 1 - h);
-        const int p = k - half_count;
-        if (index == 0 && p >= 1 && p <= l.nz)
-            for_plane(l, p, [&](int, int, int n) {
-                z[n] = x[n];
-                residual_dot_result += r[n] * z[n];
-            });
+    // the reverse colour order, so that the cycle is symmetric. The first
+    // half-sweep sets its colour from the other alone, so only the other
+    // takes the correction.
+    const auto correct = [&](int k) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            const real* box_row = correction + box_index(l, c, 0, j, k);
+            real* row = x + l.at(0, j, k);
+            const int first = (1 + j + k) % 2 == unrelaxed ? 1 : 2;
+            if (l.join_x)
+                for (int i = first; i <= l.nx; i += 2) row[i] += box_row[(i + 1) >> 1];
+            else
+                for (int i = first; i <= l.nx; i += 2) row[i] += box_row[i];
+        }
+    };
+    const auto finish = [&](int k) {
+        if (index == 0)
+            for (int j = rows.first; j <= rows.last; ++j)
+                row_dot[(k - 1) * l.ny + (j - 1)] = lane_sum::sum(l.at(1, j, k), l.at(l.nx, j, k), [&](int n, int) {
+                    s.z[n] = x[n];
+                    return s.r[n] * s.z[n];
+                });
+    };
+    if (meets) {
+        for (int k = 1; k <= l.nz; ++k) correct(k);
+        thread_team::meet();
+        for (int h = 0; h < half_count; ++h) {
+            for (int k = 1; k <= l.nz; ++k) relax_plane(l, (half_count - 1 - h) % 2, k, rows);
+            thread_team::meet();
+        }
+        for (int k = 1; k <= l.nz; ++k) finish(k);
+    } else {
+        for (int k = 1; k <= l.nz + half_count; ++k) {
+            if (k <= l.nz) correct(k);
+            for (int h = 0; h < half_count; ++h)
+                if (k - 1 - h >= 1 && k - 1 - h <= l.nz) relax_plane(l, (half_count - 1 - h) % 2, k - 1 - h, rows);
+            if (k - half_count >= 1) finish(k - half_count);
+        }
     }
 }
 
-}  // namespace
+void cycle_on_member(void* context, int member) {
+    Share s = *static_cast<const Share*>(context);
+    s.member = member;
+    cycle(0, s);
+}
 
-void setup(const double* fine_x, const double* fine_y, const double* fine_z, const double* fine_anchor) {
-    const Level& fine = H.level[0];
-    for_interior(fine, [&](int, int, int, int n) {
-        couple_x[n] = static_cast<real>(fine_x[n]);
-        couple_y[n] = static_cast<real>(fine_y[n]);
-        couple_z[n] = static_cast<real>(fine_z[n]);
-        anchor[n] = fine_anchor[n];
+struct Fine {
+    const double *x, *y, *z, *anchor;
+};
+
+// One member's part of the set-up: on the shared levels the diagonal of its
+// rows and the couplings of the next level's boxes over them.
+void set_up_on_member(void* context, int member) {
+    const Fine& fine = *static_cast<const Fine*>(context);
+    const Share s{member, thread_team::members(), nullptr, nullptr};
+    for_interior(H.level[0], rows_of(H.level[0], 0, s), [&](int, int, int, int n) {
+        couple_x[n] = static_cast<real>(fine.x[n]);
+        couple_y[n] = static_cast<real>(fine.y[n]);
+        couple_z[n] = static_cast<real>(fine.z[n]);
+        anchor[n] = fine.anchor[n];
     });
+    thread_team::meet();
     for (int index = 0; index < H.count; ++index) {
+        if (!shared(index) && member != s.members - 1) return;
         const Level& l = H.level[index];
+        const Rows rows = rows_of(l, index, s);
         const int sy = l.step_y(), sz = l.step_z();
-        for_interior(l, [&](int, int, int, int n) {
+        for_interior(l, rows, [&](int, int, int, int n) {
             const double sum = anchor[n] + double{couple_x[n]} + couple_x[n + 1] + couple_y[n] + couple_y[n + sy] +
                                couple_z[n] + couple_z[n + sz];
             diagonal[n] = static_cast<real>(sum);
             inv_diagonal[n] = static_cast<real>(1.0 / sum);
         });
-        if (index + 1 < H.count) coarsen(l, H.level[index + 1]);
+        if (index + 1 < H.count) coarsen_level[index](boxes_of(l, rows));
+        if (shared(index)) thread_team::meet();
     }
     factor_coarsest();
 }
 
+}  // namespace
+
+void setup(const double* fine_x, const double* fine_y, const double* fine_z, const double* fine_anchor) {
+    Fine fine{fine_x, fine_y, fine_z, fine_anchor};
+    thread_team::run(set_up_on_member, &fine);
+}
+
 double apply(const double* r, double* z) {
-    residual_dot_result = 0.0;
-    cycle(0, r, z);
-    return residual_dot_result;
+    Share s{0, thread_team::members(), r, z};
+    thread_team::run(cycle_on_member, &s);
+    double sum = 0.0;
+    for (const double row : row_dot) sum += row;
+    return sum;
 }
 
 void reset() {

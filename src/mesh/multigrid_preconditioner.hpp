@@ -18,12 +18,15 @@
 // The cycle works in single precision; the conjugate gradients around it do
 // not.
 //
-// Serial and in a fixed order: the same matrix and residual give the same
-// bits.
+// Shared among the members of the running thread team (thread_team), if
+// any, on the two finest levels: each takes a band of rows, and the result
+// has the same bits for any number of members.
 #include "mesh/mesh_arrays.hpp"
 
 namespace multigrid_preconditioner {
 
+// Both calls run on the thread team that is running, if any.
+//
 // Builds every level from the fine matrix in the mesh's node layout, over
 // the interior nodes (i = 2..NX−1 and so on): the couplings of each node to
 // its i − 1, j − 1 and k − 1 neighbour, 0 where that neighbour is not an
@@ -32,8 +35,8 @@ namespace multigrid_preconditioner {
 void setup(const double* couple_x, const double* couple_y, const double* couple_z, const double* anchor);
 
 // z := B·r on the interior nodes, B the cycle from a zero start; returns
-// r·z, summed over the interior nodes in the plain k, j, i order. z's
-// boundary layers are left as they are.
+// r·z, summed along each row of interior nodes (lane_sum::sum) and the rows
+// added in the plain k, j order. z's boundary layers are left as they are.
 double apply(const double* r, double* z);
 
 void reset();

@@ -69,6 +69,33 @@ TEST(ThreadTeam, EveryMemberRunsEachPhaseAndWaitsForThePlaneBelow) {
     EXPECT_EQ(thread_team::members(), 1);
 }
 
+// No member passes a meeting before every member has come to it, meeting
+// after meeting: each adds to a count before it and reads the count after,
+// while one member in turn dawdles before coming.
+TEST(ThreadTeam, NoMemberPassesAMeetingBeforeAllHaveCome) {
+    constexpr int MEETINGS = 20;
+    for (int members : {1, 2, 3, 8}) {
+        thread_team::Scope team(members);
+        struct Count {
+            int members;
+            std::atomic<int> arrived{0}, early{0};
+        } count{members};
+        thread_team::run(
+            [](void* context, int member) {
+                Count& c = *static_cast<Count*>(context);
+                for (int meeting = 1; meeting <= MEETINGS; ++meeting) {
+                    if (member == meeting % c.members) std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    c.arrived.fetch_add(1);
+                    thread_team::meet();
+                    if (c.arrived.load() < meeting * c.members) c.early.fetch_add(1);
+                }
+            },
+            &count);
+        EXPECT_EQ(count.early.load(), 0) << members;
+        EXPECT_EQ(count.arrived.load(), MEETINGS * members);
+    }
+}
+
 // A paced call runs every member once whether it runs on the team or on the
 // caller alone, and in both the planes keep their order. The first two calls
 // try each way.

@@ -1,6 +1,7 @@
 #include "mesh/conducting_solve.hpp"
 
 #include "common/fatal_error.hpp"
+#include "common/thread_team.hpp"
 #include "mesh/cell_setup.hpp"
 #include "mesh/charge_and_field.hpp"
 #include "mesh/plasma_field.hpp"
@@ -257,4 +258,55 @@ TEST_F(ConductingSolve, OnADenseStateOfARunTheMultigridAgreesWithTheFactorInAQua
     EXPECT_LE(4 * multigrid_iterations, factor_iterations);
     EXPECT_LT(factor_error, 1e-3);  // V
     EXPECT_LE(multigrid_error, factor_error);
+}
+
+// Shared among 2 or 3 threads the solve gives the bits of one thread, with
+// either preconditioner, on a dense state (whose row sums and multigrid
+// boxes each thread must add in the same order).
+TEST_F(ConductingSolve, GivesTheSameBitsOnAnyNumberOfThreads) {
+    using conducting_solve::Preconditioner;
+    load_conducting_state("solve200");
+    const SolverState entry = SolverState::take();
+    for (const Preconditioner preconditioner : {Preconditioner::multigrid, Preconditioner::incomplete_cholesky}) {
+        SolverState alone{};
+        int iterations = 0;
+        for (int threads : {1, 2, 3}) {
+            entry.restore();
+            conducting_solve::set_thread_count(threads);
+            conducting_solve::solve_potential(SOR_TOLERANCE, preconditioner);
+            const SolverState solved = SolverState::take();
+            if (threads == 1) {
+                alone = solved;
+                iterations = conducting_solve::iterations_in_last_solve;
+                continue;
+            }
+            EXPECT_EQ(conducting_solve::iterations_in_last_solve, iterations) << threads;
+            EXPECT_TRUE(solved.phi_ == alone.phi_) << threads;
+            EXPECT_TRUE(solved.source == alone.source) << threads;
+        }
+    }
+}
+
+// On a clock by which a solve on two threads takes ten times as long as one
+// alone, the solves after the first two keep to one thread, and every
+// sixteenth tries the two again.
+TEST_F(ConductingSolve, KeepsToOneThreadWhileThatIsFaster) {
+    static double now = 0.0;
+    static bool started = false;
+    thread_team::use_clock([] {
+        if (started) now += conducting_solve::threads_in_last_solve > 1 ? 10.0 : 1.0;
+        started = !started;
+        return now;
+    });
+    set_voltages(180.0, 0.0, 0.0);
+    conducting_solve::set_thread_count(2);
+    std::vector<int> threads;
+    for (int solve = 1; solve <= 17; ++solve) {
+        conducting_solve::solve_potential();
+        threads.push_back(conducting_solve::threads_in_last_solve);
+    }
+    thread_team::use_clock(nullptr);
+    std::vector<int> expected(17, 1);
+    expected[0] = expected[15] = 2;
+    EXPECT_EQ(threads, expected);
 }
