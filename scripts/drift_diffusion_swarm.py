@@ -11,7 +11,11 @@ electrons below 8.31 eV at a pass's start that are above it at its end
 (the climb over the threshold).
 
   scripts/drift_diffusion_swarm.py [--fields 1 3 10 30 100] [--relax NS]
-      [--sample NS] [--electrons N] [--binary B] [-- EXTRA...]
+      [--sample NS] [--electrons N] [--binary B] [--check PERCENT]
+      [-- EXTRA...]
+
+With --check it exits with status 1 when a figure differs by more than
+PERCENT and by more than two combined standard errors.
 
 EXTRA goes to the drift-diffusion runs only (e.g. --dd-field 60 to lift the
 field limit, --dd-margin 0.5 to move the energy limit).
@@ -60,6 +64,7 @@ def main():
     parser.add_argument("--sample", type=float, default=100, help="ns")
     parser.add_argument("--electrons", type=int, default=1000)
     parser.add_argument("--binary", default=os.path.join(ROOT, "build", "pdpcell-swarm"))
+    parser.add_argument("--check", type=float, help="fail beyond this many per cent (and two standard errors)")
     parser.add_argument("extra", nargs="*", help="options for the drift-diffusion runs")
     options = parser.parse_args()
     args = ["--relax", str(options.relax), "--sample", str(options.sample), "--electrons", str(options.electrons)]
@@ -80,6 +85,10 @@ def main():
             print("  %-15s %12.5e +- %8.2e  %12.5e +- %8.2e  %+7.2f %%  %+6.2f sigma  %s"
                   % (short, a, sa, b, sb, percent, sigmas, unit))
     print("largest difference beyond two combined standard errors: %.2f %%" % worst)
+    if options.check is not None and worst > options.check:
+        print("that is more than --check %g %%" % options.check)
+        return 1
+    return 0
 
 
 if __name__ == "__main__":
