@@ -50,7 +50,8 @@ Transport transport_from_frequencies(double energy) {
 }  // namespace
 
 Transport transport(double energy) {
-    const double at = std::clamp(energy, 0.0, TABLE_TOP) / TABLE_STEP;
+    // A non-finite energy reads the top entry; may_continue() then refuses it.
+    const double at = (energy < TABLE_TOP ? std::max(energy, 0.0) : TABLE_TOP) / TABLE_STEP;
     const int i = std::min(static_cast<int>(at), TABLE_SIZE - 2);
     const double f = at - i;
     const Transport& a = table[i];
@@ -72,13 +73,13 @@ void set_up(const Limits& limits) {
 bool on() { return steps_on; }
 const Limits& limits() { return chosen; }
 
-bool may_continue(double energy, double field2, double wall_distance) {
+bool may_continue(double energy, const Transport& t, double field2, double wall_distance) {
     return energy < highest_energy && field2 < highest_field2 && wall_distance > chosen.wall_distance &&
-           transport(energy).collision_frequency > chosen.collision_frequency;
+           t.collision_frequency > chosen.collision_frequency;
 }
 
-Substep substep(double energy, double Ex, double Ey, double Ez, double longest, pass_output::Context& c) {
-    const Transport t = transport(energy);
+Substep substep(double energy, const Transport& t, double Ex, double Ey, double Ez, double longest,
+                pass_output::Context& c) {
     const double field2 = Ex * Ex + Ey * Ey + Ez * Ez;
     // rms displacement sqrt(2 D h) per axis, rms work |E|·sqrt(2 D h).
     double h = std::min(longest, SUBSTEP_LENGTH * SUBSTEP_LENGTH / (2 * t.diffusion));
@@ -94,8 +95,8 @@ Substep substep(double energy, double Ex, double Ey, double Ez, double longest, 
             drift * Ez + spread * r2 * portable_math::cos(phi2), h, t.recoil_rate * energy * h};
 }
 
-bool may_enter(double energy, double field2, double wall_distance) {
-    return energy < highest_energy - RETURN_GAP && may_continue(energy, field2, wall_distance);
+bool may_enter(double energy, const Transport& t, double field2, double wall_distance) {
+    return energy < highest_energy - RETURN_GAP && may_continue(energy, t, field2, wall_distance);
 }
 
 void reset() {

@@ -51,16 +51,16 @@ void set_up(const Limits& limits);
 bool on();
 const Limits& limits();
 
-// Whether an electron of energy eps (eV) in a field of squared magnitude
+// Whether an electron of energy eps (eV) and transport t = transport(eps) in a field of squared magnitude
 // field2 ((V/cm)^2), wall_distance (cm) from the nearest absorbing wall, may
 // go on with drift-diffusion sub-steps, or begin them at the start of a
 // time step: there it must be RETURN_GAP below the energy where they stop,
 // so that a step does not begin only to stop at once.
 constexpr double RETURN_GAP = 1.0;  // eV
-bool may_continue(double energy, double field2, double wall_distance);
-bool may_enter(double energy, double field2, double wall_distance);
+bool may_continue(double energy, const Transport& t, double field2, double wall_distance);
+bool may_enter(double energy, const Transport& t, double field2, double wall_distance);
 
-// One Euler-Maruyama sub-step from energy eps (eV) in the field (V/cm), at
+// One Euler-Maruyama sub-step from energy eps (eV), of transport t, in the field (V/cm), at
 // most `longest` seconds: short enough that its rms displacement is at most
 // SUBSTEP_LENGTH and its rms energy change at most SUBSTEP_ENERGY. Draws
 // three normal numbers (four uniform ones) from the context.
@@ -71,7 +71,8 @@ struct Substep {
     double h;           // s
     double recoil;      // eV lost to the atoms
 };
-Substep substep(double energy, double Ex, double Ey, double Ez, double longest, pass_output::Context& c);
+Substep substep(double energy, const Transport& t, double Ex, double Ey, double Ez, double longest,
+                pass_output::Context& c);
 
 void reset();
 

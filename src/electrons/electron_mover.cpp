@@ -348,10 +348,11 @@ bool drift_diffuse(Particle& e, double t_end, const PassConstants& p, Context& c
         mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
         const double wall_distance = std::min({m.x - p.xlow, p.xhigh - m.x, p.zhigh - m.z});  // cm
         const double field2 = Ex * Ex + Ey * Ey + Ez * Ez;
-        if (!(stepped ? drift_diffusion::may_continue(energy, field2, wall_distance)
-                      : drift_diffusion::may_enter(energy, field2, wall_distance)))
+        const drift_diffusion::Transport t = drift_diffusion::transport(energy);
+        if (!(stepped ? drift_diffusion::may_continue(energy, t, field2, wall_distance)
+                      : drift_diffusion::may_enter(energy, t, field2, wall_distance)))
             break;
-        const drift_diffusion::Substep s = drift_diffusion::substep(energy, Ex, Ey, Ez, t_end - m.t, c);
+        const drift_diffusion::Substep s = drift_diffusion::substep(energy, t, Ex, Ey, Ez, t_end - m.t, c);
         const Motion start = m;
         m.x = m.x + s.dx;
         m.y = m.y + s.dy;
