@@ -1,6 +1,7 @@
 """The study tool without the simulator: study files, the scaled waveform,
 pulses from the run log and from pulses.csv, the analyses built on them, and
 the progress line (with an injected clock)."""
+import math
 import os
 import shutil
 import sys
@@ -166,6 +167,47 @@ class PulseFiles(Temp):
         runs, pulses = results.collect(s)
         self.assertEqual((runs[0]["status"], runs[0]["exit"], runs[0]["pulses"]), ("failed", 1, 0))
         self.assertEqual(len(pulses), 4 * 3 * 4 - 4)
+
+
+class ModelComparison(Temp):
+    def test_figures_of_each_option_set_and_their_difference(self):
+        # three seeds a set; the second set's peak current is 60 uA higher
+        s = st.load(self.study_file('output = "out"\n[run]\nmax_steps = 100\n[vary]\n'
+                                    'seeds = {first = 1, count = 3}\noptions = [[], ["--x"]]\n'))
+        names = PULSE_HEADER.split(",")
+        for run in s.runs:
+            folder = st.prepare(s, run)
+            seed = run.seeds[0]
+            rows = []
+            for k, (t0, t1) in enumerate(((0.0, 0.1), (0.1, 0.5)), start=1):
+                v = dict.fromkeys(names, 0.0)
+                v.update(pulse=k, t_start_us=t0, t_end_us=t1, fired=k - 1, delay_ns=100.0,
+                         I_peak_uA=100 + 10 * seed + 60 * len(run.options), **{f"n_exc_Xe{j}": seed for j in range(1, 7)})
+                rows.append(",".join(str(v[n]) for n in names))
+            with open(os.path.join(folder, "pulses.csv"), "w") as f:
+                f.write("# pulses\n" + PULSE_HEADER + "\n" + "\n".join(rows) + "\n")
+            with open(os.path.join(folder, "currents.csv"), "w") as f:
+                f.write("# currents\nstep,t_us,ions_real,electrons_real\n")
+                for i in range(1, 11):
+                    t = 0.05 * i        # ions pass 1e6 at 0.3 us, 200 ns into pulse 2
+                    f.write(f"{i},{t:.6e},{2e6 * seed if t >= 0.3 else 10.0},{1e5 * i}\n")
+                f.write("11,0.55")      # a row being written
+            st.write_json(os.path.join(folder, st.STATUS_FILE), {"exit": 0})
+        runs, pulses = results.collect(s)
+        report.write(s, results.read_csv(os.path.join(s.output, "runs.csv")),
+                     results.read_csv(os.path.join(s.output, "all_pulses.csv")))
+        table = {(r["pulse"], r["quantity"], r["options"]): r
+                 for r in results.read_csv(os.path.join(s.output, "report", "figures.csv"))}
+        first, second = table[("2", "I_peak_uA", "")], table[("2", "I_peak_uA", "--x")]
+        self.assertEqual((first["runs"], float(first["mean"]), float(first["sd"]), first["diff_se"]), ("3", 120, 10, ""))
+        self.assertAlmostEqual(float(second["mean"]), 180)
+        self.assertAlmostEqual(float(second["diff_se"]), 60 / math.sqrt(200 / 3), places=4)
+        self.assertEqual(float(table[("2", "exc_Xe", "")]["mean"]), 12)
+        self.assertEqual(float(table[("2", "t_fire_ns", "--x")]["mean"]), 200)
+        self.assertEqual(float(table[("2", "ions_peak", "")]["mean"]), 4e6)
+        self.assertEqual(float(table[("2", "electrons_peak", "")]["mean"]), 1e6)
+        self.assertEqual(float(table[("1", "electrons_peak", "")]["mean"]), 2e5)
+        self.assertNotIn(("1", "t_fire_ns", ""), table)
 
 
 class ProgressLine(unittest.TestCase):

@@ -15,6 +15,8 @@ DELAY_COLUMNS = ["state", "voltage_V", "runs", "fired", "delay_mean_ns", "delay_
 TRANSFER_COLUMNS = ["state", "voltage_V", "pulse", "runs", "fired", "V_applied_V", "Vwall_start_V",
                     "Vwall_end_V", "Vwall_end_sd_V"]
 SUSTAIN_COLUMNS = ["state", "voltage_V", "runs", "sustained", "fraction"]
+FIGURE_COLUMNS = ["state", "voltage_V", "pulse", "quantity", "options", "runs", "mean", "sd", "diff_se"]
+FIGURES = ["fired", "delay_ns", "Vwall_end_V"] + results.FIGURE_FIELDS
 
 
 def _f(x):
@@ -137,6 +139,33 @@ def sustain(runs, pulses):
             for (s, v), o in sorted(groups.items())]
 
 
+def figures(pulses):
+    """Per state, voltage, pulse and option set: mean and spread of each
+    figure of the complete pulses, and (diff_se) the difference of its mean
+    from the first option set's in standard errors of that difference, the
+    test of one model against another."""
+    order = list(dict.fromkeys(p["options"] for p in pulses))
+    groups = defaultdict(lambda: defaultdict(list))
+    for p in pulses:
+        if not int(p["complete"]):
+            continue
+        for q in FIGURES:
+            if p.get(q) not in (None, ""):
+                groups[(p["state"], float(p["voltage_V"]), int(p["pulse"]), q)][p["options"]].append(float(p[q]))
+    table = []
+    for (state, v, k, q), sets in sorted(groups.items(), key=lambda g: g[0][:3] + (FIGURES.index(g[0][3]),)):
+        first = sets.get(order[0], [])
+        for options in sorted(sets, key=order.index):
+            x = sets[options]
+            row = {"state": state, "voltage_V": v, "pulse": k, "quantity": q, "options": options, "runs": len(x),
+                   "mean": float(np.mean(x)), "sd": float(np.std(x, ddof=1)) if len(x) > 1 else None}
+            if options != order[0] and len(x) > 1 and len(first) > 1:
+                se = math.sqrt(np.var(x, ddof=1) / len(x) + np.var(first, ddof=1) / len(first))
+                row["diff_se"] = (np.mean(x) - np.mean(first)) / se if se > 0 else None
+            table.append(row)
+    return table
+
+
 def write(study, runs, pulses):
     """All tables and plots; returns the list of files written."""
     folder = os.path.join(study.output, "report")
@@ -151,7 +180,8 @@ def write(study, runs, pulses):
     for name, cols, rows in (("firing.csv", FIRING_COLUMNS, fire_table), ("margins.csv", MARGIN_COLUMNS, margin_table),
                              ("delays.csv", DELAY_COLUMNS, delay_table),
                              ("transfer.csv", TRANSFER_COLUMNS, transfer_table),
-                             ("sustain.csv", SUSTAIN_COLUMNS, sustain_table)):
+                             ("sustain.csv", SUSTAIN_COLUMNS, sustain_table),
+                             ("figures.csv", FIGURE_COLUMNS, figures(pulses))):
         path = os.path.join(folder, name)
         results.write_csv(path, cols, rows)
         written.append(path)

@@ -14,8 +14,15 @@ import plot_results  # noqa: E402  (the run log's fixed-width reader)
 
 PULSE_FIELDS = ["pulse", "t_start_us", "t_end_us", "V_applied_V", "Vwall_start_V", "Vwall_end_V", "fired",
                 "delay_ns"]
+# What a pulse did, where pulses.csv and currents.csv have it: the peak current,
+# the charge moved, the xenon excitations (all six levels) and ionizations; the
+# time after the pulse start at which the real ions pass FIRING_IONS, and the
+# peak real ions and electrons within the pulse.
+FIGURE_FIELDS = ["I_peak_uA", "Q_S1_pC", "exc_Xe", "n_ion_Xe", "t_fire_ns", "ions_peak", "electrons_peak"]
+FIRING_IONS = 1e6
 RUN_COLUMNS = ["run", "voltage_V", "state", "seed1", "seed2", "options", "status", "exit", "source", "pulses"]
-PULSE_COLUMNS = ["run", "voltage_V", "state", "seed1", "seed2", "options"] + PULSE_FIELDS + ["complete", "source"]
+PULSE_COLUMNS = (["run", "voltage_V", "state", "seed1", "seed2", "options"] + PULSE_FIELDS + ["complete", "source"] +
+                 FIGURE_FIELDS)
 
 
 class BadRunFile(Exception):
@@ -53,6 +60,12 @@ def read_pulses_csv(path):
             raise BadRunFile(f"{path}: data row {number} has a field that is not a number")
         values["fired"] = int(values["fired"] or 0)
         values["complete"] = 1
+        for name in ("I_peak_uA", "Q_S1_pC", "n_ion_Xe"):
+            if name in header:
+                values[name] = _number(cells[header.index(name)])
+        levels = ["n_exc_Xe%d" % k for k in range(1, 7)]
+        if all(n in header for n in levels):
+            values["exc_Xe"] = sum(float(cells[header.index(n)]) for n in levels)
         rows.append(values)
     return rows
 
@@ -100,6 +113,26 @@ def pulses_from_log(path, fire_ions, stop_ions=0):
                        "fired": fired, "delay_ns": None if delay is None else round(delay, 3),
                        "complete": 0 if last_pulse else 1})
     return pulses
+
+
+def add_peaks(pulses, path):
+    """Adds t_fire_ns, ions_peak and electrons_peak to each pulse from
+    currents.csv (a row ending at t belongs to the pulse that holds t)."""
+    rows = []
+    with open(path, newline="") as f:
+        for row in csv.DictReader(l for l in f if not l.startswith("#")):
+            try:
+                rows.append((float(row["t_us"]), float(row["ions_real"]), float(row["electrons_real"])))
+            except (KeyError, TypeError, ValueError):
+                break       # the last row, still being written
+    for p in pulses:
+        inside = [r for r in rows if p["t_start_us"] < r[0] <= p["t_end_us"]]
+        if not inside:
+            continue
+        p["ions_peak"] = max(r[1] for r in inside)
+        p["electrons_peak"] = max(r[2] for r in inside)
+        fire = next((r[0] for r in inside if r[1] > FIRING_IONS), None)
+        p["t_fire_ns"] = None if fire is None else round((fire - p["t_start_us"]) * 1e3, 3)
 
 
 def _plateau(diff, inside):
@@ -171,6 +204,8 @@ def collect(study):
                    exit=status.get("exit"), source="", pulses=0)
         if state == "done":
             found, source = run_pulses(folder, fire_ions)
+            if os.path.isfile(os.path.join(folder, "currents.csv")):
+                add_peaks(found, os.path.join(folder, "currents.csv"))
             row.update(source=source, pulses=len(found))
             pulses += [dict(key, source=source, **p) for p in found]
         runs.append(row)
