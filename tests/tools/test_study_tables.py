@@ -208,6 +208,7 @@ class ModelComparison(Temp):
         self.assertEqual(float(table[("2", "electrons_peak", "")]["mean"]), 1e6)
         self.assertEqual(float(table[("1", "electrons_peak", "")]["mean"]), 2e5)
         self.assertNotIn(("1", "t_fire_ns", ""), table)
+        self.assertTrue(os.path.getsize(os.path.join(s.output, "report", "figures.png")) > 0)
 
 
 class ProgressLine(unittest.TestCase):

@@ -176,18 +176,62 @@ def write(study, runs, pulses):
     transfer_table = transfer(pulses)
     sustain_table = sustain(runs, pulses)
     margin_table = margins(fire_groups, sustain_table)
+    figure_table = figures(pulses)
     written = []
     for name, cols, rows in (("firing.csv", FIRING_COLUMNS, fire_table), ("margins.csv", MARGIN_COLUMNS, margin_table),
                              ("delays.csv", DELAY_COLUMNS, delay_table),
                              ("transfer.csv", TRANSFER_COLUMNS, transfer_table),
                              ("sustain.csv", SUSTAIN_COLUMNS, sustain_table),
-                             ("figures.csv", FIGURE_COLUMNS, figures(pulses))):
+                             ("figures.csv", FIGURE_COLUMNS, figure_table)):
         path = os.path.join(folder, name)
         results.write_csv(path, cols, rows)
         written.append(path)
     sources = {r["source"] for r in runs if r["source"]}
     written += plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources)
+    written += plot_figures(folder, study, figure_table, pulses)
     return written
+
+
+def plot_figures(folder, study, table, pulses):
+    """figures.png: for the analysis pulse, each figure per option set, every
+    run a dot, the mean with its standard deviation; the first state and
+    voltage only, where a study has several."""
+    k = int(study.analysis["pulse"])
+    rows = [r for r in table if r["pulse"] == k]
+    if not rows:
+        return []
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    state, v = rows[0]["state"], rows[0]["voltage_V"]
+    rows = [r for r in rows if r["state"] == state and r["voltage_V"] == v]
+    quantities = list(dict.fromkeys(r["quantity"] for r in rows))
+    sets = list(dict.fromkeys(r["options"] for r in rows))
+    cols = 4
+    fig, axes = plt.subplots((len(quantities) + cols - 1) // cols, cols, figsize=(12, 2.6 * ((len(quantities) + 3) // 4)),
+                             squeeze=False)
+    for ax, q in zip(axes.flat, quantities):
+        for i, options in enumerate(sets):
+            x = [float(p[q]) for p in pulses if p["options"] == options and int(p["pulse"]) == k and
+                 p["state"] == state and float(p["voltage_V"]) == v and int(p["complete"]) and p.get(q) not in (None, "")]
+            if not x:
+                continue
+            ax.plot([i + 0.15] * len(x), x, ".", color="grey", alpha=0.7)
+            ax.errorbar([i], [np.mean(x)], yerr=[np.std(x, ddof=1) if len(x) > 1 else 0], fmt="o", capsize=4)
+        ax.set_title(q, fontsize=9)
+        ax.set_xlim(-0.5, len(sets) - 0.5)
+        ax.set_xticks(range(len(sets)))
+        ax.set_xticklabels([o or "(base)" for o in sets], fontsize=7)
+        ax.tick_params(axis="y", labelsize=7)
+    for ax in list(axes.flat)[len(quantities):]:
+        ax.axis("off")
+    fig.suptitle(f"study {study.name}: pulse {k}, {state}, {v:g} V; runs (dots), mean and standard deviation",
+                 fontsize=10)
+    fig.tight_layout()
+    path = os.path.join(folder, "figures.png")
+    fig.savefig(path, dpi=90, metadata={"Software": None})
+    plt.close(fig)
+    return [path]
 
 
 def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources):
