@@ -342,10 +342,10 @@ bool drift_diffuse(Particle& e, double t_end, const PassConstants& p, Context& c
     using collision_frequencies::SPEED_PER_SQRT_EV;
     double energy = speed2(e) * EV_PER_SPEED2;  // eV
     Motion m{e.x, e.y, e.z, e.vx, e.vy, e.vz, e.t};
+    double Ex, Ey, Ez;  // V/cm, at m
+    mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
     bool stepped = false;
     while (m.t < t_end) {
-        double Ex, Ey, Ez;
-        mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
         const double wall_distance = std::min({m.x - p.xlow, p.xhigh - m.x, p.zhigh - m.z});  // cm
         const double field2 = Ex * Ex + Ey * Ey + Ez * Ez;
         const drift_diffusion::Transport t = drift_diffusion::transport(energy);
@@ -358,14 +358,12 @@ bool drift_diffuse(Particle& e, double t_end, const PassConstants& p, Context& c
         m.y = m.y + s.dy;
         m.z = m.z + s.dz;
         m.t = s.h < t_end - m.t ? m.t + s.h : t_end;
-        // The field's work -q E·dx, for an electron -E·dx in eV; a step
-        // below zero energy is taken as its mirror image.
-        energy = std::fabs(energy - (Ex * s.dx + Ey * s.dy + Ez * s.dz) - s.recoil);
         const double recoil = pass_output::kinetic_energy(e.w, s.recoil / EV_PER_SPEED2, species::QM_ELECTRON);
         pass_output::tally(c).recoil_energy += recoil;
         pass_output::tally(c).electron_work += recoil;  // counted apart from the gain over the move
         ++c.substeps;
         stepped = true;
+        const double y_before_mirror = m.y, z_before_mirror = m.z;
         mirror(m, p);
         surface::Wall wall;
         if (reaches_wall(m, p, wall)) {
@@ -376,12 +374,26 @@ bool drift_diffuse(Particle& e, double t_end, const PassConstants& p, Context& c
             m.y = start.y + f * (m.y - start.y);
             m.z = start.z + f * (m.z - start.z);
             m.t = start.t + f * (m.t - start.t);
+            energy = std::fabs(energy - f * (Ex * s.dx + Ey * s.dy + Ez * s.dz) - s.recoil);
             const double speed = SPEED_PER_SQRT_EV * std::sqrt(energy);
             m.vx = speed, m.vy = 0, m.vz = 0;
             take_motion(e, m);
             absorb(wall, e, c);
             return false;
         }
+        // The field's work -q E·dx, for an electron -E·dx in eV, with E the
+        // mean of its values at the two ends: exact in a field that varies
+        // linearly along the step. The field at the start alone would miss
+        // the mean work D·h·div E of the diffusion across a space charge and
+        // heat the electrons where the ions are in excess. Across a mirror
+        // plane the field at the start stands for the step. A step below
+        // zero energy is taken as its mirror image.
+        const double Ex0 = Ex, Ey0 = Ey, Ez0 = Ez;
+        mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
+        const bool mirrored = m.y != y_before_mirror || m.z != z_before_mirror;
+        const double work = mirrored ? -(Ex0 * s.dx + Ey0 * s.dy + Ez0 * s.dz)
+                                     : -((Ex0 + Ex) * s.dx + (Ey0 + Ey) * s.dy + (Ez0 + Ez) * s.dz) / 2;  // eV
+        energy = std::fabs(energy + work - s.recoil);
     }
     if (!stepped) return true;
     const double speed = SPEED_PER_SQRT_EV * std::sqrt(energy);

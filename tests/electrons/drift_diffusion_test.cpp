@@ -61,6 +61,31 @@ TEST_F(DriftDiffusion, TheFieldsWorkIsTheForceTimesTheDisplacement) {
     EXPECT_LT(electron_mover::flight_count, 10 * 1000);  // flights alone take some 40 an electron
 }
 
+// Across a space charge the field's work is the potential difference: in
+// Ey = g·(y - y0), the field of a uniform ion excess, electrons that start at
+// the bottom of its well, y0, lose g·D·t eV on average as they diffuse out
+// of it, which the field at each sub-step's start alone would miss.
+TEST_F(DriftDiffusion, AcrossASpaceChargeTheWorkIsThePotentialDifference) {
+    using namespace mesh;
+    remove_walls();
+    const double g = 2e5, y0 = 68 * dy;  // V/cm^2, cm
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) ey[node(i, j, k)] = g * (j * dy - y0);
+    pass_first_call();
+    drift_diffusion::set_up(drift_diffusion::STANDARD_LIMITS);
+    add_thermal(2000, 0.007, y0, 0.005);
+    pass_output::take_tally();
+    electron_mover::advance_electrons(1e-10);
+    const pass_output::Tally tally = pass_output::take_tally();
+
+    double work = 0;  // J, q times the fall of the potential -g·(y - y0)^2/2
+    for (int n = 1; n <= electrons.count; ++n)
+        work += electrons.w[n] * g / 2 * (electrons.y[n] - y0) * (electrons.y[n] - y0);
+    EXPECT_LT(work, 0.0);
+    EXPECT_NEAR(tally.electron_work, work, -0.01 * work);
+}
+
 // With the wall limit all but lifted, steps run into the front and rib walls:
 // the walls keep the charge of every electron that left, and no electron is
 // left beyond them.
