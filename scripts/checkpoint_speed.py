@@ -25,6 +25,8 @@ import subprocess
 import sys
 import zlib
 
+from dense_phase_speed import log_rows
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INTEGRITY = b" CRC-32 of the bytes above: "
 
@@ -52,13 +54,7 @@ def with_model(data, drift_diffusion):
 
 
 def cpu_per_step(log, first):
-    rows = []
-    with open(log) as f:
-        next(f, None)
-        for line in f:
-            parts = line.split()
-            if len(parts) >= 8 and int(parts[0]) > first:
-                rows.append((int(parts[0]), float(parts[7])))
+    rows = [(step, cpu) for step, _, cpu in log_rows(log) if step > first]
     if len(rows) < 2:
         sys.exit("checkpoint_speed: %s logged fewer than two steps after the restart" % log)
     (s0, c0), (s1, c1) = rows[0], rows[-1]
@@ -81,7 +77,7 @@ def run(binary, source, folder, drift_diffusion, steps, threads):
                                  stderr=subprocess.STDOUT)
     if status != 0:
         sys.exit("checkpoint_speed: the run in %s stopped with status %d; see its console.txt" % (folder, status))
-    return cpu_per_step(os.path.join(folder, "general.txt"), first)
+    return cpu_per_step(os.path.join(folder, "general.txt"), first) + (first,)
 
 
 def main():
@@ -94,9 +90,9 @@ def main():
     args = parser.parse_args()
     if not os.path.isfile(os.path.join(args.folder, "restart")):
         sys.exit("checkpoint_speed: %s holds no checkpoint (file restart)" % args.folder)
-    flights, n = run(args.binary, args.folder, os.path.join(args.out, "flights"), False, args.steps, args.threads)
-    steps, _ = run(args.binary, args.folder, os.path.join(args.out, "drift-diffusion"), True, args.steps, args.threads)
-    print("from step %d, %d steps timed, %d thread(s)" % (checkpoint_step(args.folder), n, args.threads))
+    flights, n, first = run(args.binary, args.folder, os.path.join(args.out, "flights"), False, args.steps, args.threads)
+    steps, _, _ = run(args.binary, args.folder, os.path.join(args.out, "drift-diffusion"), True, args.steps, args.threads)
+    print("from step %d, %d steps timed, %d thread(s)" % (first, n, args.threads))
     print("flights alone      %.4f s of processor time per step" % flights)
     print("drift-diffusion    %.4f s of processor time per step" % steps)
     print("ratio              %.2f" % (flights / steps if steps > 0 else float("nan")))
