@@ -385,14 +385,15 @@ bool drift_diffuse(Particle& e, double t_end, const PassConstants& p, Context& c
         // mean of its values at the two ends: exact in a field that varies
         // linearly along the step. The field at the start alone would miss
         // the mean work D·h·div E of the diffusion across a space charge and
-        // heat the electrons where the ions are in excess. Across a mirror
-        // plane the field at the start stands for the step. A step below
-        // zero energy is taken as its mirror image.
+        // heat the electrons where the ions are in excess. A step across a
+        // mirror plane ends, unmirrored, where the field is the mirror image
+        // of the field at the mirrored end: its normal component turns. A
+        // step below zero energy is taken as its mirror image.
         const double Ex0 = Ex, Ey0 = Ey, Ez0 = Ez;
         mesh::interpolate_field(m.x, m.y, m.z, Ex, Ey, Ez);
-        const bool mirrored = m.y != y_before_mirror || m.z != z_before_mirror;
-        const double work = mirrored ? -(Ex0 * s.dx + Ey0 * s.dy + Ez0 * s.dz)
-                                     : -((Ex0 + Ex) * s.dx + (Ey0 + Ey) * s.dy + (Ez0 + Ez) * s.dz) / 2;  // eV
+        const double Ey1 = m.y != y_before_mirror ? -Ey : Ey;
+        const double Ez1 = m.z != z_before_mirror ? -Ez : Ez;
+        const double work = -((Ex0 + Ex) * s.dx + (Ey0 + Ey1) * s.dy + (Ez0 + Ez1) * s.dz) / 2;  // eV
         energy = std::fabs(energy + work - s.recoil);
     }
     if (!stepped) return true;

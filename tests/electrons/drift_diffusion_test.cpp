@@ -86,6 +86,30 @@ TEST_F(DriftDiffusion, AcrossASpaceChargeTheWorkIsThePotentialDifference) {
     EXPECT_NEAR(tally.electron_work, work, -0.01 * work);
 }
 
+// The same well centred on the mirror plane z = zlow, Ez = g·(z - zlow):
+// electrons that start 1 um above it cross it in their first sub-steps, and
+// a crossing step's work is still the potential difference. The field at the
+// mirrored end, taken as it is, would miss most of the climb there.
+TEST_F(DriftDiffusion, AcrossTheMirrorPlaneTheWorkIsThePotentialDifference) {
+    using namespace mesh;
+    const double g = 2e5, z0 = zlow + 1e-4;  // V/cm^2, cm
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) ez[node(i, j, k)] = g * (k * dz - zlow);
+    pass_first_call();
+    drift_diffusion::set_up(drift_diffusion::STANDARD_LIMITS);
+    add_thermal(2000, 0.007, 0.03, z0);
+    pass_output::take_tally();
+    electron_mover::advance_electrons(1e-10);
+    const pass_output::Tally tally = pass_output::take_tally();
+
+    double work = 0;  // J
+    for (int n = 1; n <= electrons.count; ++n)
+        work += electrons.w[n] * g / 2 * ((electrons.z[n] - zlow) * (electrons.z[n] - zlow) - (z0 - zlow) * (z0 - zlow));
+    EXPECT_LT(work, 0.0);
+    EXPECT_NEAR(tally.electron_work, work, -0.01 * work);
+}
+
 // With the wall limit all but lifted, steps run into the front and rib walls:
 // the walls keep the charge of every electron that left, and no electron is
 // left beyond them.
