@@ -32,6 +32,33 @@ protected:
                 0, 0);
         }
     }
+
+    // In the well of a uniform ion excess along y (axis 1) or z (axis 2),
+    // E = g·(c - bottom), 2000 electrons start at c = start; over one step
+    // the field's work is their charge times the fall of the potential
+    // -g·(c - bottom)^2/2, within 1 %.
+    static void expect_work_in_well(int axis, double bottom, double start) {
+        using namespace mesh;
+        const double g = 2e5;  // V/cm^2
+        double* field = axis == 1 ? ey : ez;
+        for (int k = 1; k <= NZ; ++k)
+            for (int j = 1; j <= NY; ++j)
+                for (int i = 1; i <= NX; ++i) field[node(i, j, k)] = g * (axis == 1 ? j * dy - bottom : k * dz - bottom);
+        pass_first_call();
+        drift_diffusion::set_up(drift_diffusion::STANDARD_LIMITS);
+        add_thermal(2000, 0.007, axis == 1 ? start : 0.03, axis == 1 ? 0.005 : start);
+        pass_output::take_tally();
+        electron_mover::advance_electrons(1e-10);
+        const pass_output::Tally tally = pass_output::take_tally();
+
+        double work = 0;  // J
+        for (int n = 1; n <= electrons.count; ++n) {
+            const double c = axis == 1 ? electrons.y[n] : electrons.z[n];
+            work += electrons.w[n] * g / 2 * ((c - bottom) * (c - bottom) - (start - bottom) * (start - bottom));
+        }
+        EXPECT_LT(work, 0.0);
+        EXPECT_NEAR(tally.electron_work, work, -0.01 * work);
+    }
 };
 
 // In a uniform field of 8 Td every joule the field gives the electrons,
@@ -66,48 +93,16 @@ TEST_F(DriftDiffusion, TheFieldsWorkIsTheForceTimesTheDisplacement) {
 // the bottom of its well, y0, lose g·D·t eV on average as they diffuse out
 // of it, which the field at each sub-step's start alone would miss.
 TEST_F(DriftDiffusion, AcrossASpaceChargeTheWorkIsThePotentialDifference) {
-    using namespace mesh;
     remove_walls();
-    const double g = 2e5, y0 = 68 * dy;  // V/cm^2, cm
-    for (int k = 1; k <= NZ; ++k)
-        for (int j = 1; j <= NY; ++j)
-            for (int i = 1; i <= NX; ++i) ey[node(i, j, k)] = g * (j * dy - y0);
-    pass_first_call();
-    drift_diffusion::set_up(drift_diffusion::STANDARD_LIMITS);
-    add_thermal(2000, 0.007, y0, 0.005);
-    pass_output::take_tally();
-    electron_mover::advance_electrons(1e-10);
-    const pass_output::Tally tally = pass_output::take_tally();
-
-    double work = 0;  // J, q times the fall of the potential -g·(y - y0)^2/2
-    for (int n = 1; n <= electrons.count; ++n)
-        work += electrons.w[n] * g / 2 * (electrons.y[n] - y0) * (electrons.y[n] - y0);
-    EXPECT_LT(work, 0.0);
-    EXPECT_NEAR(tally.electron_work, work, -0.01 * work);
+    expect_work_in_well(1, 68 * mesh::dy, 68 * mesh::dy);
 }
 
-// The same well centred on the mirror plane z = zlow, Ez = g·(z - zlow):
-// electrons that start 1 um above it cross it in their first sub-steps, and
-// a crossing step's work is still the potential difference. The field at the
-// mirrored end, taken as it is, would miss most of the climb there.
+// The same well centred on the mirror plane z = zlow: electrons that start
+// 1 um above it cross it in their first sub-steps, and a crossing step's work
+// is still the potential difference (with the field at the start there it
+// came out a fifth short).
 TEST_F(DriftDiffusion, AcrossTheMirrorPlaneTheWorkIsThePotentialDifference) {
-    using namespace mesh;
-    const double g = 2e5, z0 = zlow + 1e-4;  // V/cm^2, cm
-    for (int k = 1; k <= NZ; ++k)
-        for (int j = 1; j <= NY; ++j)
-            for (int i = 1; i <= NX; ++i) ez[node(i, j, k)] = g * (k * dz - zlow);
-    pass_first_call();
-    drift_diffusion::set_up(drift_diffusion::STANDARD_LIMITS);
-    add_thermal(2000, 0.007, 0.03, z0);
-    pass_output::take_tally();
-    electron_mover::advance_electrons(1e-10);
-    const pass_output::Tally tally = pass_output::take_tally();
-
-    double work = 0;  // J
-    for (int n = 1; n <= electrons.count; ++n)
-        work += electrons.w[n] * g / 2 * ((electrons.z[n] - zlow) * (electrons.z[n] - zlow) - (z0 - zlow) * (z0 - zlow));
-    EXPECT_LT(work, 0.0);
-    EXPECT_NEAR(tally.electron_work, work, -0.01 * work);
+    expect_work_in_well(2, mesh::zlow, mesh::zlow + 1e-4);
 }
 
 // With the wall limit all but lifted, steps run into the front and rib walls:
