@@ -288,6 +288,13 @@ ELECTRODES_Y_UM = {"S1": (95.0, 315.0), "S2": (380.0, 600.0)}  # y nodes 19..62 
 ADDRESS_Z_UM = (-20.0, 60.0)            # z nodes 1..5, 80 um wide across the mirror plane
 
 ELECTRODE_COLOUR = "#b8860b"
+# A slice map is as wide as a slide; its smallest text, the labels of the
+# outlines, still reads at 12 pt when the figure is shown 10 inches wide.
+SLICE_WIDTH_IN = 8.0
+SLICE_FONTS = {"font.size": 11, "axes.titlesize": 12, "axes.labelsize": 11, "xtick.labelsize": 11,
+               "ytick.labelsize": 11}
+LABEL_PT = 10    # the outlines' labels
+NAME_PT = 11     # the electrodes' names
 # What each slice quantity is, for titles, notes and colour bars:
 # (name, particles, unit, factor from the file's values).
 QUANTITY = {
@@ -335,7 +342,7 @@ def draw_section_outline(ax, line):
 
     y_lo, y_hi = ax.get_xlim()
     style = dict(fill=False, edgecolor=line, linewidth=0.8, linestyle="--")
-    text = dict(fontsize=7, va="center", ha="left",
+    text = dict(fontsize=LABEL_PT, va="center", ha="left",
                 bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.7))
     for name, (lo, hi) in (("front dielectric (εr 11)", FRONT_DIELECTRIC_X_UM),
                            ("rear dielectric (εr 8)", REAR_DIELECTRIC_X_UM)):
@@ -343,9 +350,11 @@ def draw_section_outline(ax, line):
         ax.text(y_lo + 3, (lo + hi) / 2, name, **text)
     for name, (lo, hi) in ELECTRODES_Y_UM.items():
         ax.add_patch(Rectangle((lo, SUSTAIN_X_UM - 3), hi - lo, 4, color=ELECTRODE_COLOUR))
-        ax.text((lo + hi) / 2, SUSTAIN_X_UM + 7, name, **{**text, "ha": "center", "fontsize": 8})
+        # Above the plate, clear of the dielectric's label.
+        ax.text((lo + hi) / 2, -2.0, name, fontsize=NAME_PT, ha="center", va="bottom", clip_on=False)
     ax.add_patch(Rectangle((y_lo, ADDRESS_X_UM - 1), y_hi - y_lo, 4, color=ELECTRODE_COLOUR))
-    ax.text((y_lo + y_hi) / 2, ADDRESS_X_UM - 7, "A (address electrode)", **{**text, "ha": "center", "fontsize": 8})
+    ax.text((y_lo + y_hi) / 2, ADDRESS_X_UM - 8, "A (address electrode)", **{**text, "ha": "center",
+                                                                            "fontsize": NAME_PT})
 
 
 def draw_top_outline(ax, line):
@@ -356,7 +365,7 @@ def draw_top_outline(ax, line):
 
     y_lo, y_hi = ax.get_xlim()
     z_lo, z_hi = ax.get_ylim()
-    text = dict(fontsize=7, va="center", ha="left",
+    text = dict(fontsize=LABEL_PT, va="center", ha="left",
                 bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.7))
     for mirrored in (False, True):
         def z(v):
@@ -365,27 +374,32 @@ def draw_top_outline(ax, line):
             ax.axhline(z(v), color=line, linewidth=0.8, linestyle="--")
         ax.text(y_lo + 3, z(sum(RIB_Z_UM) / 2), "phosphor, rib" + (" (mirror image)" if mirrored else ""), **text)
     ax.axhline(MIRROR_Z_UM, color=line, linewidth=0.8, linestyle=":")
-    ax.text(y_lo + 3, MIRROR_Z_UM + 4, f"mirror plane z = {MIRROR_Z_UM:g} µm", **{**text, "fontsize": 7})
+    ax.text(y_lo + 3, MIRROR_Z_UM + 5, f"mirror plane z = {MIRROR_Z_UM:g} µm", **text)
     band = 0.03 * (z_hi - z_lo)
     for name, (lo, hi) in ELECTRODES_Y_UM.items():
         ax.add_patch(Rectangle((lo, z_hi), hi - lo, band, color=ELECTRODE_COLOUR, clip_on=False))
-        ax.text((lo + hi) / 2, z_hi + 1.5 * band, name, fontsize=8, ha="center", va="bottom", clip_on=False)
+        ax.text((lo + hi) / 2, z_hi + 1.5 * band, name, fontsize=NAME_PT, ha="center", va="bottom", clip_on=False)
     width = 0.012 * (y_hi - y_lo)
     ax.add_patch(Rectangle((y_hi, ADDRESS_Z_UM[0]), width, ADDRESS_Z_UM[1] - ADDRESS_Z_UM[0],
                            color=ELECTRODE_COLOUR, clip_on=False))
-    ax.text(y_hi + 1.5 * width, sum(ADDRESS_Z_UM) / 2, "A", fontsize=8, ha="left", va="center", clip_on=False)
+    ax.text(y_hi + 1.5 * width, sum(ADDRESS_Z_UM) / 2, "A", fontsize=NAME_PT, ha="left", va="center", clip_on=False)
 
 
 def plot_slice(slice_file, block, out_path, log_scale=False):
     """Draws one time block into a PNG image."""
     fig = slice_figure(slice_file, block, log_scale)
-    fig.savefig(out_path, dpi=110)
+    fig.savefig(out_path, dpi=110, bbox_inches="tight", pad_inches=0.1)  # no blank band around a flat map
     _pyplot().close(fig)
 
 
 def slice_figure(slice_file, block, log_scale=False):
     """One time block as a colour map with axes in micrometres; on the
     built-in cell's grid, with the dielectrics and electrodes outlined."""
+    with _pyplot().rc_context(SLICE_FONTS):
+        return _slice_figure(slice_file, block, log_scale)
+
+
+def _slice_figure(slice_file, block, log_scale):
     plt = _pyplot()
     from matplotlib.colors import CenteredNorm, LogNorm, Normalize
     from mpl_toolkits.axes_grid1 import make_axes_locatable
@@ -410,21 +424,21 @@ def slice_figure(slice_file, block, log_scale=False):
         # Six decades are enough; a few tiny weights would squeeze the rest.
         top = shown.max()
         norm = LogNorm(vmin=max(shown.min(), top * 1e-6), vmax=top, clip=True)
-    label = f"{name} ({unit})" if unit else name
+    label = unit or name  # the title names the quantity
     if isinstance(norm, LogNorm):
         label += ", log scale"
 
     if slice_file.kind == "x-y":
         where = f"x–y section at z = {SECTION_Z_UM:g} µm, next to the mirror plane" if cell else "x–y section"
-        vertical_label = "x (µm), across the gap; front plate at the top"
+        vertical_label = "x (µm)\nfront plate at the top"
     else:
         where = "top view: sum over x, front to rear plate"
-        vertical_label = "z (µm), across the rib"
+        vertical_label = "z (µm)\nacross the rib"
     step_y, step_2 = y[1] - y[0] if columns > 1 else 1.0, second[1] - second[0] if rows > 1 else 1.0
     margin = 3.0 * abs(step_2) if cell else 0.0
     extent_2 = abs(second[-1] - second[0]) + abs(step_2) + 2.0 * margin
     aspect = extent_2 / (y[-1] - y[0] + step_y)
-    fig, ax = plt.subplots(figsize=(11, max(2.8, 11 * aspect + 1.5)))
+    fig, ax = plt.subplots(figsize=(SLICE_WIDTH_IN, max(3.0, SLICE_WIDTH_IN * aspect + 2.0)))
     mesh = ax.pcolormesh(y, second, shown, shading="nearest", cmap=cmap, norm=norm)
     if cell:
         # Room around the nodes for the electrodes drawn at the edges.
@@ -438,9 +452,8 @@ def slice_figure(slice_file, block, log_scale=False):
     ax.set_aspect("equal")
     ax.set_xlabel("y (µm), along the cell")
     ax.set_ylabel(vertical_label)
-    ax.set_title(f"{name[0].upper() + name[1:]}, {where}\n"
-                 f"t = {time_ns:.3f} ns   (block {index + 1} of {len(slice_file.blocks)}, {slice_file.path.name})",
-                 fontsize=10, pad=20 if cell and slice_file.kind == "x-z" else 6)
+    ax.set_title(f"{name[0].upper() + name[1:]} at t = {time_ns:.1f} ns\n{where}",
+                 pad=24 if cell else 6)
     if cell:
         # Outlines that stand out on the dark low end of viridis and on the
         # light middle of coolwarm.
@@ -449,7 +462,7 @@ def slice_figure(slice_file, block, log_scale=False):
     if empty:
         place = "in this plane" if slice_file.kind == "x-y" else "in the cell"
         ax.text(0.5, 0.5, f"no {particles} {place} at t = {time_ns:.3f} ns", transform=ax.transAxes,
-                ha="center", va="center", fontsize=12,
+                ha="center", va="center", fontsize=13,
                 bbox=dict(boxstyle="round", facecolor="white", edgecolor="grey"))
     # A colour bar as tall as the map, clear of the electrode drawn at its right.
     bar = make_axes_locatable(ax).append_axes("right", size=0.15, pad=0.45 if cell else 0.15)
@@ -458,8 +471,10 @@ def slice_figure(slice_file, block, log_scale=False):
     return fig
 
 
-def plot_run_log(log, out_path, title="general.txt"):
-    """Electrode voltages and particle counts against time."""
+def run_log_figure(log, currents=None):
+    """Electrode voltages and particle numbers against time. The run log
+    counts records, which merging caps; with the run's currents.csv the lower
+    panel shows the real numbers from it instead."""
     plt = _pyplot()
     time_us = log["Time_mks"]
     fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(10, 7))
@@ -468,19 +483,27 @@ def plot_run_log(log, out_path, title="general.txt"):
     top.set_ylabel("voltage (V)")
     top.legend(loc="best")
     top.grid(True, alpha=0.3)
-    top.set_title(title)
-    for name, label in (("Ions", "ions"), ("Elecs", "electrons")):
-        bottom.plot(time_us, log[name], label=label)
-    counts = np.concatenate([log["Ions"], log["Elecs"]])
-    if counts.size and np.nanmin(counts) > 0 and np.nanmax(counts) > 100 * np.nanmin(counts):
+    top.set_title("Electrode voltages and particles in the cell")
+    if currents is not None:
+        series = [(currents["t_us"], currents["ions_real"], "ions"),
+                  (currents["t_us"], currents["electrons_real"], "electrons")]
+        what = "real particles in the cell"
+    else:
+        series = [(time_us, log["Ions"], "ion records"), (time_us, log["Elecs"], "electron records")]
+        what = "records in the particle stores\n(capped when merging)"
+    # Numbers that span decades on a log axis, where zero has no place.
+    counts = _positive(np.concatenate([values for _, values, _ in series]))
+    log_axis = bool(np.any(counts > 0)) and np.nanmax(counts) > 100 * np.nanmin(counts)
+    for when, values, label in series:
+        bottom.plot(when, _positive(values) if log_axis else values, label=label)
+    if log_axis:
         bottom.set_yscale("log")
-    bottom.set_ylabel("particles in the stores")
+    bottom.set_ylabel(what)
     bottom.set_xlabel("time (µs)")
     bottom.legend(loc="best")
     bottom.grid(True, alpha=0.3)
     fig.tight_layout()
-    fig.savefig(out_path, dpi=110)
-    plt.close(fig)
+    return fig
 
 
 ELECTRODE_LINES = (("S1", "tab:blue"), ("S2", "tab:orange"), ("A", "tab:green"))
@@ -507,7 +530,7 @@ def _electrode_panels(top, middle, currents, time, marks=()):
     middle.legend(loc="upper right", fontsize=7, ncol=3)
 
 
-def currents_figure(currents, pulses=None, title="currents.csv"):
+def currents_figure(currents, pulses=None):
     """Electrode voltages and currents and the real particle numbers against
     time; with pulses.csv, the pulses' starts marked and numbered."""
     plt = _pyplot()
@@ -527,9 +550,15 @@ def currents_figure(currents, pulses=None, title="currents.csv"):
     bottom.legend(loc="upper left", fontsize=8)
     for ax in (top, middle, bottom):
         ax.grid(True, alpha=0.3)
-    top.set_title(title)
+    top.set_title("Electrode voltages and currents, and the particles in the cell")
     fig.tight_layout()
     return fig
+
+
+def vuv_shown(pulses):
+    """The VUV figure of each pulse, blank (NaN) for a pulse that did not
+    fire: its tiny, perhaps negative drive energy makes the ratio noise."""
+    return np.where(pulses["fired"] == 1, pulses["VUV_efficiency"], np.nan)
 
 
 def pulse_figure(currents, pulse):
@@ -559,21 +588,25 @@ def pulse_figure(currents, pulse):
         ax.grid(True, alpha=0.3)
     state = (f"fired, delay {pulse['delay_ns']:.1f} ns, peak {pulse['I_peak_uA']:.3g} µA" if fired
              else "did not fire")
+    vuv = f", VUV figure {pulse['VUV_efficiency']:.3g}" if fired and "VUV_efficiency" in pulse else ""
     top.set_title(f"pulse {pulse['pulse']:.0f}: V_S1 − V_S2 = {pulse['V_applied_V']:.0f} V, wall voltage "
                   f"{pulse['Vwall_start_V']:.1f} → {pulse['Vwall_end_V']:.1f} V; {state}\n"
                   f"charge into S1 {pulse['Q_S1_pC']:.3g} pC, S2 {pulse['Q_S2_pC']:.3g} pC, "
-                  f"A {pulse['Q_A_pC']:.3g} pC", fontsize=10)
+                  f"A {pulse['Q_A_pC']:.3g} pC{vuv}", fontsize=10)
     fig.tight_layout()
     return fig
 
 
-def pulses_figure(pulses, title="pulses.csv"):
-    """Wall voltage and transferred charge against the pulse number; pulses
-    that did not fire are drawn hollow."""
+def pulses_figure(pulses):
+    """Wall voltage, transferred charge and the VUV figure against the pulse
+    number; pulses that did not fire are drawn hollow, and have no VUV
+    figure."""
     plt = _pyplot()
     number = pulses["pulse"]
     fired = pulses["fired"] == 1
-    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(12, 7))
+    with_vuv = "VUV_efficiency" in pulses
+    fig, axes = plt.subplots(3 if with_vuv else 2, 1, sharex=True, figsize=(12, 9.5 if with_vuv else 7))
+    top, bottom = axes[0], axes[1]
 
     # Markers only: lines between pulses of alternating sign would zigzag.
     def points(ax, values, marker, colour, label):
@@ -587,14 +620,23 @@ def pulses_figure(pulses, title="pulses.csv"):
     for (name, colour), marker in zip(ELECTRODE_LINES, "o^s"):
         points(bottom, pulses[f"Q_{name}_pC"], marker, colour, f"into {name}")
     bottom.set_ylabel("charge transferred in the pulse (pC)")
-    bottom.set_xlabel("pulse" + ("; hollow: did not fire" if not fired.all() else ""))
-    for ax in (top, bottom):
+    if with_vuv:
+        axes[2].plot(number, vuv_shown(pulses), "D", color="tab:purple", linestyle="none",
+                     label="Xe levels 1 and 2 over E_drive,\nfired pulses only")
+        axes[2].set_ylabel("VUV figure")
+        shown = vuv_shown(pulses)
+        shown = shown[np.isfinite(shown)]
+        axes[2].set_ylim(min(0.0, shown.min(initial=0.0)), max(0.5, 1.1 * shown.max(initial=0.0)))
+        if not shown.size:
+            axes[2].text(0.5, 0.5, "no pulse fired", transform=axes[2].transAxes, ha="center", va="center")
+    axes[-1].set_xlabel("pulse" + ("; hollow: did not fire" if not fired.all() else ""))
+    for ax in axes:
         ax.axhline(0.0, color="grey", linewidth=0.5)
         ax.grid(True, alpha=0.3)
         ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8)  # clear of the points
     if number.size <= 20:
-        bottom.set_xticks(number)
-    top.set_title(title)
+        axes[-1].set_xticks(number)
+    top.set_title("Wall voltage, transferred charge and VUV figure, pulse by pulse")
     fig.tight_layout()
     return fig
 
@@ -612,7 +654,7 @@ def plot_tables(path, kind, table, out):
     out.mkdir(parents=True, exist_ok=True)
     if kind == "pulses":
         target = out / "pulses.png"
-        _save(pulses_figure(table, title=str(path)), target)
+        _save(pulses_figure(table), target)
         return [target]
     pulses = None
     sibling = path.parent / "pulses.csv"
@@ -624,7 +666,7 @@ def plot_tables(path, kind, table, out):
         except (NotATable, OSError):
             pulses = None  # reported where pulses.csv is drawn itself
     target = out / (path.stem + ".png")
-    _save(currents_figure(table, pulses, title=str(path)), target)
+    _save(currents_figure(table, pulses), target)
     written = [target]
     for n in range(0 if pulses is None else pulses["pulse"].size):
         row = {name: values[n] for name, values in pulses.items()}
@@ -632,6 +674,15 @@ def plot_tables(path, kind, table, out):
         _save(pulse_figure(table, row), target)
         written.append(target)
     return written
+
+
+def run_currents(path):
+    """The rows of the run's currents.csv, or None when there are none."""
+    try:
+        kind, table, _ = read_table(path)
+    except (NotATable, OSError):
+        return None  # absent, or reported where currents.csv is drawn itself
+    return table if kind == "currents" and table["t_us"].size else None
 
 
 def collect(paths):
@@ -687,8 +738,10 @@ def main(argv=None):
                     continue
                 out.mkdir(parents=True, exist_ok=True)
                 target = out / (path.stem + ".png")
-                plot_run_log(log, target, title=str(path))
-                print(f"{path}: {log['nstep'].size} logged steps -> {target}")
+                currents = run_currents(path.parent / "currents.csv")
+                _save(run_log_figure(log, currents), target)
+                numbers = "real numbers from currents.csv" if currents is not None else "record counts"
+                print(f"{path}: {log['nstep'].size} logged steps ({numbers}) -> {target}")
                 continue
             slices = read_slice_file(path)
             note = " (an unfinished block at the end was skipped)" if slices.incomplete_tail else ""

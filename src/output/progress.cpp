@@ -16,8 +16,11 @@ namespace progress {
 namespace {
 
 constexpr double REDRAW_INTERVAL = 0.25;  // s between rewrites of the live line
-constexpr double SAMPLE_SPACING = 4.0;    // s between rate samples: a window of about a minute
+constexpr double SAMPLE_SPACING = 10.0;   // s between rate samples: a window of five minutes
 constexpr int FALLBACK_WIDTH = 80;        // columns when the terminal does not say
+constexpr int PLAIN_WIDTH = 79;           // columns of a plain line: an 80-column terminal shows it whole
+constexpr double SHORTEST_WINDOW = 5.0;   // s of samples before the time left is estimated
+constexpr double RISING_FACTOR = 1.5;     // records grown by this much within the window: a discharge
 
 // The whole state of the unit.
 struct Run {
@@ -82,14 +85,36 @@ std::string shortest(double value) {
     return buf;
 }
 
-std::string count_text(int records, double real) {
-    std::string text = std::to_string(records);
-    if (real >= 0.0) {
-        char buf[48];
-        std::snprintf(buf, sizeof buf, " (real %.3e)", real);
-        text += buf;
+// A real number of particles in at most six columns: 12345, or 2.50e6 from 1e5 on.
+std::string real_text(double real) {
+    char buf[48];
+    if (real < 99999.5) {
+        std::snprintf(buf, sizeof buf, "%.0f", real);
+        return buf;
     }
-    return text;
+    std::snprintf(buf, sizeof buf, "%.2e", real);
+    std::string text = buf;
+    const std::size_t e = text.find("e+");
+    std::size_t digits = e + 2;
+    while (digits + 1 < text.size() && text[digits] == '0') ++digits;
+    return text.substr(0, e + 1) + text.substr(digits);
+}
+
+// A wall-time span, rounded, as a person says it: 45 s, 12 min, 1:23 h, 150 h.
+std::string span_text(double seconds) {
+    if (!(seconds < 10000.0 * 3600.0)) return "9999+ h";
+    char buf[48];
+    const long s = seconds > 0.0 ? std::lround(seconds) : 0;
+    const long minutes = (s + 30) / 60;
+    if (s < 60)
+        std::snprintf(buf, sizeof buf, "%ld s", s);
+    else if (minutes < 60)
+        std::snprintf(buf, sizeof buf, "%ld min", minutes);
+    else if (minutes < 100 * 60)
+        std::snprintf(buf, sizeof buf, "%ld:%02ld h", minutes / 60, minutes % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%ld h", minutes / 60);
+    return buf;
 }
 
 void draw_live_line() {
@@ -99,15 +124,20 @@ void draw_live_line() {
 }
 
 void print_line(const StepState& state, double now) {
+    // Without merging every record is one particle, and the sums would cost a
+    // pass over the stores for nothing.
     const bool merging = run.plan.merging;
-    const double real_ions = merging ? particle_merging::real_count(PARTICLE_STORAGE::ions) : -1.0;
-    const double real_electrons = merging ? particle_merging::real_count(PARTICLE_STORAGE::electrons) : -1.0;
-    std::string line = format_line(run.plan, state, now, step_rate(run.window, now, state.step), real_ions,
-                                   real_electrons);
+    const double real_ions = merging ? particle_merging::real_count(PARTICLE_STORAGE::ions) : state.ions;
+    const double real_electrons =
+        merging ? particle_merging::real_count(PARTICLE_STORAGE::electrons) : state.electrons;
+    const double over = window_seconds(run.window, now);
+    const Pace pace{over >= SHORTEST_WINDOW ? step_rate(run.window, now, state.step) : 0.0, over,
+                    records_rising(run.window, state.ions + state.electrons)};
+    // A wrapped live line could not be rewritten in place.
+    const int width = run.live ? terminal_width() - 1 : PLAIN_WIDTH;
+    std::string line = format_line(run.plan, state, now, pace, real_ions, real_electrons, width);
     let_stdout_through();
     if (run.live) {
-        const std::size_t width = static_cast<std::size_t>(terminal_width() - 1);
-        if (line.size() > width) line.resize(width);  // a wrapped line could not be rewritten
         run.text = line;
         draw_live_line();
     } else {
@@ -118,20 +148,31 @@ void print_line(const StepState& state, double now) {
 
 }  // namespace
 
-void add_sample(RateWindow& window, double wall, int step) {
+int oldest_sample(const RateWindow& window) { return window.count < RateWindow::SIZE ? 0 : window.next; }
+
+void add_sample(RateWindow& window, double wall, int step, int records) {
     window.wall[window.next] = wall;
     window.step[window.next] = step;
+    window.records[window.next] = records;
     window.next = (window.next + 1) % RateWindow::SIZE;
     if (window.count < RateWindow::SIZE) ++window.count;
 }
 
 double step_rate(const RateWindow& window, double wall, int step) {
     if (window.count == 0) return 0.0;
-    const int oldest = window.count < RateWindow::SIZE ? 0 : window.next;
+    const int oldest = oldest_sample(window);
     const double seconds = wall - window.wall[oldest];
     const int steps = step - window.step[oldest];
     if (seconds <= 0.0 || steps <= 0) return 0.0;
     return steps / seconds;
+}
+
+double window_seconds(const RateWindow& window, double wall) {
+    return window.count == 0 ? 0.0 : std::fmax(0.0, wall - window.wall[oldest_sample(window)]);
+}
+
+bool records_rising(const RateWindow& window, int records) {
+    return window.count > 0 && records > RISING_FACTOR * window.records[oldest_sample(window)];
 }
 
 int steps_left(const RunPlan& plan, const StepState& state) {
@@ -150,16 +191,36 @@ std::string clock_text(double seconds) {
     return buf;
 }
 
-std::string format_line(const RunPlan& plan, const StepState& state, double wall, double rate,
-                        double real_ions, double real_electrons) {
+std::string format_line(const RunPlan& plan, const StepState& state, double wall, const Pace& pace,
+                        double real_ions, double real_electrons, int width) {
     const int left = steps_left(plan, state);
-    const int last = state.step + left;
-    const double percent = last > 0 ? 100.0 * state.step / last : 100.0;
-    std::string line = "step " + std::to_string(state.step) + " of " + std::to_string(last) + " (" +
-                       fixed(percent, 1) + "%)  t " + fixed(state.t * 1e6, 4) + " of " +
-                       shortest(plan.end_time * 1e6) + " us  wall " + clock_text(wall) + "  left ";
-    line += rate > 0.0 ? "~" + clock_text(left / rate) : "?";
-    line += "  ions " + count_text(state.ions, real_ions) + "  electrons " + count_text(state.electrons, real_electrons);
+    // The run's own end: the end time, or the end of its last step when a
+    // step limit comes first.
+    const double end = std::fmin(plan.end_time, state.t + left * plan.time_step);
+    const std::string head = "t " + fixed(state.t * 1e6, 4) + "/" + shortest(end * 1e6) + " us  ions " +
+                             real_text(real_ions) + " electrons " + real_text(real_electrons) + "  ";
+    // The estimate, then what it rests on: in full where there is room.
+    std::string estimate = "left ?", short_estimate = estimate;
+    if (left == 0) {
+        estimate = short_estimate = "done";
+    } else if (pace.rate > 0.0) {
+        const std::string span = span_text(left / pace.rate);
+        const std::string over = span_text(pace.seconds);
+        if (pace.rising) {
+            estimate = "~" + span + " left at the last " + over + "'s rate, longer while the numbers rise";
+            short_estimate = "over ~" + span + " left (rising)";
+        } else {
+            estimate = "~" + span + " left at the last " + over + "'s rate";
+            short_estimate = "~" + span + " left (last " + over + ")";
+        }
+    }
+    const std::string extras[] = {"  step " + std::to_string(state.step), "  wall " + clock_text(wall)};
+    const std::size_t room = width > 0 ? static_cast<std::size_t>(width) : 0;
+    const bool in_words = head.size() + estimate.size() + extras[0].size() + extras[1].size() <= room;
+    std::string line = head + (in_words ? estimate : short_estimate);
+    for (const std::string& extra : extras)
+        if (line.size() + extra.size() <= room) line += extra;
+    if (line.size() > room) line.resize(room);  // a terminal narrower than 80 columns
     return line;
 }
 
@@ -196,7 +257,7 @@ void after_step(const StepState& state) {
     if (run.shown) let_stdout_through();
     const double now = wall_seconds();
     if (now >= run.next_sample) {
-        add_sample(run.window, now, state.step);
+        add_sample(run.window, now, state.step, state.ions + state.electrons);
         run.next_sample = now + SAMPLE_SPACING;
     }
     if (now >= run.next_line) {

@@ -12,7 +12,7 @@ namespace progress {
 // What the run is, fixed before the first step.
 struct RunPlan {
     double every = 60.0;     // s between plain lines when stderr is no terminal; 0: none
-    bool merging = false;    // records carry several charges: also show the real numbers
+    bool merging = false;    // records carry several charges: sum them for the real numbers
     double end_time = 0.0;   // s, the run ends after the step that passes it
     int last_step = 0;       // the run ends after this step at the latest
     double time_step = 0.0;  // s per step
@@ -58,30 +58,48 @@ void use_clock(double (*seconds)());
 // --- pieces of the line, for tests
 
 // Recent steps per wall second. A discharge changes the cost of a step by
-// orders of magnitude, so the rate comes from samples a few seconds apart
-// reaching back about a minute, not from the whole run.
+// orders of magnitude, so the rate comes from samples ten seconds apart
+// reaching back five minutes: long enough that a short burst does not swing
+// the estimate, short enough to follow the run from one phase to the next.
 struct RateWindow {
-    static constexpr int SIZE = 16;
+    static constexpr int SIZE = 31;
     double wall[SIZE];  // s
     int step[SIZE];
+    int records[SIZE];  // ion and electron records then
     int count = 0;      // samples held
     int next = 0;       // slot the next sample overwrites
 };
 
-void add_sample(RateWindow& window, double wall, int step);
+void add_sample(RateWindow& window, double wall, int step, int records);
 
 // Steps per second from the oldest sample held to (wall, step); 0 when unknown.
 double step_rate(const RateWindow& window, double wall, int step);
+
+// Wall seconds the rate is taken over: from the oldest sample held to wall.
+double window_seconds(const RateWindow& window, double wall);
+
+// Whether the records have grown by half since the oldest sample: a discharge
+// is building, each step costs more than the window's average, and the time
+// left will be longer than the estimate.
+bool records_rising(const RateWindow& window, int records);
 
 // Whole steps left: until the step that passes end_time or until last_step,
 // whichever comes first.
 int steps_left(const RunPlan& plan, const StepState& state);
 
-// The progress line for this state, wall seconds so far and a step rate
-// (steps/s, 0: unknown); real_ions/real_electrons < 0 leave the real numbers out.
-std::string format_line(const RunPlan& plan, const StepState& state, double wall, double rate,
-                        double real_ions, double real_electrons);
+// What the estimate of the time left rests on.
+struct Pace {
+    double rate = 0.0;     // steps/s; 0: unknown
+    double seconds = 0.0;  // s of wall time the rate is taken over
+    bool rising = false;   // see records_rising
+};
 
+// The progress line for this state, the wall seconds so far and the pace, at
+// most `width` columns: the simulated time against the run's own end, the
+// real numbers of ions and electrons, and the time left with what it rests
+// on; the step and wall time follow when there is room.
+std::string format_line(const RunPlan& plan, const StepState& state, double wall, const Pace& pace,
+                        double real_ions, double real_electrons, int width);
 
 // Wall seconds as h:mm:ss.
 std::string clock_text(double seconds);

@@ -4,6 +4,7 @@ Run by CTest with PDPCELL_BINARY and PDPCELL_SOURCE_DIR set."""
 
 import fcntl
 import os
+import re
 import pty
 import selectors
 import shutil
@@ -150,23 +151,30 @@ class ProgressConsole(unittest.TestCase):
         reference_status, reference_out, reference_err = run_piped(
             reference, PLAIN_STEPS + ["--progress-every", "0"])
         self.assertEqual(reference_status, 0, reference_out)
-        self.assertEqual([line for line in reference_err if line.startswith("step ")], [])
+        self.assertEqual([line for line in reference_err if line.startswith("t ")], [])
 
         folder = make_case(self.scratch / "plain")
         started = time.monotonic()
         status, out, err = run_piped(folder, PLAIN_STEPS + ["--progress-every", str(PLAIN_INTERVAL)])
         wall = time.monotonic() - started
         self.assertEqual(status, 0, out)
-        progress = [line for line in err if line.startswith("step ")]
+        progress = [line for line in err if line.startswith("t ")]
         # A busy machine only slows the run, which then shows more lines, but
         # never more than one per interval of its wall time. (When each line
         # is due is tested on a test clock in progress_test.cpp.)
         self.assertGreaterEqual(len(progress), 3, err)
         self.assertLessEqual(len(progress), wall / PLAIN_INTERVAL + 1, err)
-        steps = [int(line.split()[1]) for line in progress]
+        # Each line: the time against the run's own end (--max-steps, not
+        # 70 us), the particles, the estimate with its basis and the step,
+        # within 80 columns.
+        pattern = re.compile(r"t (\d+\.\d{4})/0\.1001 us  ions \d+ electrons \d+  "
+                             r"(left \?|done|(over )?~\d+ (s|min) left \((last \d+ (s|min)|rising)\))  step (\d+)")
+        matches = [pattern.match(line) for line in progress]
+        self.assertTrue(all(matches), progress)
+        self.assertTrue(all(len(line) < 80 for line in progress), progress)
+        steps = [int(match.group(7)) for match in matches]
         self.assertEqual(steps, sorted(steps))
-        self.assertTrue(all(line.startswith("step " + str(n) + " of " + str(PLAIN_LAST_STEP) + " (") for n, line
-                            in zip(steps, progress)), progress)
+        self.assertEqual([float(match.group(1)) for match in matches], [round(n * 1e-4, 4) for n in steps])
         # The summary comes after the last progress line.
         self.assertGreater(err.index(SUMMARY), err.index(progress[-1]))
 
@@ -183,10 +191,10 @@ class ProgressConsole(unittest.TestCase):
         folder = make_case(self.scratch / "quiet-terminal")
         status, transcript = run_on_terminal(folder, STEPS + ["--quiet"], columns=200)
         self.assertEqual(status, 0, transcript)
-        draws = transcript.count("\rstep ")
+        draws = transcript.count("\rt ")
         self.assertGreaterEqual(draws, 2, transcript)
         # From the first draw to the summary no line ends: one line rewritten.
-        live = transcript[transcript.index("\rstep "):transcript.index(SUMMARY)]
+        live = transcript[transcript.index("\rt "):transcript.index(SUMMARY)]
         self.assertNotIn("\n", live)
         self.assertTrue(live.endswith("\r\x1b[K"), live[-120:])  # cleared before the summary
         # The screen: the console lines, then the summary; no progress line left.
@@ -200,10 +208,10 @@ class ProgressConsole(unittest.TestCase):
         columns = 60
         status, transcript = run_on_terminal(folder, STEPS, columns=columns)
         self.assertEqual(status, 0, transcript)
-        segments = transcript.split("\rstep ")[1:]
+        segments = transcript.split("\rt ")[1:]
         self.assertGreaterEqual(len(segments), 2, transcript)
         for segment in segments:
-            drawn = "step " + segment[:segment.index("\x1b[K")]
+            drawn = "t " + segment[:segment.index("\x1b[K")]
             self.assertLess(len(drawn), columns, drawn)  # a wrapped line could not be rewritten
         # The blocks scroll past exactly as on a pipe, none of them broken
         # by the line, which is cleared before each and drawn again below it.

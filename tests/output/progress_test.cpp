@@ -57,52 +57,95 @@ TEST(Progress, StepsLeftEndAtWhicheverLimitComesFirst) {
     EXPECT_EQ(progress::steps_left(plan, {10001, 7e-5 - 0.5e-10, 0, 0}), 1);
 }
 
-TEST(Progress, RateComesFromTheRecentWindowOnly) {
+TEST(Progress, RateAndRiseComeFromTheLastFiveMinutesOnly) {
     progress::RateWindow window;
     EXPECT_EQ(progress::step_rate(window, 10.0, 100), 0.0);
-    // A slow first minute: 10 steps/s.
-    for (int n = 0; n < progress::RateWindow::SIZE; ++n) progress::add_sample(window, 4.0 * n, 40 * n);
-    EXPECT_DOUBLE_EQ(progress::step_rate(window, 64.0, 640), 10.0);
-    // Then 1000 steps/s: once the window has moved past the slow part, the
-    // slow samples no longer count.
-    int step = 640;
-    double wall = 64.0;
-    for (int n = 0; n < progress::RateWindow::SIZE; ++n) {
-        progress::add_sample(window, wall, step);
-        wall += 4.0;
-        step += 4000;
+    EXPECT_FALSE(progress::records_rising(window, 1000));
+    // A slow first five minutes: 10 steps/s, 1000 records.
+    const int n_samples = progress::RateWindow::SIZE;
+    for (int n = 0; n < n_samples; ++n) progress::add_sample(window, 10.0 * n, 100 * n, 1000);
+    EXPECT_DOUBLE_EQ(progress::step_rate(window, 310.0, 3100), 10.0);
+    EXPECT_DOUBLE_EQ(progress::window_seconds(window, 310.0), 310.0);
+    EXPECT_FALSE(progress::records_rising(window, 1500));
+    EXPECT_TRUE(progress::records_rising(window, 1501));
+    // Then 1000 steps/s and ten times the records: once the window has moved
+    // past the slow part, the slow samples no longer count.
+    int step = 3100;
+    double wall = 310.0;
+    for (int n = 0; n < n_samples; ++n) {
+        progress::add_sample(window, wall, step, 10000);
+        wall += 10.0;
+        step += 10000;
     }
     EXPECT_DOUBLE_EQ(progress::step_rate(window, wall, step), 1000.0);
+    EXPECT_DOUBLE_EQ(progress::window_seconds(window, wall), 310.0);
+    EXPECT_FALSE(progress::records_rising(window, 10000));  // a glow at its peak: steady again
     // Half way through the change, the oldest sample held is still slow.
     progress::RateWindow mixed;
-    for (int n = 0; n < progress::RateWindow::SIZE; ++n) progress::add_sample(mixed, 4.0 * n, 40 * n);
-    for (int n = 0; n < progress::RateWindow::SIZE / 2; ++n)
-        progress::add_sample(mixed, 64.0 + 4.0 * n, 640 + 4000 * n);
-    // Oldest kept: wall 32 s, step 320. Now: wall 96 s, step 32640.
-    EXPECT_DOUBLE_EQ(progress::step_rate(mixed, 96.0, 32640), (32640.0 - 320.0) / (96.0 - 32.0));
+    for (int n = 0; n < n_samples; ++n) progress::add_sample(mixed, 10.0 * n, 100 * n, 1000);
+    for (int n = 0; n < 15; ++n) progress::add_sample(mixed, 310.0 + 10.0 * n, 3100 + 10000 * n, 10000);
+    // Oldest kept: wall 150 s, step 1500, 1000 records. Now: wall 460 s, step 153100.
+    EXPECT_DOUBLE_EQ(progress::step_rate(mixed, 460.0, 153100), (153100.0 - 1500.0) / (460.0 - 150.0));
+    EXPECT_TRUE(progress::records_rising(mixed, 10000));
     // No step or no time since the oldest sample: unknown, not infinite.
     progress::RateWindow single;
-    progress::add_sample(single, 5.0, 7);
+    progress::add_sample(single, 5.0, 7, 46);
     EXPECT_EQ(progress::step_rate(single, 5.0, 9), 0.0);
     EXPECT_EQ(progress::step_rate(single, 9.0, 7), 0.0);
 }
 
-TEST(Progress, LineShowsStepTimeShareEstimateAndCounts) {
+TEST(Progress, LineShowsTheRunsOwnEndRealNumbersAndWhatTheEstimateRestsOn) {
     progress::RunPlan plan = full_run();
     plan.last_step = 300;
-    std::string line = progress::format_line(plan, {101, 1.01e-8, 46, 12}, 3725.0, 20.0, -1.0, -1.0);
-    EXPECT_EQ(line,
-              "step 101 of 300 (33.7%)  t 0.0101 of 70 us  wall 1:02:05  left ~0:00:09  ions 46  electrons 12");
-    // No rate yet: no estimate.
-    line = progress::format_line(plan, {1, 1e-10, 46, 46}, 0.5, 0.0, -1.0, -1.0);
-    EXPECT_NE(line.find("left ?"), std::string::npos) << line;
-    // Merging: the real numbers next to the record counts.
+    const progress::Pace steady{20.0, 300.0, false};
+    // --max-steps 300 ends the run at 0.03 us, long before 70 us.
+    std::string line = progress::format_line(plan, {101, 1.01e-8, 46, 12}, 3725.0, steady, 46, 12, 79);
+    EXPECT_EQ(line, "t 0.0101/0.03 us  ions 46 electrons 12  ~10 s left (last 5 min)  step 101");
+    // A wide terminal gets the estimate's basis in words.
+    line = progress::format_line(plan, {101, 1.01e-8, 46, 12}, 3725.0, steady, 46, 12, 200);
+    EXPECT_NE(line.find("  ~10 s left at the last 5 min's rate  step 101  wall 1:02:05"), std::string::npos) << line;
+    // No rate yet: no estimate. The last step: none needed.
+    line = progress::format_line(plan, {1, 1e-10, 46, 46}, 0.5, {}, 46, 46, 79);
+    EXPECT_NE(line.find("  left ?"), std::string::npos) << line;
+    line = progress::format_line(plan, {300, 3e-8, 46, 46}, 9.5, steady, 46, 46, 79);
+    EXPECT_NE(line.find("t 0.0300/0.03 us  ions 46 electrons 46  done"), std::string::npos) << line;
+    // The end time first; merged records: the real numbers, not the records.
     plan = full_run();
-    line = progress::format_line(plan, {350000, 3.5e-5, 1200, 800}, 36000.0, 100.0, 2.5e6, 1.25e6);
-    EXPECT_NE(line.find("step 350000 of 700000 (50.0%)"), std::string::npos) << line;
-    EXPECT_NE(line.find("left ~0:58:20"), std::string::npos) << line;
-    EXPECT_NE(line.find("ions 1200 (real 2.500e+06)  electrons 800 (real 1.250e+06)"), std::string::npos) << line;
+    line = progress::format_line(plan, {350000, 3.5e-5, 1200, 800}, 36000.0, {100.0, 300.0, false}, 2.5e6,
+                                 1.25e5, 79);
+    EXPECT_EQ(line.rfind("t 35.0000/70 us  ions 2.50e6 electrons 1.25e5  ~58 min left (last 5 min)", 0), 0u)
+        << line;
+    // Records rising: the estimate is a lower bound, and says why.
+    line = progress::format_line(plan, {350000, 3.5e-5, 1200, 800}, 36000.0, {10.0, 300.0, true}, 2.5e6, 1.25e5,
+                                 79);
+    EXPECT_NE(line.find("  over ~9:43 h left (rising)"), std::string::npos) << line;
+    line = progress::format_line(plan, {350000, 3.5e-5, 1200, 800}, 36000.0, {10.0, 40.0, true}, 2.5e6, 1.25e5,
+                                 200);
+    EXPECT_NE(line.find("  ~9:43 h left at the last 40 s's rate, longer while the numbers rise"), std::string::npos)
+        << line;
     EXPECT_EQ(progress::clock_text(36000.0 + 59.9), "10:00:59");
+}
+
+TEST(Progress, LineFitsEightyColumnsInEveryState) {
+    progress::RunPlan plan = full_run();
+    const double reals[] = {0.0, 46.0, 99999.0, 99999.7, 1.23456e8, 9.999e9};
+    const progress::Pace paces[] = {{}, {1e-9, 59.0 * 60.0, true}, {1e-9, 99.0 * 3600.0, false},
+                                    {0.5, 300.0, true}, {3.0, 300.0, false}, {1e6, 1.0, false}};
+    const progress::StepState states[] = {{1, 1e-10, 46, 46}, {699999, 7e-5 - 1e-10, 449999, 449999},
+                                          {700001, 7e-5 + 1e-10, 0, 0}};
+    for (const progress::StepState& state : states)
+        for (const progress::Pace& pace : paces)
+            for (double real : reals) {
+                const std::string line = progress::format_line(plan, state, 999999.0, pace, real, real, 79);
+                EXPECT_LE(line.size(), 79u) << line;
+                // Everything but the extras is there, not cut off.
+                EXPECT_NE(line.find(" us  ions "), std::string::npos) << line;
+                EXPECT_TRUE(line.find(" left") != std::string::npos || line.find(" done") != std::string::npos)
+                    << line;
+                EXPECT_TRUE(line.back() == ')' || line.back() == '?' || line.find("  step ") != std::string::npos ||
+                            line.find(" done") != std::string::npos)
+                    << line;
+            }
 }
 
 // With standard error no terminal, a plain line comes at the first step
@@ -111,29 +154,56 @@ TEST(Progress, LineShowsStepTimeShareEstimateAndCounts) {
 namespace {
 double test_clock_now = 0.0;
 double test_clock() { return test_clock_now; }
-}  // namespace
 
-TEST(Progress, PlainLinesComeAtTheFirstStepAfterEachInterval) {
+// Every plain line of a run on the test clock: `steps` steps, each taking
+// seconds_per_step(step) on the clock, with records(step) in the stores.
+std::string plain_lines(const progress::RunPlan& plan, int steps, double (*seconds_per_step)(int),
+                        int (*records)(int)) {
     progress::use_clock(test_clock);
     test_clock_now = 5000.0;
-    progress::RunPlan plan = full_run();
-    plan.every = 10.0;
-    plan.last_step = 100;
     testing::internal::CaptureStderr();
     progress::start(plan);
-    for (int step = 1; step <= 100; ++step) {
-        test_clock_now += 0.75;
-        progress::after_step({step, step * 1e-10, 1, 1});
+    for (int step = 1; step <= steps; ++step) {
+        test_clock_now += seconds_per_step(step);
+        progress::after_step({step, step * 1e-10, records(step), 1});
     }
     const std::string text = testing::internal::GetCapturedStderr();
     progress::reset();
     progress::use_clock(nullptr);
+    return text;
+}
+
+int steady_records(int) { return 1; }
+}  // namespace
+
+TEST(Progress, PlainLinesComeAtTheFirstStepAfterEachInterval) {
+    progress::RunPlan plan = full_run();
+    plan.every = 10.0;
+    plan.last_step = 100;
+    const std::string text = plain_lines(plan, 100, [](int) { return 0.75; }, steady_records);
     std::vector<int> steps;
-    for (const std::string& line : lines_of(text)) steps.push_back(std::atoi(line.substr(5).c_str()));
+    for (const std::string& line : lines_of(text)) steps.push_back(std::atoi(line.substr(line.find(" step ") + 6).c_str()));
     EXPECT_EQ(steps, (std::vector<int>{14, 28, 42, 56, 70, 84, 98})) << text;
     // The rate, 13 steps in 9.75 s since the first sample, leaves 86 steps for 64.5 s.
-    EXPECT_EQ(lines_of(text).at(0),
-              "step 14 of 100 (14.0%)  t 0.0014 of 70 us  wall 0:00:10  left ~0:01:04  ions 1  electrons 1");
+    EXPECT_EQ(lines_of(text).at(0), "t 0.0014/0.01 us  ions 1 electrons 1  ~1 min left (last 10 s)  step 14");
+}
+
+// A run at 10 steps/s for ten minutes, then a one-minute burst at 1 step/s
+// while a discharge multiplies the records. The estimate moves with the
+// five-minute window, not with the burst alone, and says that it is unsure.
+TEST(Progress, EstimateStaysSteadyThroughABurstAndSaysWhenRecordsRise) {
+    progress::RunPlan plan = full_run();
+    plan.every = 60.0;
+    const std::string text = plain_lines(
+        plan, 6060, [](int step) { return step <= 6000 ? 0.1 : 1.0; },
+        [](int step) { return step <= 6000 ? 1000 : 1000 + 100 * (step - 6000); });
+    const std::vector<std::string> lines = lines_of(text);
+    ASSERT_EQ(lines.size(), 11u) << text;
+    // After ten steady minutes: 693940 steps at 10 steps/s.
+    EXPECT_NE(lines[9].find("  ~19:17 h left (last 5 min)  step 6000"), std::string::npos) << lines[9];
+    // After the burst, the window reaches back to step 3501, 309.9 s ago:
+    // 8.26 steps/s. A window of the burst alone would say ten times as long.
+    EXPECT_NE(lines[10].find("  over ~23:21 h left (rising)  step 6060"), std::string::npos) << lines[10];
 }
 
 TEST(Progress, RealNumbersSumTheChargeOfLiveRecordsNotTheirSlots) {
@@ -268,7 +338,7 @@ TEST(ProgressBinary, SummaryAfterTheLastStepAndAfterAStartUpError) {
     make_case("run");
     Streams r = run_in("run", "--max-steps 40 --progress-every 0");
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.err.find("step 1 of"), std::string::npos) << r.err;  // no progress line
+    EXPECT_EQ(r.err.find(" us  ions "), std::string::npos) << r.err;  // no progress line
     EXPECT_EQ(r.err.rfind("pdpcell: run summary\n", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("steps run        40 (steps 1 to 40), simulated time reached 0.0040 us\n"),
               std::string::npos)
@@ -333,7 +403,7 @@ TEST(ProgressBinary, SummaryNamesTheCheckpointWrittenAndAnErrorInTheLoop) {
                                 " --max-steps 10005 </dev/null' /dev/null </dev/null >../terminal.tty";
     ASSERT_NE(std::system(command.c_str()), -1);
     const std::string tty = TempFolder::read("terminal.tty");
-    EXPECT_NE(tty.find("\rstep 9991 of 10005 "), std::string::npos) << tty;
+    EXPECT_NE(tty.find("\rt 0.9991/1.0005 us  ions "), std::string::npos) << tty;
     EXPECT_NE(tty.find("\r\033[KERROR: writing the checkpoint file restart failed"), std::string::npos) << tty;
     EXPECT_NE(tty.find("exit             error: ERROR: writing"), std::string::npos) << tty;
 }

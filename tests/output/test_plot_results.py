@@ -63,11 +63,19 @@ def currents_text(count=40):
 
 
 def pulses_text():
-    """Pulse 1 (0.1 to 0.25 µs) fired; pulse 2 (to 0.35 µs) did not: its delay is empty."""
-    tail = "," + ",".join(["0"] * 19) + ",0.0\n"
+    """Pulse 1 (0.1 to 0.25 µs) fired; pulse 2 (to 0.35 µs) did not: its delay
+    is empty, and its VUV figure the noise of a drive energy near zero."""
+    tail = "," + ",".join(["0"] * 19) + ","
     return ("# pdpcell pulses: one row per half-period\n" + PULSES_HEADER + "\n"
             "1,1.000000e-01,2.500000e-01,180,-20.5,-150.25,1,50,30,1.500000e-01,1.5,-1.25,-0.25" + tail +
-            "2,2.500000e-01,3.500000e-01,-180,150.25,149,0,,0.1,3.000000e-01,0,0,0" + tail)
+            "4.2e-01\n2,2.500000e-01,3.500000e-01,-180,150.25,149,0,,0.1,3.000000e-01,0,0,0" + tail + "-2.765771e-07\n")
+
+
+def texts_of(fig):
+    """Every text a figure shows: titles, labels, ticks, notes and legends."""
+    from matplotlib.text import Text
+
+    return [t for t in fig.findobj(Text) if t.get_visible() and t.get_text().strip()]
 
 
 FIRST = np.array([[0.0, 1.5e10, -2.0e9, 3.0], [4.0, 5.0, 6.0, 7.0], [8.0, 9.0, 1.0e-3, 0.0]])
@@ -195,6 +203,7 @@ class SlicePictures(Folder):
         self.assertTrue(plot_results.fits_the_cell(s))
         fig = plot_results.slice_figure(s, -1)
         self.addCleanup(plot_results._pyplot().close, fig)
+        self.last_figure = fig
         ax = fig.axes[0]
         texts = [t.get_text() for t in ax.texts] + [ax.get_title()]
         return ax.collections[0], " | ".join(texts), fig.axes[1].get_ylabel()
@@ -230,12 +239,26 @@ class SlicePictures(Folder):
         # Positive column densities: zero at the bottom of the scale.
         self.assertEqual((mesh.norm.vmin, mesh.norm.vmax), (0.0, 4.0e6))
 
+    def test_titles_are_physical_and_text_reads_on_a_slide(self):
+        for quantity, top in (("Ion_Density", False), ("Electron_Density_top", True)):
+            with self.subTest(quantity):
+                data = np.full((22, 135) if top else (65, 135), 1.0e9)
+                _, texts, _ = self.figure(quantity, data, top)
+                fig = self.last_figure
+                self.assertNotIn(".2Ddata", texts)
+                self.assertNotIn("block", texts)
+                self.assertIn(" at t = 400.0 ns", texts)
+                # Shown 10 inches wide, no text smaller than 12 pt.
+                width = fig.get_size_inches()[0]
+                smallest = min(texts_of(fig), key=lambda t: t.get_fontsize())
+                self.assertGreaterEqual(smallest.get_fontsize() * 10.0 / width, 12.0, smallest.get_text())
+
     def test_the_potential_is_centred_on_zero(self):
         phi = np.linspace(-50.0, 180.0, 67 * 135).reshape(67, 135)
         mesh, texts, unit = self.figure("Potential", phi)
         self.assertEqual((mesh.norm.vmin, mesh.norm.vmax), (-180.0, 180.0))
         self.assertNotIn("no ", texts)
-        self.assertEqual(unit, "potential (V)")
+        self.assertEqual(unit, "V")  # the title names the quantity
 
 
 class ReadTables(Folder):
@@ -290,13 +313,44 @@ class PulsePictures(Folder):
                 self.assertAlmostEqual(times.min(), first)
                 self.assertAlmostEqual(times.max(), last)
                 self.assertIn(state, fig.axes[0].get_title())
+                self.assertEqual("VUV figure 0.42" in fig.axes[0].get_title(), n == 0)
+        # The VUV figure of the pulse that did not fire is left blank.
+        fig = plot_results.pulses_figure(pulses)
+        self.addCleanup(plt.close, fig)
+        vuv = fig.axes[2].get_lines()[0].get_ydata()
+        self.assertEqual(vuv[0], 0.42)
+        self.assertTrue(np.isnan(vuv[1]))
+        self.assertEqual([t.get_text() for t in texts_of(fig) if "e-07" in t.get_text() or ".csv" in t.get_text()], [])
         fig = plot_results.currents_figure(currents, pulses)
         self.addCleanup(plt.close, fig)
+        self.assertNotIn(".csv", fig.axes[0].get_title())
         numbers = fig.axes[2]
         self.assertEqual(numbers.get_yscale(), "log")
         electrons = numbers.get_lines()[1].get_ydata()
         self.assertTrue(np.isnan(electrons[:5]).all())  # zero has no place on a log axis
         self.assertEqual(electrons[5], 40.0)
+
+
+class RunLogPicture(Folder):
+    def test_real_numbers_from_currents_or_the_records_labelled_as_such(self):
+        log = plot_results.read_run_log(self.write("general.txt", log_text(
+            [(1, 0.0, 180, -180, 0, 46, 46, 0.0), (21, 0.002, 170, -170, 0, 1000, 52, 0.1)])))
+        _, currents, _ = plot_results.read_table(self.write("currents.csv", currents_text()))
+        plt = plot_results._pyplot()
+        fig = plot_results.run_log_figure(log, currents)
+        self.addCleanup(plt.close, fig)
+        numbers = fig.axes[1]
+        self.assertEqual(numbers.get_ylabel(), "real particles in the cell")
+        ions = numbers.get_lines()[0]
+        np.testing.assert_allclose(ions.get_xdata(), currents["t_us"])
+        self.assertEqual(np.nanmax(ions.get_ydata()), 3.0e7)  # the real ions of the spike, not the 1000 records
+        self.assertNotIn("general.txt", fig.axes[0].get_title())
+
+        fig = plot_results.run_log_figure(log)
+        self.addCleanup(plt.close, fig)
+        self.assertIn("records", fig.axes[1].get_ylabel())
+        self.assertEqual([line.get_label() for line in fig.axes[1].get_lines()], ["ion records", "electron records"])
+        np.testing.assert_array_equal(fig.axes[1].get_lines()[0].get_ydata(), [46, 1000])
 
 
 class CommandLine(Folder):
@@ -324,6 +378,7 @@ class CommandLine(Folder):
         status, out, err = self.run_main(self.folder)
         self.assertEqual((status, err), (0, ""))
         self.assertIn("currents.csv: 40 rows -> ", out)
+        self.assertIn("general.txt: 2 logged steps (real numbers from currents.csv) -> ", out)
         self.assertIn("(an unfinished row at the end was skipped)", out)
         for name in ("currents.png", "pulses.png", "pulse_0001.png", "pulse_0002.png"):
             with self.subTest(name):
