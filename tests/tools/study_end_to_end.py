@@ -73,7 +73,8 @@ class EndToEnd(unittest.TestCase):
         for v in (160, 180):
             for s in (1100, 1101):
                 folder = os.path.join(self.dir, "ref", "runs", f"V{v}_lit_s{s}-550_o1")
-                self.assertIn(f"FAILED with exit status 2: folder {folder}", out)
+                # the usage error itself, not the usage text after it
+                self.assertIn(f"FAILED with exit status 2: folder {folder}; pdpcell: --max-ions needs", out)
         self.assertIn("study: 4/8 done, 0 running, 4 failed, 0 waiting", out)
         runs = results.read_csv(os.path.join(self.dir, "ref", "runs.csv"))
         self.assertEqual(sorted((r["status"], r["exit"]) for r in runs), [("done", "0")] * 4 + [("failed", "2")] * 4)
@@ -84,7 +85,7 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(folder, "general.txt")))
         status = tool("status", self.files["ref"]).stdout
         self.assertIn("4/8 done", status)
-        self.assertIn("exit status 2", status)
+        self.assertIn("(exit status 2): pdpcell: --max-ions needs", status)
 
     def test_the_binary_ran_the_scaled_waveform(self):
         pulses = results.read_csv(os.path.join(self.dir, "ref", "all_pulses.csv"))

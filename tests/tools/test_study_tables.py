@@ -1,6 +1,8 @@
 """The study tool without the simulator: study files, the scaled waveform,
 pulses from the run log and from pulses.csv, the analyses built on them, and
 the progress line (with an injected clock)."""
+import fcntl
+import io
 import math
 import os
 import shutil
@@ -55,12 +57,26 @@ class StudyFile(Temp):
                             ("[run]\nmax_steps = 10\n[vary]\nseeds = [[0, 5]]\n", "out of range"),
                             ("[run]\nmax_steps = 10\n[vary]\nstate = [\"dark\"]\n", "lit"),
                             ("[run]\nmax_steps = 10\noptions = [\"--seed\", \"1\", \"2\"]\n", "--seed"),
-                            ("[run]\nmax_steps = 10\n[vary]\nvoltage = [170, 170]\n", "same parameters"),
+                            ("[run]\nmax_steps = 10\n[vary]\nvoltage = [170, 170.0]\n", "share the folder"),
                             ("[run]\nmax_steps = 10\n[analysis]\nfire = 3\n", "fire_ions"),
-                            ("[run]\n", "max_steps")):
+                            ("[run]\n", "max_steps"),
+                            # an unknown key is named in every table, before anything it hides
+                            ("[run]\nmax_step = 10\n", "unknown key 'max_step'; did you mean 'max_steps'"),
+                            ("[run]\nmax_steps = 10\nstop_on_ion = 5\n", "[run]: unknown key 'stop_on_ion'"),
+                            ("outptu = 'o'\n[run]\nmax_steps = 10\n", "[study]: unknown key 'outptu'"),
+                            ("[run]\nmax_steps = 10\n[vary]\nseeds = {first = 1, cont = 3}\n", "'cont'")):
             with self.assertRaises(st.StudyError) as e:
                 st.load(self.study_file(text))
             self.assertIn(words, str(e.exception))
+        path = os.path.join(self.dir, "lost.toml")
+        with open(path, "w") as f:
+            f.write('[study]\nbase = "no-such-case"\n[run]\nmax_steps = 10\n')
+        with self.assertRaises(st.StudyError) as e:
+            st.load(path)
+        self.assertIn(f"{os.path.join(self.dir, 'no-such-case')} does not exist", str(e.exception))
+        # voltages that differ below the sixth digit still get folders of their own
+        s = st.load(self.study_file("[run]\nmax_steps = 10\n[vary]\nvoltage = [170, 170.0000001]\n"))
+        self.assertEqual(len({s.folder(r) for r in s.runs}), 2)
 
     def test_scaled_waveform(self):
         v = st.read_vdata(os.path.join(BASE, "Vdata.txt"))
@@ -119,7 +135,8 @@ class RunLog(Temp):
 
 class PulseFiles(Temp):
     """A multi-pulse study made of synthetic pulses.csv files: lit cells at
-    160..190 V; from 175 V they fire in every pulse, below that only in the first."""
+    160..190 V; from 175 V they fire in every pulse, below that only in the
+    first. One run at 190 V has one complete pulse only."""
 
     def make(self):
         path = self.study_file('output = "out"\n[run]\nmax_steps = 100\n[vary]\nvoltage = [160, 170, 175, 190]\n'
@@ -128,7 +145,7 @@ class PulseFiles(Temp):
         for run in s.runs:
             folder = st.prepare(s, run)
             rows = []
-            for k in range(1, 5):
+            for k in range(1, 2 if (run.voltage, run.seeds[0]) == (190, 3) else 5):
                 sign = 1 if k % 2 else -1
                 fired = 1 if (k == 1 or run.voltage >= 175) else 0
                 wall = sign * (0.5 * run.voltage + run.seeds[0]) if fired else 0.0
@@ -145,15 +162,18 @@ class PulseFiles(Temp):
         s = self.make()
         runs, pulses = results.collect(s)
         self.assertEqual({r["source"] for r in runs}, {"pulses"})
-        self.assertEqual(len(pulses), 4 * 3 * 4)
+        self.assertEqual(len(pulses), 4 * 3 * 4 - 3)
         report.write(s, results.read_csv(os.path.join(s.output, "runs.csv")),
-                     results.read_csv(os.path.join(s.output, "all_pulses.csv")))
+                     results.read_csv(os.path.join(s.output, "all_pulses.csv")), out=io.StringIO())
         out = os.path.join(s.output, "report")
+        # the transfer curve holds the fired pulses of runs with two or more
         transfer = results.read_csv(os.path.join(out, "transfer.csv"))
         row = [r for r in transfer if r["voltage_V"] == "190" and r["pulse"] == "2"][0]
-        self.assertEqual((float(row["Vwall_end_V"]), float(row["Vwall_end_sd_V"]), row["fired"]), (-97.0, 1.0, "3"))
+        self.assertEqual((row["Vwall_end_V"], row["Vwall_end_sd_V"], row["fired"]), ("-96.5", "0.707107", "2"))
+        row = [r for r in transfer if r["voltage_V"] == "190" and r["pulse"] == "1"][0]
+        self.assertEqual((row["runs"], float(row["Vwall_end_V"])), ("2", 96.5))
         row = [r for r in transfer if r["voltage_V"] == "160" and r["pulse"] == "3"][0]
-        self.assertEqual((float(row["Vwall_end_V"]), row["fired"]), (0.0, "0"))
+        self.assertEqual((row["runs"], row["fired"], row["Vwall_end_V"], row["V_applied_V"]), ("3", "0", "", ""))
         margins = {r["quantity"]: r for r in results.read_csv(os.path.join(out, "margins.csv"))}
         self.assertEqual(margins["minimum sustain voltage"]["value_V"], "175")
         self.assertEqual(margins["firing voltage 50 %"]["method"], "all fired")
@@ -166,7 +186,40 @@ class PulseFiles(Temp):
         st.write_json(os.path.join(s.folder(s.runs[0]), st.STATUS_FILE), {"exit": 1})
         runs, pulses = results.collect(s)
         self.assertEqual((runs[0]["status"], runs[0]["exit"], runs[0]["pulses"]), ("failed", 1, 0))
-        self.assertEqual(len(pulses), 4 * 3 * 4 - 4)
+        self.assertEqual(len(pulses), 4 * 3 * 4 - 3 - 4)
+
+    def test_what_the_report_cannot_fit_is_said_and_why(self):
+        # pulse 1 fires in 0, 3 and 8 of 10 runs at 150, 160 and 170 V: a firing
+        # curve, but no voltage at 90 %; no run has a second pulse
+        s = st.load(self.study_file('output = "out"\n[run]\nmax_steps = 100\n[vary]\nvoltage = [150, 160, 170]\n'
+                                    'seeds = {first = 1, count = 10}\n[analysis]\npulse = 1\n'))
+        runs, pulses = [], []
+        for run in s.runs:
+            fired = run.seeds[0] <= {150: 0, 160: 3, 170: 8}[run.voltage]
+            runs.append({"run": run.id, "status": "done", "state": "lit", "voltage_V": str(run.voltage),
+                         "source": "pulses"})
+            pulses.append({"run": run.id, "state": "lit", "voltage_V": str(run.voltage), "options": "", "pulse": "1",
+                           "t_start_us": "0", "t_end_us": "0.5", "complete": "1", "fired": str(int(fired)),
+                           "delay_ns": "100" if fired else "", "V_applied_V": "-160", "Vwall_start_V": "0",
+                           "Vwall_end_V": "50" if fired else "0"})
+        console = io.StringIO()
+        report.write(s, runs, pulses, out=console)
+        out = os.path.join(s.output, "report")
+        margins = {r["quantity"]: r for r in results.read_csv(os.path.join(out, "margins.csv"))}
+        self.assertEqual((margins["firing voltage 50 %"]["method"], margins["firing voltage 50 %"]["note"]),
+                         ("logistic", ""))
+        self.assertNotEqual(margins["firing voltage 50 %"]["value_V"], "")
+        v90 = margins["firing voltage 90 %"]
+        self.assertEqual((v90["value_V"], v90["error_V"]), ("", ""))
+        self.assertIn("no voltage fired in 90 % of its runs (at most 8 of 10, at 170 V)", v90["note"])
+        delays = {r["voltage_V"]: r["note"] for r in results.read_csv(os.path.join(out, "delays.csv"))}
+        self.assertEqual(delays["150"], "no shifted-exponential fit: 0 fired, it needs 2; "
+                                        "no exponential-Gaussian fit: 0 delays, it needs 10")
+        text = console.getvalue()
+        self.assertIn("report: lit: " + v90["note"], text)
+        self.assertIn("report: lit, 170 V: no exponential-Gaussian fit: 8 delays, it needs 10", text)
+        self.assertIn("report: no transfer curve: no run has two complete pulses", text)
+        self.assertFalse(os.path.exists(os.path.join(out, "transfer.png")))
 
 
 class ModelComparison(Temp):
@@ -195,7 +248,7 @@ class ModelComparison(Temp):
             st.write_json(os.path.join(folder, st.STATUS_FILE), {"exit": 0})
         runs, pulses = results.collect(s)
         report.write(s, results.read_csv(os.path.join(s.output, "runs.csv")),
-                     results.read_csv(os.path.join(s.output, "all_pulses.csv")))
+                     results.read_csv(os.path.join(s.output, "all_pulses.csv")), out=io.StringIO())
         table = {(r["pulse"], r["quantity"], r["options"]): r
                  for r in results.read_csv(os.path.join(s.output, "report", "figures.csv"))}
         first, second = table[("2", "I_peak_uA", "")], table[("2", "I_peak_uA", "--x")]
@@ -209,6 +262,60 @@ class ModelComparison(Temp):
         self.assertEqual(float(table[("1", "electrons_peak", "")]["mean"]), 2e5)
         self.assertNotIn(("1", "t_fire_ns", ""), table)
         self.assertTrue(os.path.getsize(os.path.join(s.output, "report", "figures.png")) > 0)
+
+
+class RunFolders(Temp):
+    """The local runner with a stand-in binary: what a failed run said, and
+    folders that another process holds."""
+
+    def study(self, vary):
+        binary = os.path.join(self.dir, "fake-pdpcell")
+        with open(binary, "w") as f:
+            # a usage error as pdpcell gives it, or a start-up error followed by the run summary
+            f.write('#!/bin/sh\ncase "$*" in *--bad*) echo "pdpcell: --bad is not an option" >&2\n'
+                    '  printf "Usage: pdpcell [options]\\n  --threads N   threads\\n" >&2; exit 2;; esac\n'
+                    'echo "ERROR: Can\'t open file: input_file.txt"\necho "pdpcell: run summary"\n'
+                    'echo "  exit             error"\nexit 1\n')
+        os.chmod(binary, 0o755)
+        path = self.study_file(f'output = "out"\n[run]\nmax_steps = 10\n[vary]\n{vary}\n')
+        return st.load(path, binary=binary)
+
+    def test_a_failed_run_is_reported_with_its_first_error(self):
+        s = self.study('options = [[], ["--bad"]]')
+        out = io.StringIO()
+        self.assertEqual(execute.run_local(s, 1, out=out), 2)
+        for run, said in zip(s.runs, ("ERROR: Can't open file: input_file.txt", "pdpcell: --bad is not an option")):
+            self.assertIn(f"FAILED with exit status {1 + run.index}: folder {s.folder(run)}; {said}\n", out.getvalue())
+            self.assertEqual(st.read_json(os.path.join(s.folder(run), st.STATUS_FILE))["message"], said)
+
+    def test_a_folder_another_process_holds_is_left_alone(self):
+        s = self.study("voltage = [160, 170, 180]")
+        locks = []
+        for run, name in zip(s.runs, ("study.lock", "pdpcell.lock")):    # another runner; a pdpcell run
+            os.makedirs(s.folder(run))
+            with open(os.path.join(s.folder(run), "general.txt"), "w") as f:
+                f.write("theirs\n")
+            locks.append(open(os.path.join(s.folder(run), name), "w"))
+            fcntl.flock(locks[-1], fcntl.LOCK_EX | fcntl.LOCK_NB)
+        out = io.StringIO()
+        self.assertEqual(execute.run_local(s, 2, out=out), 2 + 1)     # two held, the third failed
+        text = out.getvalue()
+        self.assertIn(f"run {s.runs[0].id}: {s.folder(s.runs[0])} is held by process {os.getpid()}", text)
+        self.assertIn(f"run {s.runs[1].id}: {s.folder(s.runs[1])} holds a live pdpcell run (process {os.getpid()})",
+                      text)
+        self.assertIn("study: 0/3 done, 0 running, 1 failed, 2 held by other processes, 0 waiting", text)
+        for run in s.runs[:2]:
+            with open(os.path.join(s.folder(run), "general.txt")) as f:
+                self.assertEqual(f.read(), "theirs\n")
+            self.assertFalse(os.path.exists(os.path.join(s.folder(run), st.STATUS_FILE)))
+        # a Slurm task given a held folder leaves it alone too
+        with self.assertRaises(st.FolderHeld):
+            execute.execute(s.folder(s.runs[0]))
+        # the runner's own lock goes with it: once the others let go, every run starts
+        for lock in locks:
+            lock.close()
+        self.assertEqual(execute.run_local(s, 2, out=io.StringIO(), retry_failed=True), 3)
+        self.assertEqual([st.state_of(s, r) for r in s.runs], ["failed"] * 3)
 
 
 class ProgressLine(unittest.TestCase):

@@ -46,13 +46,18 @@ def _ions_above(log_path, offset, limit):
     return False, offset + end + 1
 
 
-def execute(folder, stop=None, clock=time.monotonic):
+def execute(folder, stop=None, clock=time.monotonic, lock=None):
     """Runs the pdpcell run described by folder/run.json there; writes status.json.
 
     Returns the status. A run whose log shows more ions than stop_on_ions is
     ended there (the discharge has happened; what follows costs most of the
     time) and counts as complete, marked "stopped". `stop`, an Event, ends the
-    run without a status (it will start afresh)."""
+    run without a status (it will start afresh). `lock`, the folder's lock
+    file when the caller holds it already; else the folder is taken here
+    (FolderHeld if another process has it)."""
+    if lock is None:
+        with st.hold(folder) as held:
+            return execute(folder, stop, clock, held)
     record = st.read_json(os.path.join(folder, st.RUN_FILE))
     if record is None:
         raise st.StudyError(f"{folder}: no {st.RUN_FILE}; prepare the run first")
@@ -63,8 +68,11 @@ def execute(folder, stop=None, clock=time.monotonic):
     start = clock()
     with open(os.path.join(folder, "console.txt"), "wb") as console:
         try:
+            # the run holds the folder's lock with its runner, so a run left
+            # alive by a runner's death still keeps other runners out
             child = subprocess.Popen(record["command"], cwd=folder, stdin=subprocess.DEVNULL, stdout=console,
-                                     stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+                                     stderr=subprocess.STDOUT, preexec_fn=_die_with_parent,
+                                     pass_fds=(lock.fileno(),))
         except OSError as e:
             status = {"exit": 127, "error": f"cannot start {record['command'][0]}: {e.strerror}"}
             st.write_json(status_path, status)
@@ -105,18 +113,28 @@ def execute(folder, stop=None, clock=time.monotonic):
         status["disk_MB"] = round(sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder)
                                       if os.path.isfile(os.path.join(folder, n))) / 2 ** 20, 2)
     else:
-        status["last_line"] = last_console_line(folder)
+        status["message"] = failure_message(folder, rc)
     st.write_json(status_path, status)
     return status
 
 
-def last_console_line(folder):
+def failure_message(folder, rc=1):
+    """What a failed run said: its first ERROR line, else the usage error
+    before the usage text, else its console's last line."""
     try:
         with open(os.path.join(folder, "console.txt"), "rb") as f:
-            lines = [l for l in f.read().decode(errors="replace").splitlines() if l.strip()]
-        return lines[-1].strip() if lines else ""
+            lines = [l.strip() for l in f.read().decode(errors="replace").splitlines() if l.strip()]
     except OSError:
-        return ""
+        lines = []
+    first_error = next((l for l in lines if l.startswith("ERROR")), None)
+    usage = next((i for i, l in enumerate(lines) if l.startswith("Usage:")), None)
+    if first_error:
+        return first_error
+    if usage:
+        return lines[usage - 1]
+    if rc < 0:
+        return f"killed by signal {signal.Signals(-rc).name}" if -rc in signal.valid_signals() else f"signal {-rc}"
+    return lines[-1] if lines else ""
 
 
 def duration(seconds):
@@ -134,6 +152,7 @@ class Progress:
     def __init__(self, total, done, failed, jobs, clock=time.monotonic):
         self.total, self.done, self.failed, self.jobs = total, done, failed, jobs
         self.running = 0
+        self.held = 0            # runs whose folder another process holds: not started
         self.clock = clock
         self.walls = []          # wall times of the runs finished by this runner
         self.started = {}
@@ -155,19 +174,21 @@ class Progress:
         finished, spread over the job slots (a running run counted as half done)."""
         if not self.walls:
             return None
-        waiting = self.total - self.done - self.failed - self.running
+        waiting = self.total - self.done - self.failed - self.running - self.held
         mean = sum(self.walls) / len(self.walls)
         return mean * (waiting + 0.5 * self.running) / max(1, self.jobs)
 
     def line(self):
         left = self.left_s()
-        waiting = self.total - self.done - self.failed - self.running
+        waiting = self.total - self.done - self.failed - self.running - self.held
         return (f"study: {self.done}/{self.total} done, {self.running} running, {self.failed} failed, "
-                f"{waiting} waiting; " + ("time left unknown" if left is None else f"about {duration(left)} left"))
+                + (f"{self.held} held by other processes, " if self.held else "")
+                + f"{waiting} waiting; " + ("time left unknown" if left is None else f"about {duration(left)} left"))
 
 
 def run_local(study, jobs, retry_failed=False, out=sys.stderr, every_s=30.0, clock=time.monotonic):
-    """Runs the study's incomplete runs, `jobs` at a time. Returns the number failed."""
+    """Runs the study's incomplete runs, `jobs` at a time. Returns the number
+    failed or not started (their folder held by another process)."""
     todo, done, failed = [], 0, 0
     for run in study.runs:
         state = st.state_of(study, run)
@@ -191,16 +212,25 @@ def run_local(study, jobs, retry_failed=False, out=sys.stderr, every_s=30.0, clo
                 if not queue:
                     return
                 run = queue.pop(0)
-                progress.start(run.id)
-            folder = st.prepare(study, run)
-            status = execute(folder, stop=stop)
+            try:
+                held = st.hold(study.folder(run))
+            except st.FolderHeld as e:
+                with lock:
+                    progress.held += 1
+                    print(f"run {run.id}: {e}", file=out, flush=True)
+                continue
+            with held:
+                with lock:
+                    progress.start(run.id)
+                folder = st.prepare(study, run)
+                status = execute(folder, stop=stop, lock=held)
             if status is None:
                 return
             with lock:
                 progress.finish(run.id, status["exit"] == 0)
                 if status["exit"] != 0:
                     print(f"run {run.id} FAILED with exit status {status['exit']}: folder {folder}"
-                          + (f"; last line: {status.get('last_line') or status.get('error')}"), file=out)
+                          f"; {status.get('message') or status.get('error')}", file=out)
                 print(progress.line(), file=out, flush=True)
 
     def on_signal(signum, frame):
@@ -226,7 +256,7 @@ def run_local(study, jobs, retry_failed=False, out=sys.stderr, every_s=30.0, clo
     if stop.is_set():
         print("study: stopped; the runs not finished start afresh on the next 'run'", file=out, flush=True)
         return -1
-    return progress.failed
+    return progress.failed + progress.held
 
 
 def cost(study):

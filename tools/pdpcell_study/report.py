@@ -1,6 +1,7 @@
 """The study's analyses as CSV tables and PNG plots in OUTPUT/report/."""
 import math
 import os
+import sys
 from collections import defaultdict
 
 import numpy as np
@@ -8,10 +9,11 @@ import numpy as np
 from . import results, stats
 
 FIRING_COLUMNS = ["state", "voltage_V", "runs", "fired", "probability", "ci_low", "ci_high"]
-MARGIN_COLUMNS = ["state", "quantity", "value_V", "error_V", "method"]
+MARGIN_COLUMNS = ["state", "quantity", "value_V", "error_V", "method", "note"]
 DELAY_COLUMNS = ["state", "voltage_V", "runs", "fired", "delay_mean_ns", "delay_sd_ns",
                  "formative_ns", "formative_err_ns", "statistical_ns", "statistical_err_ns",
-                 "exg_mu_ns", "exg_mu_err_ns", "exg_sigma_ns", "exg_sigma_err_ns", "exg_tau_ns", "exg_tau_err_ns"]
+                 "exg_mu_ns", "exg_mu_err_ns", "exg_sigma_ns", "exg_sigma_err_ns", "exg_tau_ns", "exg_tau_err_ns",
+                 "note"]
 TRANSFER_COLUMNS = ["state", "voltage_V", "pulse", "runs", "fired", "V_applied_V", "Vwall_start_V",
                     "Vwall_end_V", "Vwall_end_sd_V"]
 SUSTAIN_COLUMNS = ["state", "voltage_V", "runs", "sustained", "fraction"]
@@ -50,19 +52,50 @@ def firing(runs, pulses, analysis):
     return table, groups
 
 
+WHY_NO_FIT = {"none fired": "no run fired at any voltage",
+              "all fired": "every run fired at every voltage: the curve lies below the voltages studied",
+              "no maximum": "the firing fraction does not rise with the voltage: no logistic fit",
+              "falling": "the firing fraction falls with the voltage: no logistic fit"}
+
+
+def _firing_voltage_note(level, fit, outcomes):
+    """Why the firing voltage at `level` is not given, or "". A logistic fit
+    gives it only where the voltages studied straddle it; beyond them it
+    would be an extrapolation of the curve's shape."""
+    name = f"V{level:.0%}".rstrip("%")
+    if fit["method"] in WHY_NO_FIT:
+        return f"no {name}: {WHY_NO_FIT[fit['method']]}"
+    if fit["method"] == "bracket":
+        return "" if level == 0.5 else (f"no {name}: no voltage has both outcomes, so the curve's width is "
+                                        "unknown (V50 is the middle of the gap)")
+    rates = {v: (sum(o), len(o)) for v, o in outcomes.items()}
+    top = max(rates, key=lambda v: (rates[v][0] / rates[v][1], -v))
+    low = min(rates, key=lambda v: (rates[v][0] / rates[v][1], v))
+    if rates[top][0] < level * rates[top][1]:
+        return (f"no {name}: no voltage fired in {level * 100:.0f} % of its runs (at most {rates[top][0]} of "
+                f"{rates[top][1]}, at {top:g} V); it lies above the voltages studied")
+    if rates[low][0] > level * rates[low][1]:
+        return (f"no {name}: every voltage fired in more than {level * 100:.0f} % of its runs (at least "
+                f"{rates[low][0]} of {rates[low][1]}, at {low:g} V); it lies below the voltages studied")
+    return ""
+
+
 def margins(groups, sustain_rows):
     rows = []
     for state in sorted({s for s, _ in groups}):
-        vs, ys = [], []
-        for (s, v), outcomes in groups.items():
+        vs, ys, outcomes = [], [], {}
+        for (s, v), o in groups.items():
             if s == state:
-                vs += [v] * len(outcomes)
-                ys += outcomes
+                vs += [v] * len(o)
+                ys += o
+                outcomes[v] = o
         fit = stats.fit_firing_curve(vs, ys)
-        rows.append({"state": state, "quantity": "firing voltage 50 %", "value_V": fit["V50"],
-                     "error_V": fit["V50_err"], "method": fit["method"]})
-        rows.append({"state": state, "quantity": "firing voltage 90 %", "value_V": fit["V90"],
-                     "error_V": fit["V90_err"], "method": fit["method"]})
+        for level, key in ((0.5, "V50"), (0.9, "V90")):
+            note = _firing_voltage_note(level, fit, outcomes)
+            # the fitted curve goes with the row for the plot, whatever is withheld
+            rows.append({"state": state, "quantity": f"firing voltage {level:.0%}".replace("%", " %"),
+                         "value_V": None if note else fit[key], "error_V": None if note else fit[key + "_err"],
+                         "method": fit["method"], "note": note, "curve": (fit["V50"], fit["width"])})
     for state in sorted({r["state"] for r in sustain_rows}):
         mine = sorted((r for r in sustain_rows if r["state"] == state), key=lambda r: r["voltage_V"])
         lowest = None
@@ -96,33 +129,51 @@ def delays(runs, pulses, analysis):
                "fired": len(d), "delay_mean_ns": float(np.mean(d)) if d else None,
                "delay_sd_ns": float(np.std(d, ddof=1)) if len(d) > 1 else None}
         se = stats.fit_shifted_exponential(d, e if analysis["censor"] else ())
+        notes = []
         if se:
             row.update(formative_ns=se["t_f"], formative_err_ns=se["t_f_err"], statistical_ns=se["t_s"],
                        statistical_err_ns=se["t_s_err"])
+        else:
+            notes.append(f"no shifted-exponential fit: {len(d)} fired, it needs 2")
         eg = stats.fit_exgauss(d)
         if eg:
             row.update(exg_mu_ns=eg["mu"], exg_mu_err_ns=eg["mu_err"], exg_sigma_ns=eg["sigma"],
                        exg_sigma_err_ns=eg["sigma_err"], exg_tau_ns=eg["tau"], exg_tau_err_ns=eg["tau_err"])
+        elif len(d) < stats.MIN_EXGAUSS:
+            notes.append(f"no exponential-Gaussian fit: {len(d)} delays, it needs {stats.MIN_EXGAUSS}")
+        else:
+            notes.append("no exponential-Gaussian fit: no proper maximum (its Gaussian or exponential part "
+                         "vanishes)")
+        row["note"] = "; ".join(notes)
         table.append(row)
     return table, groups
 
 
 def transfer(pulses):
-    """Per state, voltage and pulse: the wall voltage after the pulse (mean over the runs)."""
+    """Per state, voltage and pulse, over the complete pulses of runs with two
+    or more of them (a cell in operation): how many there are and fired, and
+    of those that fired the applied voltage and the wall voltage before and
+    after (mean, and spread of the after). An unfired pulse moves no charge;
+    it has no place on the transfer curve."""
+    complete = defaultdict(int)
+    for p in pulses:
+        if int(p["complete"]) and p["Vwall_end_V"] not in (None, ""):
+            complete[p["run"]] += 1
     groups = defaultdict(list)
     for p in pulses:
-        if p["Vwall_end_V"] in (None, ""):
-            continue
-        groups[(p["state"], float(p["voltage_V"]), int(p["pulse"]))].append(p)
+        if complete[p["run"]] >= 2 and int(p["complete"]) and p["Vwall_end_V"] not in (None, ""):
+            groups[(p["state"], float(p["voltage_V"]), int(p["pulse"]))].append(p)
     table = []
     for (state, v, k), ps in sorted(groups.items()):
-        ends = [float(p["Vwall_end_V"]) for p in ps]
-        table.append({"state": state, "voltage_V": v, "pulse": k, "runs": len(ps),
-                      "fired": sum(int(p["fired"]) for p in ps),
-                      "V_applied_V": float(np.mean([float(p["V_applied_V"]) for p in ps])),
-                      "Vwall_start_V": float(np.mean([float(p["Vwall_start_V"]) for p in ps])),
-                      "Vwall_end_V": float(np.mean(ends)),
-                      "Vwall_end_sd_V": float(np.std(ends, ddof=1)) if len(ends) > 1 else None})
+        fired = [p for p in ps if int(p["fired"])]
+        row = {"state": state, "voltage_V": v, "pulse": k, "runs": len(ps), "fired": len(fired)}
+        if fired:
+            ends = [float(p["Vwall_end_V"]) for p in fired]
+            row.update(V_applied_V=float(np.mean([float(p["V_applied_V"]) for p in fired])),
+                       Vwall_start_V=float(np.mean([float(p["Vwall_start_V"]) for p in fired])),
+                       Vwall_end_V=float(np.mean(ends)),
+                       Vwall_end_sd_V=float(np.std(ends, ddof=1)) if len(ends) > 1 else None)
+        table.append(row)
     return table
 
 
@@ -166,8 +217,19 @@ def figures(pulses):
     return table
 
 
-def write(study, runs, pulses):
-    """All tables and plots; returns the list of files written."""
+def notes(margin_table, delay_table, transfer_table):
+    """What the report could not give, and why: one line each."""
+    lines = [f"{r['state']}: {r['note']}" for r in margin_table if r.get("note")]
+    lines += [f"{r['state']}, {r['voltage_V']:g} V: {r['note']}" for r in delay_table if r.get("note")]
+    if not any(r["fired"] for r in transfer_table):
+        lines.append("no transfer curve: " + ("no run has two complete pulses with wall voltages (pulses.csv)"
+                                              if not transfer_table else "no pulse of a multi-pulse run fired"))
+    return lines
+
+
+def write(study, runs, pulses, out=sys.stdout):
+    """All tables and plots; returns the list of files written. What it could
+    not fit goes to `out` as well as into the tables."""
     folder = os.path.join(study.output, "report")
     os.makedirs(folder, exist_ok=True)
     a = study.analysis
@@ -187,6 +249,8 @@ def write(study, runs, pulses):
         results.write_csv(path, cols, rows)
         written.append(path)
     sources = {r["source"] for r in runs if r["source"]}
+    for line in notes(margin_table, delay_table, transfer_table):
+        print(f"report: {line}", file=out)
     written += plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources)
     written += plot_figures(folder, study, figure_table, pulses)
     return written
@@ -253,18 +317,19 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
         m50 = fit.get("firing voltage 50 %")
         if m50 and m50["method"] == "logistic":
             vv = np.linspace(v.min(), v.max(), 200)
-            ax1.plot(vv, 1 / (1 + np.exp(-(vv - m50["value_V"]) / ((fit["firing voltage 90 %"]["value_V"] -
-                                                                    m50["value_V"]) / math.log(9)))),
-                     color=line[0].get_color())
-        if m50 and m50["value_V"] is not None:
-            ax1.axvline(m50["value_V"], ls=":", color=line[0].get_color())
-            text = f"V50 = {m50['value_V']:.1f} ± {m50['error_V']:.1f} V"
-            m90 = fit.get("firing voltage 90 %")
-            if m90 and m90["value_V"] is not None:
-                ax1.axvline(m90["value_V"], ls="--", lw=0.8, color=line[0].get_color())
-                text += f"\nV90 = {m90['value_V']:.1f} ± {m90['error_V']:.1f} V"
-            ax1.text(0.97, 0.05 + 0.15 * states.index(state), f"{state}: {text}", transform=ax1.transAxes,
-                     ha="right", fontsize=8, color=line[0].get_color(),
+            centre, width = m50["curve"]
+            ax1.plot(vv, 1 / (1 + np.exp(-(vv - centre) / width)), color=line[0].get_color())
+        text = []
+        for name, style in (("50", ":"), ("90", "--")):
+            m = fit.get(f"firing voltage {name} %")
+            if m and m["value_V"] is not None:
+                ax1.axvline(m["value_V"], ls=style, lw=0.8, color=line[0].get_color())
+                text.append(f"V{name} = {m['value_V']:.1f} ± {m['error_V']:.1f} V")
+            elif m:
+                text.append(f"no V{name}")
+        if text:
+            ax1.text(0.97, 0.05 + 0.15 * states.index(state), f"{state}: " + "\n".join(text),
+                     transform=ax1.transAxes, ha="right", fontsize=8, color=line[0].get_color(),
                      bbox={"facecolor": "white", "edgecolor": "none", "alpha": 0.8})
     ax1.set_xlabel("sustain voltage (V)")
     ax1.set_ylabel(f"firing probability, pulse {study.analysis['pulse']}")
@@ -294,16 +359,18 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
     fig.savefig(path, dpi=90, metadata=meta)
     plt.close(fig)
     written.append(path)
-    if transfer_table:
+    shown = [r for r in transfer_table if r["fired"]]
+    if shown:
         fig, ax = plt.subplots(figsize=(6, 4.5))
-        for state in sorted({r["state"] for r in transfer_table}):
-            for k in sorted({r["pulse"] for r in transfer_table if r["state"] == state}):
-                rows = [r for r in transfer_table if r["state"] == state and r["pulse"] == k]
+        for state in sorted({r["state"] for r in shown}):
+            for k in sorted({r["pulse"] for r in shown if r["state"] == state}):
+                rows = [r for r in shown if r["state"] == state and r["pulse"] == k]
                 ax.plot([abs(r["V_applied_V"]) for r in rows], [abs(r["Vwall_end_V"]) for r in rows], "o-",
                         label=f"{state}, after pulse {k}")
         ax.set_xlabel("|applied voltage| (V)")
         ax.set_ylabel("|wall voltage after the pulse| (V)")
-        ax.set_title("wall-voltage transfer curve", fontsize=10)
+        ax.set_title(f"wall-voltage transfer curve: the {sum(r['fired'] for r in shown)} fired pulses\n"
+                     "of runs with two or more complete pulses", fontsize=10)
         ax.legend(fontsize=7)
         fig.tight_layout()
         path = os.path.join(folder, "transfer.png")

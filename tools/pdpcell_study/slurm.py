@@ -66,11 +66,19 @@ def submit(study, args, out=sys.stderr):
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "runs.txt"), "w") as f:
         f.write("".join(r.id + "\n" for r in study.runs))
-    if not todo:
-        print(f"study {study.name}: every run is done (or failed: --retry-failed); nothing to submit", file=out)
-        return 0
+    ready = []
     for run in todo:
-        st.prepare(study, run)
+        try:
+            with st.hold(study.folder(run)):
+                st.prepare(study, run)
+            ready.append(run)
+        except st.FolderHeld as e:
+            print(f"run {run.id}: {e}", file=out)
+    todo = ready
+    if not todo:
+        print(f"study {study.name}: every run is done (or failed: --retry-failed, or held); nothing to submit",
+              file=out)
+        return 0
     path = os.path.join(folder, "job.sh")
     with open(path, "w") as f:
         f.write(job_script(study, todo, args))

@@ -4,6 +4,8 @@ A study is the product of its voltages, wall states, seed pairs and option
 sets; each run gets a folder under the study's output folder named for its
 parameters, holding a copy of the base case with the waveform scaled.
 """
+import difflib
+import fcntl
 import itertools
 import json
 import os
@@ -15,10 +17,21 @@ STEP_US = 1e-4          # one time step, 0.1 ns
 STATES = ("lit", "unlit")
 RUN_FILE = "run.json"   # the run's parameters, written when its folder is made
 STATUS_FILE = "status.json"
+LOCK_FILE = "study.lock"        # locked by the process that prepares or runs the run in this folder
+BINARY_LOCK_FILE = "pdpcell.lock"   # locked by a pdpcell run in this folder
+
+KEYS = {"study": ("name", "base", "output", "binary", "base_voltage"),
+        "run": ("end_time_us", "max_steps", "options", "threads", "stop_on_ions", "delete", "launcher"),
+        "vary": ("voltage", "state", "seeds", "options"),
+        "seeds": ("first", "count", "second")}
 
 
 class StudyError(Exception):
     """A study file or base case the tool cannot use; the message says what to change."""
+
+
+class FolderHeld(StudyError):
+    """A run folder that a live process holds: another runner, or a pdpcell run in it."""
 
 
 @dataclass
@@ -81,8 +94,19 @@ def _get(table, key, kind, default, where):
     return value
 
 
+def _check_keys(table, known, where):
+    if not isinstance(table, dict):
+        raise StudyError(f"{where} must be a table")
+    for key in table:
+        if key not in known:
+            near = difflib.get_close_matches(key, known, n=1)
+            raise StudyError(f"{where}: unknown key '{key}'" + (f"; did you mean '{near[0]}'?" if near else
+                                                                 f"; it knows {', '.join(known)}"))
+
+
 def _seed_pairs(spec, where):
     if isinstance(spec, dict):
+        _check_keys(spec, KEYS["seeds"], where + " seeds")
         first = _get(spec, "first", int, 1100, where + " seeds")
         count = _get(spec, "count", int, None, where + " seeds")
         second = _get(spec, "second", int, 550, where + " seeds")
@@ -103,7 +127,9 @@ def _seed_pairs(spec, where):
 
 
 def _volts_text(v):
-    return f"{v:g}"
+    # exact, so that two voltages never share a run folder
+    short = f"{v:g}"
+    return short if float(short) == v else repr(v)
 
 
 def load(path, binary=None):
@@ -123,8 +149,14 @@ def load(path, binary=None):
     unknown = set(doc) - {"study", "run", "vary", "analysis"}
     if unknown:
         raise StudyError(f"{where}: unknown table(s) {sorted(unknown)}; use [study], [run], [vary], [analysis]")
+    for name, table in (("study", top), ("run", run), ("vary", vary)):
+        _check_keys(table, KEYS[name], f"{where} [{name}]")
+    _check_keys(doc.get("analysis", {}), tuple(ANALYSIS_DEFAULTS), f"{where} [analysis]")
 
     base = os.path.normpath(os.path.join(here, _get(top, "base", str, None, where + " [study]")))
+    if not os.path.isdir(base):
+        raise StudyError(f"{where}: the base case folder {base} does not exist (base is relative to the "
+                         "study file's folder)")
     for name in ("input_file.txt", "Vdata.txt"):
         if not os.path.isfile(os.path.join(base, name)):
             raise StudyError(f"{where}: the base case folder {base} has no {name}")
@@ -175,15 +207,9 @@ def load(path, binary=None):
     option_sets = vary.get("options", [[]])
     if not isinstance(option_sets, list) or not all(isinstance(o, list) for o in option_sets) or not option_sets:
         raise StudyError(f"{where}: [vary] options must be a list of option lists, e.g. [[], [\"--plasma-field\"]]")
-    unknown = set(vary) - {"voltage", "state", "seeds", "options"}
-    if unknown:
-        raise StudyError(f"{where}: [vary] knows voltage, state, seeds and options, not {sorted(unknown)}")
 
     analysis = dict(ANALYSIS_DEFAULTS)
-    for key, value in doc.get("analysis", {}).items():
-        if key not in ANALYSIS_DEFAULTS:
-            raise StudyError(f"{where}: [analysis] knows {sorted(ANALYSIS_DEFAULTS)}, not '{key}'")
-        analysis[key] = value
+    analysis.update(doc.get("analysis", {}))
 
     study = Study(path=os.path.abspath(path), name=name, base=base, output=output, binary=binary,
                   max_steps=max_steps, options=options, threads=threads, stop_on_ions=stop_on_ions,
@@ -193,8 +219,12 @@ def load(path, binary=None):
             [float(v) for v in voltages], states, pairs, range(len(option_sets)))):
         rid = f"V{_volts_text(v)}_{state}_s{pair[0]}-{pair[1]}" + (f"_o{k}" if len(option_sets) > 1 else "")
         study.runs.append(Run(rid, v, state, pair, [str(o) for o in option_sets[k]], index))
-    if len({r.id for r in study.runs}) != len(study.runs):
-        raise StudyError(f"{where}: two runs have the same parameters (a voltage given twice?)")
+    seen = {}
+    for r in study.runs:
+        if r.id in seen:
+            raise StudyError(f"{where}: runs {seen[r.id]} and {r.index} would share the folder {study.folder(r)}; "
+                             "give each voltage once")
+        seen[r.id] = r.index
     return study
 
 
@@ -306,12 +336,56 @@ def state_of(study, run):
     return "done" if status.get("exit") == 0 else "failed"
 
 
+def lock_holder(path):
+    """The process holding a kernel lock on the file at path (from /proc/locks), or None."""
+    try:
+        info = os.stat(path)
+        with open("/proc/locks") as f:
+            table = f.read().splitlines()
+    except OSError:
+        return None
+    inode = f"{os.major(info.st_dev):02x}:{os.minor(info.st_dev):02x}:{info.st_ino}"
+    for line in table:
+        cols = line.split()
+        if inode in cols:
+            return int(cols[cols.index(inode) - 1])
+    return None
+
+
+def hold(folder):
+    """Takes a run folder for this process: an exclusive lock on its study.lock,
+    which the kernel drops when the file is closed or its holders have died
+    (the run's pdpcell is given it too). Returns the open lock file; raises
+    FolderHeld when another process holds the folder or a pdpcell run is live in it."""
+    os.makedirs(folder, exist_ok=True)
+    lock = open(os.path.join(folder, LOCK_FILE), "a")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        pid = lock_holder(lock.name)
+        lock.close()
+        raise FolderHeld(f"{folder} is held by {'process ' + str(pid) if pid else 'another process'} "
+                         "(a study runner or its run); not started there")
+    pid = lock_holder(os.path.join(folder, BINARY_LOCK_FILE))
+    if pid is not None:
+        lock.close()
+        raise FolderHeld(f"{folder} holds a live pdpcell run (process {pid}); not started there")
+    return lock
+
+
 def prepare(study, run):
-    """A fresh folder for the run: the base case with the scaled waveform, and run.json."""
+    """A fresh folder for the run: the base case with the scaled waveform, and run.json.
+    The caller holds the folder (hold); its lock file stays."""
     folder = study.folder(run)
-    if os.path.isdir(folder):
-        shutil.rmtree(folder)
-    os.makedirs(folder)
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if name == LOCK_FILE:
+            continue
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path)
+        else:
+            os.remove(path)
     for name in sorted(os.listdir(study.base)):
         src = os.path.join(study.base, name)
         if os.path.isfile(src) and name != "Vdata.txt":
