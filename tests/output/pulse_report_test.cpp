@@ -5,6 +5,17 @@
 // parallel runs check with every file of the run folder.)
 #include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
+#include "driver/main_program.hpp"
+#include "input/cell_geometry.hpp"
+#include "input/electrode_voltages.hpp"
+#include "input/voltage_file.hpp"
+#include "ions/sustain_state.hpp"
+#include "mesh/electrode_response.hpp"
+#include "mesh/mesh_arrays.hpp"
+#include "mesh/potential_solver.hpp"
+#include "output/pulse_report.hpp"
+#include "particles/pass_output.hpp"
+#include "particles/particle_storage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -176,4 +187,131 @@ TEST(Binary, RestartedRunContinuesTheReportFilesExactly) {
     const RunResult second = run_pdpcell("--max-steps 10100 --quiet < /dev/null > console2.txt");
     ASSERT_EQ(second.status, 0) << TempFolder::read("console2.txt");
     for (const auto& [name, text] : written) EXPECT_TRUE(TempFolder::read(name) == text) << name << " differs";
+}
+
+namespace {
+
+// eV of each process in the tallies' order (elastic Xe, Ne; Xe levels 1-6,
+// Xe ionization; Ne levels 1-6, Ne ionization), from the gas's data tables.
+constexpr double THRESHOLD_EV[16] = {0,     0,     8.31,  8.44,  9.69,  10.0, 11.0, 11.7,
+                                     12.12, 16.62, 16.67, 16.84, 18.72, 20.0, 20.65, 21.56};
+
+// The example cell in its start-of-run state: the walls charged so that the
+// gap is free of field at the Smart Start voltages (V_S1 = 0, V_S2 = 180 V).
+void start_example_cell() {
+    copy_example_case();
+    driver::reset_all();
+    testing::internal::CaptureStdout();
+    geometry::build_geometry();
+    potential::setup_sor_coefficients();
+    voltage_file::read_voltage_file();
+    sustain_state::prepare_sustain_state(1);
+    testing::internal::GetCapturedStdout();
+}
+
+// The potential of the electrodes alone at the voltages v (V) on the front
+// dielectric's surface, averaged over S1 less over S2: the surface lies
+// between the last dielectric node and the first gas node, where the normal
+// displacement is continuous.
+double drive_surface_difference(const double v[3]) {
+    using namespace mesh;
+    const double* psi = electrode_response::unit_potential;
+    auto drive = [&](int n) { return v[0] * psi[3 * n] + v[1] * psi[3 * n + 1] + v[2] * psi[3 * n + 2]; };
+    double sum[2] = {}, count[2] = {};
+    for (int k = klo; k <= khi; ++k)
+        for (int j = jlo; j <= jhi; ++j) {
+            const int e = electrode_map[node(1, j, k)] - 1;
+            if ((e != 0 && e != 1) || material_map[padded(ilo - 1, j, k)] != 1) continue;
+            const double eps = eps_node[node(ilo - 1, j, k)];
+            sum[e] += (drive(node(ilo, j, k)) + eps * drive(node(ilo - 1, j, k))) / (eps + 1);
+            count[e] += 1;
+        }
+    return sum[0] / count[0] - sum[1] / count[1];
+}
+
+}  // namespace
+
+// The report's step fed by hand in the example cell: the voltages reverse
+// at steps 25 and 65, between the rows of steps 21, 31, ...; an ion of 5e5
+// real ions appears in step 22, one of 5e6 in step 47 (the second pulse
+// fires); the first pulse's collisions are a known set. The pulse that ends
+// at a reversal takes the charge moved before it; the wall voltage at the
+// start cancels the electrodes' over the field-free gap.
+TEST(PulseReport, KnownCollisionsChargesFiringAndTheSmartStartWallVoltage) {
+    TempFolder folder;
+    start_example_cell();
+    const double dt = 1e-10, e = mesh::ELECTRON_CHARGE;
+    const double x = 0.5 * (mesh::xlow + mesh::xhigh), y = 0.3 * mesh::ylow + 0.7 * mesh::yhigh,
+                 z = 0.5 * (mesh::zlow + mesh::zhigh);
+    double count[16], recoil = 3e-15;  // J
+    for (int k = 0; k < 16; ++k) count[k] = 1000.0 * (k + 1) + 7 * k * k;
+    for (int n = 1; n <= 70; ++n) {
+        const bool s1_high = n >= 25 && n < 65;
+        const double v[3] = {s1_high ? 180.0 : 0.0, s1_high ? 0.0 : 180.0, 0.0};
+        for (int f = 0; f < 3; ++f) electrodes::electrode_voltage[f + 1] = v[f];
+        if (n == 23) PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, 5e5 * e, 0.0, x, y, z, 0, 0, 0, 1);
+        if (n == 48) PARTICLE_STORAGE::add_particle(PARTICLE_STORAGE::ions, 5e6 * e, 0.0, x, y, z, 0, 0, 0, 1);
+        if (n == 10) {
+            for (int k = 0; k < 16; ++k) pass_output::pass_tally.collided[k] = count[k] * e;
+            pass_output::pass_tally.recoil_energy = recoil;
+        }
+        pulse_report::account_step(n, (n - 1) * dt, dt, false);
+    }
+    pulse_report::reset();
+    const Table pulses = read_table("pulses.csv");
+    const Table currents = read_table("currents.csv");
+    ASSERT_EQ(pulses.rows.size(), 2u);
+
+    // Smart Start: the gap is free of field, so over the gas the walls'
+    // potential difference cancels the electrodes' (to the walls' charge
+    // placed from the start-up solve's potential: 4 % here).
+    const double smart_start[3] = {0.0, 180.0, 0.0};
+    const double drive = drive_surface_difference(smart_start);  // V
+    EXPECT_LT(drive, -100.0);
+    EXPECT_NEAR(pulses.at(0, "Vwall_start_V"), -drive, 0.05 * std::fabs(drive));
+
+    // The collisions of the first pulse against the hand count.
+    const char* const columns[16] = {"n_elastic_Xe", "n_elastic_Ne", "n_exc_Xe1", "n_exc_Xe2", "n_exc_Xe3", "n_exc_Xe4",
+                                     "n_exc_Xe5",    "n_exc_Xe6",    "n_ion_Xe",  "n_exc_Ne1", "n_exc_Ne2", "n_exc_Ne3",
+                                     "n_exc_Ne4",    "n_exc_Ne5",    "n_exc_Ne6", "n_ion_Ne"};
+    double lost = recoil;  // J
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_NEAR(pulses.at(0, columns[k]), count[k], 1e-6 * count[k]) << columns[k];
+        EXPECT_EQ(pulses.at(1, columns[k]), 0.0) << columns[k];
+        lost += count[k] * e * THRESHOLD_EV[k];
+    }
+    EXPECT_NEAR(pulses.at(0, "E_collisions_nJ"), lost * 1e9, 1e-4 * lost * 1e9);
+    // The VUV: Xe levels 1 and 2 over the drive's energy.
+    const double vuv = (count[2] * 8.31 + count[3] * 8.44) * e;  // J
+    const double drive_energy = pulses.at(0, "E_drive_nJ") * 1e-9;
+    EXPECT_NE(drive_energy, 0.0);
+    EXPECT_NEAR(pulses.at(0, "VUV_efficiency"), vuv / drive_energy, 1e-4 * std::fabs(vuv / drive_energy));
+
+    // Each pulse's charge: the drive's jump at its end, plus what the ion
+    // born in it moved (the row after its birth holds that alone).
+    const auto row_of = [&](int step) {
+        for (std::size_t r = 0; r < currents.rows.size(); ++r)
+            if (currents.rows[r].at("step") == std::to_string(step)) return r;
+        ADD_FAILURE() << "no row of step " << step;
+        return std::size_t{0};
+    };
+    const double small = currents.at(row_of(31), "Icond_S1_uA") * 1e-3, big = currents.at(row_of(51), "Icond_S1_uA") * 1e-3;  // pC
+    EXPECT_NE(small, 0.0);
+    EXPECT_NEAR(big, 10 * small, 1e-4 * std::fabs(big));
+    EXPECT_EQ(currents.at(row_of(41), "Icond_S1_uA"), 0.0);
+    for (int p = 0; p < 2; ++p) {
+        const double jump = p == 0 ? 180.0 : -180.0;  // V, on S1 and minus on S2
+        double displaced = 0.0;  // pC
+        for (int s : {0, 1}) displaced += electrode_response::capacitance[0][s] * jump * 1e12 * (s == 0 ? 1 : -1);
+        EXPECT_NEAR(pulses.at(p, "Q_S1_pC"), displaced + (p == 0 ? small : big), 1e-5 * std::fabs(displaced)) << p + 1;
+    }
+
+    EXPECT_EQ(pulses.rows[0].at("fired"), "0");
+    EXPECT_EQ(pulses.rows[0].at("delay_ns"), "");
+    EXPECT_NEAR(pulses.at(0, "t_end_us"), 24 * dt * 1e6, 1e-12);
+    EXPECT_EQ(pulses.rows[1].at("fired"), "1");
+    EXPECT_DOUBLE_EQ(pulses.at(1, "V_applied_V"), 180.0);
+    EXPECT_NEAR(pulses.at(1, "delay_ns"), (50 - 24) * dt * 1e9, 1e-6);
+    EXPECT_NEAR(pulses.at(1, "I_peak_uA"), big * 1e3, 1e-5 * std::fabs(big * 1e3));
+    EXPECT_EQ(pulses.rows[1].at("Vwall_start_V"), pulses.rows[0].at("Vwall_end_V"));
 }
