@@ -29,8 +29,6 @@
 namespace {
 
 using namespace collision_frequencies;
-using species::GAS_DENSITY;
-using species::INV_GAS_DENSITY;
 using PARTICLE_STORAGE::Particle;
 using PARTICLE_STORAGE::electrons;
 using PARTICLE_STORAGE::ions;
@@ -321,7 +319,7 @@ void print_estimate(const char* name, const Estimate& e, const char* unit) {
 
 int main(int argc, char** argv) {
     const Options o = parse_options(argc, argv);
-    const double field = o.reduced_field * TOWNSEND * GAS_DENSITY;  // V/cm
+    const double field = o.reduced_field * TOWNSEND * species::fill().density;  // V/cm
     // Even at the highest ionization frequency, twice the target population
     // must not outgrow the store within one pass.
     const double longest_interval =
@@ -341,7 +339,7 @@ int main(int argc, char** argv) {
         drift_diffusion::reset();
         if (o.drift_diffusion) drift_diffusion::set_up(o.limits);
         std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s%s\n",
-                    GAS_DENSITY, o.reduced_field, field, o.parallel ? ", parallel mode" : "",
+                    species::fill().density, o.reduced_field, field, o.parallel ? ", parallel mode" : "",
                     o.second_order ? ", second-order flights" : "");
         if (o.drift_diffusion)
             std::printf(" drift-diffusion steps below %g eV, %g Td, where nu_m > %g /s\n",
@@ -390,14 +388,14 @@ int main(int argc, char** argv) {
         const Estimate drift = over_blocks(blocks, [](const Sums& s) { return s.drift / s.electrons; });
         print_estimate("drift velocity (flux)", drift, "cm/s");
         const Estimate ionization = over_blocks(
-            blocks, [](const Sums& s) { return s.ionization / s.electrons * INV_GAS_DENSITY; });
+            blocks, [](const Sums& s) { return s.ionization / s.electrons * species::fill().inv_density; });
         print_estimate("ionization rate coefficient", ionization, "cm^3/s");
         print_estimate("Penning (Ne excitation) coefficient",
-                       over_blocks(blocks, [](const Sums& s) { return s.penning / s.electrons * INV_GAS_DENSITY; }),
+                       over_blocks(blocks, [](const Sums& s) { return s.penning / s.electrons * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("ion production (counted)",
                        over_blocks(blocks,
-                                   [](const Sums& s) { return s.ions_made / s.electron_time * INV_GAS_DENSITY; }),
+                                   [](const Sums& s) { return s.ions_made / s.electron_time * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("bulk drift velocity (displacement)",
                        over_blocks(blocks, [&](const Sums& s) { return -s.dx / s.electrons / interval; }), "cm/s");
@@ -415,11 +413,11 @@ int main(int argc, char** argv) {
                        "cm^2/s");
         print_estimate("Xe excitation (counted)",
                        over_blocks(blocks,
-                                   [](const Sums& s) { return s.xe_excitations / s.electron_time * INV_GAS_DENSITY; }),
+                                   [](const Sums& s) { return s.xe_excitations / s.electron_time * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("Xe ionization (counted)",
                        over_blocks(blocks,
-                                   [](const Sums& s) { return s.xe_ionizations / s.electron_time * INV_GAS_DENSITY; }),
+                                   [](const Sums& s) { return s.xe_ionizations / s.electron_time * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("climbs over 8.31 eV per pass",
                        over_blocks(blocks, [](const Sums& s) { return s.below > 0 ? s.climbs / s.below : 0.0; }),

@@ -3,6 +3,7 @@
 #include "common/fatal_error.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_streams.hpp"
+#include "particles/species.hpp"
 
 #include <algorithm>
 #include <string>
@@ -59,17 +60,17 @@ void emit(Wall wall, const double (&gamma)[2], const Particle& ion, double fligh
 
 void emit_secondary_front(const Particle& ion, double flight_time, const WallCell& cell,
                           pass_output::Context& context) {
-    emit(Wall::front, GAMMA_FRONT, ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z, context);
+    emit(Wall::front, species::fill().yield[species::FRONT], ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z, context);
 }
 
 void emit_secondary_rear(const Particle& ion, double flight_time, const WallCell& cell,
                          pass_output::Context& context) {
-    emit(Wall::rear, GAMMA_BACK, ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z, context);
+    emit(Wall::rear, species::fill().yield[species::REAR], ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z, context);
 }
 
 void emit_secondary_rib(const Particle& ion, double flight_time, const WallCell& cell,
                         pass_output::Context& context) {
-    emit(Wall::rib, GAMMA_BACK, ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz, context);
+    emit(Wall::rib, species::fill().yield[species::RIB], ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz, context);
 }
 
 }  // namespace surface
