@@ -10,6 +10,7 @@ command -v script >/dev/null 2>&1 || need+=(bsdutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
+[ -f /usr/include/toml++/toml.h ] || need+=(libtomlplusplus-dev)
 # The fuzz harnesses (scripts/fuzz.sh): clang, libFuzzer and the sanitizer runtimes.
 command -v clang++ >/dev/null 2>&1 || need+=(clang)
 [ -f /usr/lib/llvm-14/lib/libFuzzer.a ] || need+=(libfuzzer-14-dev)

@@ -16,21 +16,22 @@
 #include "particles/particle_storage.hpp"
 #include "particles/particle_streams.hpp"
 #include "particles/random_numbers.hpp"
+#include "input/cell_file.hpp"
 #include "particles/species.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace collision_frequencies;
-using species::GAS_DENSITY;
-using species::INV_GAS_DENSITY;
 using PARTICLE_STORAGE::Particle;
 using PARTICLE_STORAGE::electrons;
 using PARTICLE_STORAGE::ions;
@@ -53,6 +54,7 @@ struct Options {
     bool second_order = false;  // leapfrog sub-steps, as pdpcell --second-order-flights
     int threads = 1;
     bool interval_given = false;
+    std::string cell_file;      // a case's cell file: its fill; empty: the built-in fill
     bool drift_diffusion = false;  // thermal electrons by drift-diffusion steps
     drift_diffusion::Limits limits = drift_diffusion::STANDARD_LIMITS;
 };
@@ -70,6 +72,8 @@ void print_usage(std::FILE* out) {
         "  --interval NS   time between samples, ns (default 0.002; shortened so\n"
         "                  that the population cannot outgrow the electron store)\n"
         "  --seed S1 S2    seed of the random generator (default 1100 550)\n"
+        "  --cell FILE     the fill of this cell file (a case's cell.toml) instead of\n"
+        "                  the built-in Ne + 14 % Xe at 1.143456e19 cm^-3\n"
         "  --parallel      every electron draws from its own stream, as in pdpcell\n"
         "                  --parallel (the starting directions still come from the\n"
         "                  generator)\n"
@@ -111,7 +115,10 @@ Options parse_options(int argc, char** argv) {
             if (a + 1 >= argc || !parse_number(argv[++a], v)) usage_error(std::string(what) + " needs a number");
             return v;
         };
-        if (arg == "--electrons") {
+        if (arg == "--cell") {
+            if (a + 1 >= argc) usage_error("--cell needs a file name");
+            o.cell_file = argv[++a];
+        } else if (arg == "--electrons") {
             next_number("--electrons");
             if (v < 1 || v > PARTICLE_STORAGE::ELECTRON_CAPACITY / 4 || v != std::floor(v))
                 usage_error("--electrons needs a whole number from 1 to 24999");
@@ -319,13 +326,28 @@ void print_estimate(const char* name, const Estimate& e, const char* unit) {
 
 }  // namespace
 
+// The fill of the cell file, as pdpcell takes it.
+void take_cell_file(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    if (!file) pdp::fatal({"ERROR: can't open the cell file " + name, "       give the path of a case's cell.toml"});
+    std::ostringstream text;
+    text << file.rdbuf();
+    species::set_fill(cell_file::fill_of(cell_file::parse(text.str(), name)));
+    collision_frequencies::follow_fill();
+}
+
 int main(int argc, char** argv) {
     const Options o = parse_options(argc, argv);
-    const double field = o.reduced_field * TOWNSEND * GAS_DENSITY;  // V/cm
+    try {
+        if (!o.cell_file.empty()) take_cell_file(o.cell_file);
+    } catch (const pdp::FatalError&) {
+        return pdp::FATAL_EXIT_STATUS;
+    }
+    const double field = o.reduced_field * TOWNSEND * species::fill().density;  // V/cm
     // Even at the highest ionization frequency, twice the target population
     // must not outgrow the store within one pass.
     const double longest_interval =
-        portable_math::log((PARTICLE_STORAGE::ELECTRON_CAPACITY - 1) / (2.0 * o.electrons)) / NU_IONIZATION_MAX;
+        portable_math::log((PARTICLE_STORAGE::ELECTRON_CAPACITY - 1) / (2.0 * o.electrons)) / (NU_IONIZATION_MAX * bound_scale());
     const double interval = o.interval_given ? o.interval_ns * 1e-9 : std::min(o.interval_ns * 1e-9, longest_interval);  // s
     const long relax_passes = std::lround(o.relax_ns * 1e-9 / interval);
     const long sample_passes = std::lround(o.sample_ns * 1e-9 / interval);
@@ -340,8 +362,8 @@ int main(int argc, char** argv) {
         electron_mover::set_leapfrog(o.second_order);
         drift_diffusion::reset();
         if (o.drift_diffusion) drift_diffusion::set_up(o.limits);
-        std::printf(" pdpcell-swarm: Ne-Xe (14 %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s%s\n",
-                    GAS_DENSITY, o.reduced_field, field, o.parallel ? ", parallel mode" : "",
+        std::printf(" pdpcell-swarm: Ne-Xe (%g %% Xe), N = %.6e cm^-3, E/N = %g Td, E = %.6e V/cm%s%s\n",
+                    100 * species::fill().xenon_fraction, species::fill().density, o.reduced_field, field, o.parallel ? ", parallel mode" : "",
                     o.second_order ? ", second-order flights" : "");
         if (o.drift_diffusion)
             std::printf(" drift-diffusion steps below %g eV, %g Td, where nu_m > %g /s\n",
@@ -390,14 +412,14 @@ int main(int argc, char** argv) {
         const Estimate drift = over_blocks(blocks, [](const Sums& s) { return s.drift / s.electrons; });
         print_estimate("drift velocity (flux)", drift, "cm/s");
         const Estimate ionization = over_blocks(
-            blocks, [](const Sums& s) { return s.ionization / s.electrons * INV_GAS_DENSITY; });
+            blocks, [](const Sums& s) { return s.ionization / s.electrons * species::fill().inv_density; });
         print_estimate("ionization rate coefficient", ionization, "cm^3/s");
         print_estimate("Penning (Ne excitation) coefficient",
-                       over_blocks(blocks, [](const Sums& s) { return s.penning / s.electrons * INV_GAS_DENSITY; }),
+                       over_blocks(blocks, [](const Sums& s) { return s.penning / s.electrons * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("ion production (counted)",
                        over_blocks(blocks,
-                                   [](const Sums& s) { return s.ions_made / s.electron_time * INV_GAS_DENSITY; }),
+                                   [](const Sums& s) { return s.ions_made / s.electron_time * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("bulk drift velocity (displacement)",
                        over_blocks(blocks, [&](const Sums& s) { return -s.dx / s.electrons / interval; }), "cm/s");
@@ -415,11 +437,11 @@ int main(int argc, char** argv) {
                        "cm^2/s");
         print_estimate("Xe excitation (counted)",
                        over_blocks(blocks,
-                                   [](const Sums& s) { return s.xe_excitations / s.electron_time * INV_GAS_DENSITY; }),
+                                   [](const Sums& s) { return s.xe_excitations / s.electron_time * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("Xe ionization (counted)",
                        over_blocks(blocks,
-                                   [](const Sums& s) { return s.xe_ionizations / s.electron_time * INV_GAS_DENSITY; }),
+                                   [](const Sums& s) { return s.xe_ionizations / s.electron_time * species::fill().inv_density; }),
                        "cm^3/s");
         print_estimate("climbs over 8.31 eV per pass",
                        over_blocks(blocks, [](const Sums& s) { return s.below > 0 ? s.climbs / s.below : 0.0; }),

@@ -5,6 +5,7 @@
 #include "common/fortran_format.hpp"
 #include "common/list_reader.hpp"
 #include "driver/main_program.hpp"
+#include "input/cell_file.hpp"
 #include "input/voltage_file.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
@@ -92,6 +93,17 @@ const ArrayRecord ARRAY_RECORDS[] = {
 // The last line of a checkpoint: the CRC-32 of every byte before it, as 8
 // hexadecimal digits after this text.
 const char* const INTEGRITY_PREFIX = " CRC-32 of the bytes above: ";
+// A run with a cell file records it after the copies of the input files, so
+// that a run without one writes the same bytes as before it existed; the
+// line carries the CRC-32 of the file, which a restart compares.
+const char* const CELL_PREFIX = " cell file cell.toml, CRC-32 ";
+
+std::string cell_crc_text(const cell_file::Cell& cell) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08" PRIX32,
+                  checksum::crc32(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), 0));
+    return hex;
+}
 
 // A bound as a message gives it: 1.0E+06.
 std::string bound_text(double v) {
@@ -252,6 +264,14 @@ void write_records(std::FILE* out, double t, int nstep, double dt) {
     write_line(out, FreeLine().item("                            Vdata.txt").str());
     write_empty_record(out);
     copy_text_file(out, VOLTAGE_FILE);
+    const cell_file::Cell& cell = cell_file::current();
+    if (cell.given) {
+        write_empty_record(out);
+        write_line(out, FreeLine().item(std::string(58, '*')).str());
+        write_line(out, CELL_PREFIX + cell_crc_text(cell));
+        std::fputs(cell.text.c_str(), out);
+        if (!cell.text.empty() && cell.text.back() != '\n') write_line(out, "");
+    }
 }
 
 // A temporary file that was created is removed, so a full disk is not left fuller.
@@ -604,6 +624,26 @@ void check_integrity(std::FILE* file) {
     }
 }
 
+// The run continues a checkpoint only with the cell it was written with: the
+// same cell file, byte for byte, or none on both sides.
+void check_saved_cell(RestartReader& in) {
+    std::string saved;  // the CRC the checkpoint records, empty: no cell file
+    while (in.list.read_line())
+        if (in.list.line.rfind(CELL_PREFIX, 0) == 0) saved = in.list.line.substr(std::strlen(CELL_PREFIX), 8);
+    const cell_file::Cell& cell = cell_file::current();
+    const std::string now = cell.given ? cell_crc_text(cell) : "";
+    if (saved == now) return;
+    if (saved.empty())
+        pdp::fatal({"ERROR: file restart was written by a run without a cell file, but this case has cell.toml",
+                    "       move cell.toml away to continue that run, or start a new run (restart flag 0)"});
+    if (now.empty())
+        pdp::fatal({"ERROR: file restart was written by a run with a cell file (cell.toml), but this case has none",
+                    "       put back the cell.toml that file restart holds a copy of, or start a new run (restart flag 0)"});
+    pdp::fatal({"ERROR: cell.toml differs from the cell file that file restart was written with (CRC-32 " + saved +
+                    ", now " + now + ")",
+                "       put back the cell.toml that file restart holds a copy of, or start a new run (restart flag 0)"});
+}
+
 void read_checkpoint(double& t, int& nstep, double& dt) {
     std::FILE* file = std::fopen(RESTART_FILE, "r");
     if (file == nullptr) pdp::fatal("ERROR: Can't open file: restart");
@@ -672,6 +712,7 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
         pdp::fatal({"ERROR: file restart was written by a run without --parallel; restart it without",
                     "       --parallel, or start a new --parallel run (restart flag 0)"});
     if (parallel_file) read_streams(in);
+    check_saved_cell(in);
     random_numbers::set_seed(s1, s2);
 
     // A checkpoint is taken after the run's first solve, so phi_old holds the

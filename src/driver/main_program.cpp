@@ -8,8 +8,10 @@
 #include "driver/particle_seeding.hpp"
 #include "driver/restart_model.hpp"
 #include "driver/runaway_check.hpp"
+#include "electrons/collision_frequencies.hpp"
 #include "electrons/drift_diffusion.hpp"
 #include "electrons/electron_mover.hpp"
+#include "input/cell_file.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
 #include "input/file_units.hpp"
@@ -35,6 +37,7 @@
 #include "particles/particle_storage.hpp"
 #include "particles/pass_output.hpp"
 #include "particles/random_numbers.hpp"
+#include "particles/species.hpp"
 
 #include <algorithm>
 #include <csignal>
@@ -108,6 +111,13 @@ progress::RunPlan progress_plan(const run_options::Options& options) {
     plan.end_time = END_TIME;
     plan.last_step = options.max_steps > 0 ? std::min(MAX_STEP, options.max_steps) : MAX_STEP;
     plan.time_step = TIME_STEP;
+    const cell_file::Cell& cell = cell_file::current();
+    if (cell.given) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s: Ne + %.4g %% Xe at %.6g cm^-3 (all values in control_file.txt)",
+                      cell_file::CELL_FILE, 100 * cell.xenon_fraction, cell.density);
+        plan.cell = text;
+    }
     return plan;
 }
 
@@ -166,6 +176,15 @@ run_options::Options model_for_this_run(const run_options::Options& options) {
     return run;
 }
 
+// The case's cell and fill, before anything reads them; a run without a cell
+// file keeps the built-in fill as it is typed.
+void take_case_cell() {
+    const cell_file::Cell cell = cell_file::read_case_cell();
+    cell_file::set_current(cell);
+    species::set_fill(cell.given ? cell_file::fill_of(cell) : species::BUILT_IN_FILL);
+    collision_frequencies::follow_fill();
+}
+
 }  // namespace
 
 double processor_time() {
@@ -198,6 +217,7 @@ void write_run_summary(const std::string& exit_reason) {
 
 int run_simulation(const run_options::Options& command_line) {
     const run_options::Options options = model_for_this_run(command_line);
+    take_case_cell();
     progress::start(progress_plan(options));
     random_numbers::set_seed(options.seed1, options.seed2);
     std::int32_t s1, s2;
@@ -363,6 +383,9 @@ void reset_all() {
     pass_output::reset();
     electrode_response::reset();
     pulse_report::reset();
+    species::reset();
+    cell_file::reset();
+    collision_frequencies::follow_fill();
 }
 
 }  // namespace driver

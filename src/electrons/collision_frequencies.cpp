@@ -1,7 +1,10 @@
 #include "electrons/collision_frequencies.hpp"
 
+#include "particles/species.hpp"
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace collision_frequencies {
 
@@ -34,20 +37,22 @@ struct Table {
     double last_product = 0;           // last_nu·last_speed, 1/s · cm/s
 };
 
+// The frequencies scale with the gas's partial density (scale 1: the
+// built-in fill, whose values stay exactly as typed).
 template <int N>
-Table make_table(const Node (&nodes)[N], Beyond beyond = Beyond::inverse_speed) {
+Table make_table(const Node (&nodes)[N], Beyond beyond = Beyond::inverse_speed, double scale = 1.0) {
     static_assert(N >= 2 && N <= MAX_NODES);
     Table t;
     t.count = N;
     for (int i = 0; i < N; ++i)
         t.speed[i] = nodes[i].speed >= 0 ? nodes[i].speed : SPEED_PER_SQRT_EV * std::sqrt(nodes[i].energy);
     for (int i = 1; i < N; ++i) {
-        t.slope[i] = (nodes[i].nu - nodes[i - 1].nu) / (t.speed[i] - t.speed[i - 1]);
-        t.intercept[i] = nodes[i - 1].nu - t.slope[i] * t.speed[i - 1];
+        t.slope[i] = (scale * nodes[i].nu - scale * nodes[i - 1].nu) / (t.speed[i] - t.speed[i - 1]);
+        t.intercept[i] = scale * nodes[i - 1].nu - t.slope[i] * t.speed[i - 1];
     }
     t.beyond = beyond;
     t.last_speed = t.speed[N - 1];
-    t.last_nu = nodes[N - 1].nu;
+    t.last_nu = scale * nodes[N - 1].nu;
     t.last_product = t.last_nu * t.last_speed;
     return t;
 }
@@ -182,33 +187,93 @@ constexpr Node NU_EXC_XE_6[] = {
     {48.11, 55.85e9}, {52.74, 58.47e9}, {59.8, 61.53e9}, {72.84, 65.07e9}, {100, 68.27e9}
 };
 
-const Table numt_ne_table = make_table(NUMT_NE);
-const Table numt_xe_table = make_table(NUMT_XE);
-const Table ion_ne_table = make_table(NU_ION_NE, Beyond::inverse_speed_squared);
-const Table ion_xe_table = make_table(NU_ION_XE);
-const Table exc_ne_table[6] = {make_table(NU_EXC_NE_1), make_table(NU_EXC_NE_2), make_table(NU_EXC_NE_3),
-                               make_table(NU_EXC_NE_4), make_table(NU_EXC_NE_5), make_table(NU_EXC_NE_6)};
-const Table exc_xe_table[6] = {make_table(NU_EXC_XE_1), make_table(NU_EXC_XE_2), make_table(NU_EXC_XE_3),
-                               make_table(NU_EXC_XE_4), make_table(NU_EXC_XE_5), make_table(NU_EXC_XE_6)};
+Table numt_ne_table = make_table(NUMT_NE);
+Table numt_xe_table = make_table(NUMT_XE);
+Table ion_ne_table = make_table(NU_ION_NE, Beyond::inverse_speed_squared);
+Table ion_xe_table = make_table(NU_ION_XE);
+Table exc_ne_table[6] = {make_table(NU_EXC_NE_1), make_table(NU_EXC_NE_2), make_table(NU_EXC_NE_3),
+                         make_table(NU_EXC_NE_4), make_table(NU_EXC_NE_5), make_table(NU_EXC_NE_6)};
+Table exc_xe_table[6] = {make_table(NU_EXC_XE_1), make_table(NU_EXC_XE_2), make_table(NU_EXC_XE_3),
+                         make_table(NU_EXC_XE_4), make_table(NU_EXC_XE_5), make_table(NU_EXC_XE_6)};
 
 // Envelope of the total, linear in energy: node energies in eV and values in
-// 1/s; constant above the last node.
-constexpr int TOTAL_NODES = 9;
-constexpr double TOTAL_ENERGY[TOTAL_NODES] = {0, 0.7, 2, 4.9, 8, 14.8, 39, 120, 300};
-constexpr double TOTAL_NU[TOTAL_NODES] = {1.852e11, 1.586e11, 4.486e11, 1.453e12, 1.744e12,
-                                          1.731e12, 3.227e12, 3.605e12, 3.218e12};
+// 1/s; constant above the last node. The built-in fill's is drawn by hand.
+constexpr int BUILT_IN_NODES = 9;
+constexpr double BUILT_IN_ENERGY[BUILT_IN_NODES] = {0, 0.7, 2, 4.9, 8, 14.8, 39, 120, 300};
+constexpr double BUILT_IN_NU[BUILT_IN_NODES] = {1.852e11, 1.586e11, 4.486e11, 1.453e12, 1.744e12,
+                                                1.731e12, 3.227e12, 3.605e12, 3.218e12};
+// Another fill's is built on these energies, eV: the built-in nodes and more
+// where the sum changes fast.
+constexpr double FILL_ENERGY[] = {0,   0.05, 0.1, 0.2, 0.35, 0.5, 0.7, 1,  1.4, 2,  3,   4,   4.9,
+                                  6,   8,    10,  12,  14.8, 18,  22,  26, 32,  39, 50,  65,  80,
+                                  100, 120,  160, 220, 300};
+constexpr int MAX_ENVELOPE_NODES = sizeof FILL_ENERGY / sizeof FILL_ENERGY[0];
+// Head-room over the largest sum found, for rounding in the lookups.
+constexpr double ENVELOPE_MARGIN = 1 + 1e-6;
 
-struct TotalSegments {
-    double slope[TOTAL_NODES] = {};      // 1/(s·eV); segment from node i-1 to node i
-    double intercept[TOTAL_NODES] = {};  // 1/s
-    TotalSegments() {
-        for (int i = 1; i < TOTAL_NODES; ++i) {
-            slope[i] = (TOTAL_NU[i] - TOTAL_NU[i - 1]) / (TOTAL_ENERGY[i] - TOTAL_ENERGY[i - 1]);
-            intercept[i] = TOTAL_NU[i - 1] - slope[i] * TOTAL_ENERGY[i - 1];
-        }
-    }
+struct Envelope {
+    int count = 0;
+    double energy[MAX_ENVELOPE_NODES] = {};
+    double nu[MAX_ENVELOPE_NODES] = {};
+    double slope[MAX_ENVELOPE_NODES] = {};      // 1/(s·eV); segment from node i-1 to node i
+    double intercept[MAX_ENVELOPE_NODES] = {};  // 1/s
 };
-const TotalSegments total_segments;
+
+Envelope make_envelope(const double* energy, const double* nu, int count) {
+    Envelope e;
+    e.count = count;
+    for (int i = 0; i < count; ++i) {
+        e.energy[i] = energy[i];
+        e.nu[i] = nu[i];
+    }
+    for (int i = 1; i < count; ++i) {
+        e.slope[i] = (e.nu[i] - e.nu[i - 1]) / (e.energy[i] - e.energy[i - 1]);
+        e.intercept[i] = e.nu[i - 1] - e.slope[i] * e.energy[i - 1];
+    }
+    return e;
+}
+
+Envelope total_envelope = make_envelope(BUILT_IN_ENERGY, BUILT_IN_NU, BUILT_IN_NODES);
+
+double sum_of_all(double v) {
+    double sum = lookup(numt_ne_table, v) + lookup(numt_xe_table, v) + lookup(ion_ne_table, v) + lookup(ion_xe_table, v);
+    for (int k = 0; k < 6; ++k) sum += lookup(exc_ne_table[k], v) + lookup(exc_xe_table[k], v);
+    return sum;
+}
+
+// The largest sum over the speeds from low to high (high may be infinite).
+// Every table is linear in speed between its nodes and falls as 1/v or 1/v^2
+// beyond its last, so the sum is convex between any two neighbouring nodes
+// of all tables: its largest value lies at the ends or at a node between.
+double largest_sum(double low, double high) {
+    double largest = std::max(sum_of_all(low), std::isfinite(high) ? sum_of_all(high) : 0.0);
+    auto nodes_of = [&](const Table& t) {
+        for (int i = 0; i < t.count; ++i)
+            if (t.speed[i] > low && t.speed[i] < high) largest = std::max(largest, sum_of_all(t.speed[i]));
+    };
+    for (const Table* t : {&numt_ne_table, &numt_xe_table, &ion_ne_table, &ion_xe_table}) nodes_of(*t);
+    for (int k = 0; k < 6; ++k) {
+        nodes_of(exc_ne_table[k]);
+        nodes_of(exc_xe_table[k]);
+    }
+    return largest;
+}
+
+double speed_of(double energy) { return SPEED_PER_SQRT_EV * std::sqrt(energy); }
+
+// Node i takes the largest sum over its two neighbouring segments (the last
+// node: over everything above its left neighbour), so the line between two
+// nodes lies above the sum on the segment between them.
+Envelope envelope_of_current_tables() {
+    constexpr int n = MAX_ENVELOPE_NODES;
+    double nu[n];
+    for (int i = 0; i < n; ++i) {
+        const double low = speed_of(FILL_ENERGY[i > 0 ? i - 1 : 0]);
+        const double high = i + 1 < n ? speed_of(FILL_ENERGY[i + 1]) : std::numeric_limits<double>::infinity();
+        nu[i] = ENVELOPE_MARGIN * largest_sum(low, high);
+    }
+    return make_envelope(FILL_ENERGY, nu, n);
+}
 
 }  // namespace
 
@@ -228,19 +293,45 @@ double nu_exc_Xe(int k, double v) {
 }
 
 double nu_total(double v) {
+    const Envelope& e = total_envelope;
     const double root_energy = v * SQRT_EV_PER_SPEED;
     const double energy = root_energy * root_energy;  // eV
-    for (int i = 1; i < TOTAL_NODES; ++i)
-        if (energy <= TOTAL_ENERGY[i]) return total_segments.slope[i] * energy + total_segments.intercept[i];
-    return TOTAL_NU[TOTAL_NODES - 1];
+    for (int i = 1; i < e.count; ++i)
+        if (energy <= e.energy[i]) return e.slope[i] * energy + e.intercept[i];
+    return e.nu[e.count - 1];
 }
 
 // Linear between nodes, so the largest value is at a node or at the end.
 double nu_total_max_below(double energy) {
+    const Envelope& e = total_envelope;
     double largest = 0.0;
-    for (int i = 0; i < TOTAL_NODES && TOTAL_ENERGY[i] <= energy; ++i) largest = std::max(largest, TOTAL_NU[i]);
-    if (energy < TOTAL_ENERGY[TOTAL_NODES - 1]) largest = std::max(largest, nu_total(SPEED_PER_SQRT_EV * std::sqrt(energy)));
+    for (int i = 0; i < e.count && e.energy[i] <= energy; ++i) largest = std::max(largest, e.nu[i]);
+    if (energy < e.energy[e.count - 1]) largest = std::max(largest, nu_total(SPEED_PER_SQRT_EV * std::sqrt(energy)));
     return largest;
 }
+
+void follow_fill() {
+    const double ne = species::fill().ne_scale, xe = species::fill().xe_scale;
+    numt_ne_table = make_table(NUMT_NE, Beyond::inverse_speed, ne);
+    numt_xe_table = make_table(NUMT_XE, Beyond::inverse_speed, xe);
+    ion_ne_table = make_table(NU_ION_NE, Beyond::inverse_speed_squared, ne);
+    ion_xe_table = make_table(NU_ION_XE, Beyond::inverse_speed, xe);
+    exc_ne_table[0] = make_table(NU_EXC_NE_1, Beyond::inverse_speed, ne);
+    exc_ne_table[1] = make_table(NU_EXC_NE_2, Beyond::inverse_speed, ne);
+    exc_ne_table[2] = make_table(NU_EXC_NE_3, Beyond::inverse_speed, ne);
+    exc_ne_table[3] = make_table(NU_EXC_NE_4, Beyond::inverse_speed, ne);
+    exc_ne_table[4] = make_table(NU_EXC_NE_5, Beyond::inverse_speed, ne);
+    exc_ne_table[5] = make_table(NU_EXC_NE_6, Beyond::inverse_speed, ne);
+    exc_xe_table[0] = make_table(NU_EXC_XE_1, Beyond::inverse_speed, xe);
+    exc_xe_table[1] = make_table(NU_EXC_XE_2, Beyond::inverse_speed, xe);
+    exc_xe_table[2] = make_table(NU_EXC_XE_3, Beyond::inverse_speed, xe);
+    exc_xe_table[3] = make_table(NU_EXC_XE_4, Beyond::inverse_speed, xe);
+    exc_xe_table[4] = make_table(NU_EXC_XE_5, Beyond::inverse_speed, xe);
+    exc_xe_table[5] = make_table(NU_EXC_XE_6, Beyond::inverse_speed, xe);
+    total_envelope = ne == 1.0 && xe == 1.0 ? make_envelope(BUILT_IN_ENERGY, BUILT_IN_NU, BUILT_IN_NODES)
+                                            : envelope_of_current_tables();
+}
+
+double bound_scale() { return std::max(species::fill().ne_scale, species::fill().xe_scale); }
 
 }  // namespace collision_frequencies

@@ -1,7 +1,9 @@
 #pragma once
-// Built-in electron collision frequencies of the Ne-Xe fill (14 % Xe at
-// 1.143456e19 cm^-3), as functions of the electron speed v in cm/s; every
-// frequency is in 1/s and already holds the gas density and the speed.
+// Electron collision frequencies in the fill, as functions of the electron
+// speed v in cm/s; every frequency is in 1/s and already holds the gas
+// density and the speed. The tables are those of the built-in fill (14 % Xe
+// at 1.143456e19 cm^-3); follow_fill scales each gas's processes with its
+// partial density (species::Fill::ne_scale, xe_scale).
 namespace collision_frequencies {
 
 // Speed of an electron of 1 eV, cm/s: v = SPEED_PER_SQRT_EV·sqrt(E/eV).
@@ -21,5 +23,12 @@ double nu_total(double v);
 // The envelope's largest value over the energies 0 to `energy` (eV, may be
 // infinite): a collision bound for every electron below that energy.
 double nu_total_max_below(double energy);
+
+// Rebuilds the tables and the envelope for species::fill(); the built-in
+// fill keeps the built-in envelope.
+void follow_fill();
+// The factor on the built-in fill's collision bound (NUMAX_START) that bounds
+// every frequency of the current fill: the larger of the two scales.
+double bound_scale();
 
 }  // namespace collision_frequencies

@@ -65,7 +65,7 @@ void set_up(const Limits& limits) {
     for (int i = 0; i < TABLE_SIZE; ++i) table[i] = transport_from_frequencies(i * TABLE_STEP);
     chosen = limits;
     highest_energy = INELASTIC_THRESHOLD - limits.energy_margin;
-    const double highest_field = chosen.reduced_field * TOWNSEND * species::GAS_DENSITY;  // V/cm
+    const double highest_field = chosen.reduced_field * TOWNSEND * species::fill().density;  // V/cm
     highest_field2 = highest_field * highest_field;
     steps_on = true;
 }

@@ -57,9 +57,10 @@ void append_pair(const Particle& e, double speed, const Direction& n, int specie
 }
 
 // The excited Ne atom ionizes a Xe atom at once (Penning); the released
-// electron carries the 4.41 eV left over.
+// electron carries the 4.41 eV left over. Pure neon has no Xe to ionize.
 void excite_ne_with_penning(Particle& e, double v, double threshold_speed, Context& c) {
     excite(e, v, threshold_speed, c);
+    if (species::fill().xenon_fraction == 0.0) return;
     const Direction n2 = isotropic_direction(c);
     append_pair(e, PENNING_SPEED, n2, SPECIES_XE, c);
 }

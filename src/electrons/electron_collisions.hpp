@@ -4,22 +4,19 @@
 // ionization, appending new electrons and ions.
 #include "particles/particle_storage.hpp"
 #include "particles/pass_output.hpp"
+#include "particles/species.hpp"
 
 namespace electron_collisions {
 
 constexpr int SPECIES_NE = 1;
 constexpr int SPECIES_XE = 2;
 
-// Threshold speeds of the excitation levels k = 1..6 (index k-1) and of
-// ionization, cm/s; each is SPEED_PER_SQRT_EV·sqrt(threshold in eV).
-constexpr double EXC_SPEED_XE[6] = {170971739.03302476, 172303873.41092938, 184622958.37221882,
-                                    187552914.46843413, 196707156.19459334, 202869494.99359533};
-constexpr double EXC_SPEED_NE[6] = {241790552.12301713, 242153983.18958429, 243385589.55270287,
-                                    256611868.77915493, 265239875.3038606, 269515561.0968906};
-constexpr double ION_SPEED_XE = 206478638.1673217;  // 12.12 eV
-constexpr double ION_SPEED_NE = 275390018.6724301;  // 21.56 eV
-
-constexpr double PENNING_SPEED = 124549822.21983;  // cm/s, 4.41 eV
+// The thresholds, from the species' data.
+using species::EXC_SPEED_NE;
+using species::EXC_SPEED_XE;
+using species::ION_SPEED_NE;
+using species::ION_SPEED_XE;
+using species::PENNING_SPEED;
 
 enum class Kind { null, elastic_xe, elastic_ne, excite_xe, ionize_xe, excite_ne, ionize_ne };
 

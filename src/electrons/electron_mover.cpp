@@ -505,8 +505,10 @@ void interpolate_electron_field(double x, double y, double z, double& Ex, double
 void advance_electrons(double t_end) {
     using namespace PARTICLE_STORAGE;
     if (first_call_done == 0) {
-        // The bound per unit gas density, cm^3/s, then 1 % of head-room.
-        fortran::write_line(stdout, fortran::ES(numax * species::INV_GAS_DENSITY, 23, 16));
+        // The bound of the case's fill (the built-in one's times 1); its
+        // value per unit gas density, cm^3/s, then 1 % of head-room.
+        numax = numax * collision_frequencies::bound_scale();
+        fortran::write_line(stdout, fortran::ES(numax * species::fill().inv_density, 23, 16));
         numax = numax * 1.01;
         set_bands();
         first_call_done = 1;

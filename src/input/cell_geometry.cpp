@@ -1,6 +1,7 @@
 #include "input/cell_geometry.hpp"
 
 #include "common/fortran_format.hpp"
+#include "input/cell_file.hpp"
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
 
@@ -14,9 +15,6 @@ namespace geometry {
 using namespace mesh;
 
 namespace {
-
-// Whole number nearest to v, halves away from zero.
-int nearest(double v) { return static_cast<int>(std::lround(v)); }
 
 // Harmonic mean of two permittivities: the series value of a face between them.
 double harmonic(double a, double b) { return 2.0 * a * b / (a + b); }
@@ -34,19 +32,23 @@ void build_geometry() {
 
     std::fill(electrode_map, electrode_map + NODE_COUNT, 0);
 
+    const cell_file::Cell& cell = cell_file::current();
+    const cell_file::Layout& l = cell.layout;
     // One pair of sustain electrodes on the front plate, along y.
     constexpr int sustain_pairs = 1;
+    const int first_1 = l.sustain_first, last_1 = first_1 + l.sustain_width - 1;
+    const int first_2 = last_1 + l.sustain_gap + 1, last_2 = first_2 + l.sustain_width - 1;
     for (int p = 0; p < sustain_pairs; ++p)
         for (int k = 1; k <= NZ; ++k) {
-            for (int j = 19; j <= 62; ++j) electrode_map[node(1, j, k)] = 2 * p + 1;
-            for (int j = 76; j <= 119; ++j) electrode_map[node(1, j, k)] = 2 * p + 2;
+            for (int j = first_1; j <= last_1; ++j) electrode_map[node(1, j, k)] = 2 * p + 1;
+            for (int j = first_2; j <= last_2; ++j) electrode_map[node(1, j, k)] = 2 * p + 2;
         }
 
     std::printf("%s\n", fortran::FreeLine().item(65).item(135).item(11).str().c_str());
 
-    const int n_rib = nearest(0.0020000005 / dz);        // half rib thickness, z steps
-    const int n_ph = nearest(0.0010000005 / dz);         // phosphor thickness, z steps
-    const int n_addr = nearest(0.0040000005 / dz) + 1;   // z nodes of the address electrode
+    const int n_rib = l.rib_half;        // half rib thickness, z steps
+    const int n_ph = l.phosphor;         // phosphor thickness, z steps
+    const int n_addr = l.address_nodes;  // z nodes of the address electrode
     const int k_gas = 12 - n_rib - n_ph;                 // last gas node along z
     const int k_ph = 12 - n_rib;                         // last phosphor node along z
 
@@ -54,10 +56,10 @@ void build_geometry() {
         for (int j = 1; j <= NY; ++j)
             for (int i = 1; i <= NX; ++i) {
                 double eps = 1.0;                      // gas
-                if (i >= 54) eps = 8.0;                // rear dielectric
-                else if (i <= 14) eps = 11.0;          // front dielectric
-                else if (k > k_ph) eps = 11.0;         // barrier rib
-                else if (k > k_gas) eps = 8.0;         // phosphor
+                if (i >= l.rear_first) eps = cell.eps_rear;
+                else if (i <= l.front_last) eps = cell.eps_front;
+                else if (k > k_ph) eps = cell.eps_rib;
+                else if (k > k_gas) eps = cell.eps_phosphor;
                 eps_node[node(i, j, k)] = eps;
             }
 
@@ -69,7 +71,7 @@ void build_geometry() {
             for (int i = 0; i < PX; ++i) {
                 int m = 0;
                 if (i <= 1 || i >= 67 || j <= 1 || j >= 137 || k <= 1 || k >= 13) m = -1;
-                else if (i <= 14 || i >= 54 || k > k_gas) m = 1;
+                else if (i <= l.front_last || i >= l.rear_first || k > k_gas) m = 1;
                 material_map[padded(i, j, k)] = m;
             }
 
@@ -92,27 +94,34 @@ void build_geometry() {
                 eps_face_z[node(i, j, k)] =
                     harmonic(eps_node[node(i, j, k - 1)], eps_node[node(i, j, k)]) * dx * dy / dz;
 
-    std::printf("%s\n", fortran::FreeLine().item(19).item(62).item(76).item(119).str().c_str());
+    std::printf("%s\n", fortran::FreeLine().item(first_1).item(last_1).item(first_2).item(last_2).str().c_str());
+    if (cell.given) std::printf("%s", cell_file::describe(cell).c_str());
 
     const int unit = FILE_MANAGER::OPENFILE("control_file.txt", "WRITE");
     std::FILE* out = FILE_MANAGER::stream(unit);
     using fortran::free_integer;
     using fortran::free_real;
     echo_line(out, "vertical size of the cell=", 42, free_real(65 * dx));
-    echo_line(out, "vertical size of the gap=", 42, free_real(39 * dx));
-    echo_line(out, "dielectric thickness near sustain electrodes=", 45, free_real(13 * dx));
-    echo_line(out, "dielectric thickness near address electrode=", 44, free_real(13 * dx));
+    echo_line(out, "vertical size of the gap=", 42, free_real((l.rear_first - l.front_last - 1) * dx));
+    echo_line(out, "dielectric thickness near sustain electrodes=", 45, free_real((l.front_last - 1) * dx));
+    echo_line(out, "dielectric thickness near address electrode=", 44, free_real((NX - l.rear_first) * dx));
     echo_line(out, "full number of intervals in vertical direction=", 47, free_integer(65));
     echo_line(out, "first horizontal size of a cell=", 42, free_real(135 * dy));
     echo_line(out, "full number of intervals in the horizontal direction=", 53, free_integer(135));
     echo_line(out, "number of pares of sustain electrodes=", 42, free_integer(sustain_pairs));
-    echo_line(out, "distance between edges of s_electrodes=", 42, free_real(13 * dy));
-    echo_line(out, "width of each s_electrode=", 42, free_real(44 * dy));
+    echo_line(out, "distance between edges of s_electrodes=", 42, free_real(l.sustain_gap * dy));
+    echo_line(out, "width of each s_electrode=", 42, free_real(l.sustain_width * dy));
     echo_line(out, "second horizontal size of a cell=", 42, free_real(22 * dz));
     echo_line(out, "full number of intervals in 2 horizontal direction=", 51, free_integer(22));
     echo_line(out, "thickness of the barrier rib=", 42, free_real(2 * n_rib * dz));
     echo_line(out, "thickness of phosphor layer=", 42, free_real(n_ph * dz));
     echo_line(out, "width of address electrode=", 42, free_real(2 * (n_addr - 1) * dz));
+    // The case's own cell, after the lines a run of the built-in cell writes.
+    if (cell.given) {
+        echo_line(out, "cell file=", 42, cell_file::CELL_FILE);
+        std::fputs(cell.text.c_str(), out);
+        if (!cell.text.empty() && cell.text.back() != '\n') std::fputc('\n', out);
+    }
     FILE_MANAGER::CLOSEFILE("control_file.txt");
 
     // Gas-region bounds: the extreme gas nodes that border a non-gas node.

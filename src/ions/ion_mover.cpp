@@ -26,8 +26,8 @@ namespace {
 
 void species_constants(int species, double& qm, double& tau) {
     switch (species) {
-        case 1: qm = species::QM_NE_ION; tau = species::TAU_NE_ION; return;
-        case 2: qm = species::QM_XE_ION; tau = species::TAU_XE_ION; return;
+        case 1: qm = species::QM_NE_ION; tau = species::fill().tau_ne_ion; return;
+        case 2: qm = species::QM_XE_ION; tau = species::fill().tau_xe_ion; return;
     }
     pdp::fatal({"ERROR: ion of unknown species " + std::to_string(species) + " in the ion store",
                 "       (1 is Ne+, 2 is Xe+)"});

@@ -1,10 +1,13 @@
 #include "ions/surface_processes.hpp"
 
 #include "common/fatal_error.hpp"
+#include "electrons/collision_frequencies.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_streams.hpp"
+#include "particles/species.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace surface {
@@ -44,13 +47,23 @@ double yield(const double (&gamma)[2], int species) {
     return gamma[species - 1];
 }
 
-// The electron leaves the wall at rest; it carries away the negative of the
-// ion's charge, so the wall keeps a second +w.
+// Speed of an emitted electron, cm/s: at rest in the built-in cell, else
+// leaving along the wall's normal with the fill's emission energy (no draw,
+// so the stream of draws is that of the built-in cell).
+double emission_speed() {
+    const double energy = species::fill().emission_energy;  // eV
+    return energy > 0.0 ? collision_frequencies::SPEED_PER_SQRT_EV * std::sqrt(energy) : 0.0;
+}
+
+// The electron leaves the wall (normal nx, nz into the gas); it carries away
+// the negative of the ion's charge, so the wall keeps a second +w.
 void emit(Wall wall, const double (&gamma)[2], const Particle& ion, double flight_time,
-          const WallCell& cell, double x, double y, double z, pass_output::Context& context) {
+          const WallCell& cell, double x, double y, double z, double nx, double nz, pass_output::Context& context) {
     const double r = pass_output::draw_uniform(context);
     if (r >= yield(gamma, ion.species)) return;
-    pass_output::add_electron(context, {-ion.w, ion.t - EMISSION_OFFSET * flight_time, x, y, z, 0.0, 0.0, 0.0, 0},
+    const double speed = emission_speed();
+    const double vx = speed > 0.0 ? speed * nx : 0.0, vz = speed > 0.0 ? speed * nz : 0.0;  // never -0
+    pass_output::add_electron(context, {-ion.w, ion.t - EMISSION_OFFSET * flight_time, x, y, z, vx, 0.0, vz, 0},
                               particle_streams::CHILD_ELECTRON);
     deposit(wall, cell, ion.w, context);
 }
@@ -59,17 +72,17 @@ void emit(Wall wall, const double (&gamma)[2], const Particle& ion, double fligh
 
 void emit_secondary_front(const Particle& ion, double flight_time, const WallCell& cell,
                           pass_output::Context& context) {
-    emit(Wall::front, GAMMA_FRONT, ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z, context);
+    emit(Wall::front, species::fill().yield[species::FRONT], ion, flight_time, cell, xlow + EMISSION_OFFSET * dx, ion.y, ion.z, 1.0, 0.0, context);
 }
 
 void emit_secondary_rear(const Particle& ion, double flight_time, const WallCell& cell,
                          pass_output::Context& context) {
-    emit(Wall::rear, GAMMA_BACK, ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z, context);
+    emit(Wall::rear, species::fill().yield[species::REAR], ion, flight_time, cell, xhigh - EMISSION_OFFSET * dx, ion.y, ion.z, -1.0, 0.0, context);
 }
 
 void emit_secondary_rib(const Particle& ion, double flight_time, const WallCell& cell,
                         pass_output::Context& context) {
-    emit(Wall::rib, GAMMA_BACK, ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz, context);
+    emit(Wall::rib, species::fill().yield[species::RIB], ion, flight_time, cell, ion.x, ion.y, zhigh - EMISSION_OFFSET * dz, 0.0, -1.0, context);
 }
 
 }  // namespace surface

@@ -20,9 +20,6 @@ void deposit(Wall wall, const WallCell& cell, double w);
 // The same through the context of a particle's move (at once, or in its chunk).
 void deposit(Wall wall, const WallCell& cell, double w, pass_output::Context& context);
 
-// Secondary-electron yield per absorbed ion, indexed by species - 1 (Ne+, Xe+).
-constexpr double GAMMA_FRONT[2] = {0.64, 0.001};  // front wall
-constexpr double GAMMA_BACK[2] = {0.32, 0.0};     // rear and rib walls
 // An emitted electron starts this fraction of a cell inside the gas, and this
 // fraction of the ion's last flight before the ion's arrival.
 constexpr double EMISSION_OFFSET = 1e-9;

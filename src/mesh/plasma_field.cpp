@@ -25,8 +25,8 @@ bool gas(int i, int j, int k) { return material_map[padded(i, j, k)] == GAS; }
 // Conductivity of node n, S/cm: electron_density is the signed charge
 // density (C/cm^3), so |rho_e|·mu_e; each ion species adds rho_i·mu_i.
 double conductivity(int n) {
-    return std::fabs(electron_density[n]) * electron_mobility() + ion_density[2 * n] * species::NE_ION_MOBILITY +
-           ion_density[2 * n + 1] * species::XE_ION_MOBILITY;
+    return std::fabs(electron_density[n]) * electron_mobility() + ion_density[2 * n] * species::fill().ne_ion_mobility +
+           ion_density[2 * n + 1] * species::fill().xe_ion_mobility;
 }
 
 // The smoothed space charge (C/cm^3) and conductivity (S/cm) of the gas
@@ -62,7 +62,7 @@ void smooth_along(double* a, int step, int di, int dj, int dk) {
 
 }  // namespace
 
-double electron_mobility() { return species::ELECTRON_MOBILITY_TIMES_GAS_DENSITY / species::GAS_DENSITY; }
+double electron_mobility() { return species::ELECTRON_MOBILITY_TIMES_GAS_DENSITY / species::fill().density; }
 
 void smooth_over_gas(double* values) {
     for (int pass = 0; pass < SMOOTHING_PASSES; ++pass) {

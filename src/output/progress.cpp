@@ -299,6 +299,7 @@ void write_summary(const std::string& exit_reason, const PhaseTimes& cpu) {
                 fixed(run.checkpoint_time * 1e6, 4) + " us";
     else
         text += "none written by this run";
+    if (!run.plan.cell.empty()) text += "\n  cell             " + run.plan.cell;
     text += "\n  exit             " + exit_reason + "\n";
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);

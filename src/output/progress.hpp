@@ -16,6 +16,7 @@ struct RunPlan {
     double end_time = 0.0;   // s, the run ends after the step that passes it
     int last_step = 0;       // the run ends after this step at the latest
     double time_step = 0.0;  // s per step
+    std::string cell;        // the case's cell in a few words; empty: the built-in cell
 };
 
 // The run after one step.

@@ -3,7 +3,6 @@
 #include "common/fatal_error.hpp"
 #include "common/output_streams.hpp"
 #include "electrons/collision_frequencies.hpp"
-#include "electrons/electron_collisions.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/charge_and_field.hpp"
 #include "mesh/electrode_response.hpp"
@@ -12,6 +11,7 @@
 #include "output/output_history.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/pass_output.hpp"
+#include "particles/species.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -100,7 +100,7 @@ const char* const CHARGE_HEADER =
 // eV of each process's threshold (elastic: 0), in the tallies' order.
 double threshold_ev(int process) {
     using collision_frequencies::SPEED_PER_SQRT_EV;
-    using namespace electron_collisions;
+    using namespace species;
     double speed = 0.0;  // cm/s
     if (process >= 2 && process <= 7) speed = EXC_SPEED_XE[process - 2];
     if (process == 8) speed = ION_SPEED_XE;

@@ -1,13 +1,12 @@
 #pragma once
 // The fill gas and the charged species that move through it: the physical
-// data that several units read, each value typed once, with its unit. The
-// collision cross sections live with the collision frequencies, which alone
-// use them.
+// data that every other unit reads, each value typed once, with its unit.
+// What belongs to the species (masses, thresholds) is fixed; what belongs to
+// the case (the fill's densities, the ions' transport in it, the walls'
+// secondary emission) is the current Fill, the built-in one unless the case
+// has a cell file. The collision cross sections live with the collision
+// frequencies, which alone use them.
 namespace species {
-
-// The fill: 86 % Ne, 14 % Xe, at this total number density.
-constexpr double GAS_DENSITY = 1.143456217105263e19;       // cm^-3
-constexpr double INV_GAS_DENSITY = 8.745415740810504e-20;  // cm^3
 
 constexpr double ELECTRON_CHARGE = 1.6021892e-19;  // C
 
@@ -20,16 +19,25 @@ constexpr double QM_XE_ION = 7348400220.85169;
 constexpr double MASS_RATIO_XE = 4.178064716542589e-6;
 constexpr double MASS_RATIO_NE = 2.718029516335738e-5;
 
-// Mean free times of the ions between charge-exchange collisions in the
-// fill, s.
-constexpr double TAU_NE_ION = 1.8466814083649364e-10;
-constexpr double TAU_XE_ION = 8.714245786255116e-10;
+// Threshold speeds of the excitation levels k = 1..6 (index k-1) and of
+// ionization, cm/s; each is SPEED_PER_SQRT_EV·sqrt(threshold in eV).
+constexpr double EXC_SPEED_XE[6] = {170971739.03302476, 172303873.41092938, 184622958.37221882,
+                                    187552914.46843413, 196707156.19459334, 202869494.99359533};
+constexpr double EXC_SPEED_NE[6] = {241790552.12301713, 242153983.18958429, 243385589.55270287,
+                                    256611868.77915493, 265239875.3038606, 269515561.0968906};
+constexpr double ION_SPEED_XE = 206478638.1673217;  // 12.12 eV
+constexpr double ION_SPEED_NE = 275390018.6724301;  // 21.56 eV
+// An excited Ne atom ionizes a Xe atom (Penning); the electron keeps 4.41 eV.
+constexpr double PENNING_SPEED = 124549822.21983;  // cm/s
 
-// Ion mobilities of the ion model itself, cm^2/(V·s): a flight starts at
-// rest after charge exchange and lasts tau on average, so the drift is
-// (e/M)·E·tau.
-constexpr double NE_ION_MOBILITY = QM_NE_ION * TAU_NE_ION;  // 8.8
-constexpr double XE_ION_MOBILITY = QM_XE_ION * TAU_XE_ION;  // 6.4
+// The built-in fill: 86 % Ne, 14 % Xe, at this total number density.
+constexpr double BUILT_IN_DENSITY = 1.143456217105263e19;  // cm^-3
+constexpr double BUILT_IN_XENON_FRACTION = 0.14;
+
+// Mean free times of the ions between charge-exchange collisions in the
+// built-in fill, s.
+constexpr double BUILT_IN_TAU_NE_ION = 1.8466814083649364e-10;
+constexpr double BUILT_IN_TAU_XE_ION = 8.714245786255116e-10;
 
 // Electron mobility times gas density, 1/(V·cm·s). From the swarm tool
 // (pdpcell-swarm, the same collision model) the drift velocity over E is
@@ -38,5 +46,62 @@ constexpr double XE_ION_MOBILITY = QM_XE_ION * TAU_XE_ION;  // 6.4
 // driven plasma body, since its solve is stable only when its conductivity
 // is at least half the true one; overestimating merely damps more.
 constexpr double ELECTRON_MOBILITY_TIMES_GAS_DENSITY = 2.6e22;
+
+// Index of a wall in Fill::yield.
+constexpr int FRONT = 0, REAR = 1, RIB = 2;
+
+// What the case decides.
+struct Fill {
+    double density;          // cm^-3, all atoms
+    double inv_density;      // cm^3, its reciprocal
+    double xenon_fraction;   // Xe atoms over all atoms
+    // Partial density of each gas over that of the built-in fill: the factor
+    // on that gas's collision frequencies.
+    double ne_scale, xe_scale;
+    // Mean free times between charge-exchange collisions, s. An ion's flight
+    // starts at rest and lasts tau on average, so its mobility is (e/M)·tau.
+    double tau_ne_ion, tau_xe_ion;
+    double ne_ion_mobility, xe_ion_mobility;  // cm^2/(V·s)
+    // Secondary electrons per absorbed ion, [wall][species - 1] (Ne+, Xe+).
+    double yield[3][2];
+    double emission_energy;  // eV, of each secondary electron as it leaves the wall
+};
+
+constexpr Fill BUILT_IN_FILL = {
+    BUILT_IN_DENSITY,
+    8.745415740810504e-20,
+    BUILT_IN_XENON_FRACTION,
+    1.0,
+    1.0,
+    BUILT_IN_TAU_NE_ION,
+    BUILT_IN_TAU_XE_ION,
+    QM_NE_ION * BUILT_IN_TAU_NE_ION,  // 8.8
+    QM_XE_ION * BUILT_IN_TAU_XE_ION,  // 6.4
+    {{0.64, 0.001}, {0.32, 0.0}, {0.32, 0.0}},
+    0.0,
+};
+
+// A Ne-Xe fill of `density` atoms per cm^3 of which `xenon_fraction` are
+// xenon, with the built-in walls. Each gas's collision frequencies scale with
+// its partial density; the ions' mobilities follow Blanc's law from the
+// reduced mobilities in the pure gases below, taken relative to the built-in
+// fill, so that the built-in fill keeps its own values exactly.
+Fill fill_with(double density, double xenon_fraction);
+
+// Reduced mobilities at low field, cm^2/(V·s) at 2.687e19 cm^-3 (273 K,
+// 760 Torr): each ion in its parent gas (resonant charge exchange, measured),
+// and in the other gas (the polarization limit 13.876/sqrt(alpha·mu), alpha in
+// A^3 and mu in amu). Sources and limits: docs/model/cell-and-fill.md.
+constexpr double K0_NE_ION_IN_NE = 4.1;
+constexpr double K0_NE_ION_IN_XE = 1.65;
+constexpr double K0_XE_ION_IN_XE = 0.58;
+constexpr double K0_XE_ION_IN_NE = 5.28;
+
+// The fill of this run, read in the hot loops; set once at start-up.
+extern Fill current_fill;
+inline const Fill& fill() { return current_fill; }
+void set_fill(const Fill& fill);
+// Back to the built-in fill.
+void reset();
 
 }  // namespace species

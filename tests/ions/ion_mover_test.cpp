@@ -26,7 +26,7 @@ namespace {
 
 constexpr double E = ELECTRON_CHARGE;
 const double QM[3] = {0.0, species::QM_NE_ION, species::QM_XE_ION};
-const double TAU[3] = {0.0, species::TAU_NE_ION, species::TAU_XE_ION};
+const double TAU[3] = {0.0, species::BUILT_IN_TAU_NE_ION, species::BUILT_IN_TAU_XE_ION};
 
 void set_uniform_field(double fx, double fy, double fz) {
     std::fill(ex, ex + NODE_COUNT, fx);
@@ -145,7 +145,7 @@ TEST_F(IonMover, AFlightToTheStepEndIsUniformAccelerationWithOneDraw) {
 
 TEST_F(IonMover, AFreeTimeEndingExactlyAtTheStepEndIsACollision) {
     set_uniform_field(1e4, 0.0, 0.0);
-    const double t_end = -portable_math::log(seek_draw([](double) { return true; })) * species::TAU_NE_ION;
+    const double t_end = -portable_math::log(seek_draw([](double) { return true; })) * species::BUILT_IN_TAU_NE_ION;
     ps::add_particle(ps::ions, E, 0.0, 0.006, 0.03, 0.005, 0.0, 0.0, 0.0, 1);
     ion_mover::advance_ions(t_end);
     const Particle p = stored_ion(1);

@@ -2,6 +2,8 @@
 
 #include "mesh/mesh_arrays.hpp"
 #include "particles/random_numbers.hpp"
+#include "particles/species.hpp"
+#include "electrons/collision_frequencies.hpp"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +103,39 @@ TEST_F(SecondaryEmission, TheElectronStartsAtRestJustInsideTheGasAndTheWallGains
         }
         EXPECT_EQ(charge[padded(cell.i, cell.j, cell.k)] - before, E * inv_cell_volume);
     }
+}
+
+// A case's own yields, one per wall and species, decide each emission, and
+// its emission energy sends the electron into the gas along the wall's normal.
+TEST_F(SecondaryEmission, TheCaseYieldsPerWallAndTheEmissionEnergyAreTaken) {
+    species::Fill fill = species::BUILT_IN_FILL;
+    const double yields[3][2] = {{0.1, 0.2}, {0.3, 0.4}, {0.5, 0.6}};
+    for (int w = 0; w < 3; ++w)
+        for (int s = 0; s < 2; ++s) fill.yield[w][s] = yields[w][s];
+    fill.emission_energy = 4.0;
+    species::set_fill(fill);
+    const double speed = 2 * collision_frequencies::SPEED_PER_SQRT_EV;
+    const double normal[3][2] = {{speed, 0.0}, {-speed, 0.0}, {0.0, -speed}};  // vx, vz
+    for (int w = 0; w < 3; ++w)
+        for (int species = 1; species <= 2; ++species) {
+            walls[w].ion.species = species;
+            const surface::WallCell cell = surface::wall_cell(walls[w].wall, walls[w].ion.x, walls[w].ion.y, walls[w].ion.z);
+            for (int n = 0; n < 200; ++n) {
+                ps::reset();
+                std::int32_t s1, s2;
+                random_numbers::get_seed(s1, s2);
+                const bool expected = random_numbers::draw_uniform() < yields[w][species - 1];
+                random_numbers::set_seed(s1, s2);
+                walls[w].emit(walls[w].ion, 4e-11, cell, exact_context);
+                ASSERT_EQ(ps::electrons.count, expected ? 1 : 0) << w << ' ' << species;
+                Particle e{};
+                if (!expected || !ps::get_current(ps::electrons, e)) continue;
+                EXPECT_DOUBLE_EQ(e.vx, normal[w][0]);
+                EXPECT_EQ(e.vy, 0.0);
+                EXPECT_DOUBLE_EQ(e.vz, normal[w][1]);
+            }
+        }
+    species::reset();
 }
 
 }  // namespace

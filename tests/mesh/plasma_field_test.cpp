@@ -110,7 +110,7 @@ TEST_F(PlasmaField, ConductionDampsAChargeSeparationInsteadOfOvershooting) {
         auto sigma = [&](int a, int b) {  // electrons and Ne+ ions, S/cm
             auto node_sigma = [](int n) {
                 return plasma_field::electron_mobility() * std::fabs(electron_density[n]) +
-                       species::NE_ION_MOBILITY * ion_density[2 * n];
+                       species::fill().ne_ion_mobility * ion_density[2 * n];
             };
             return 0.5 * (node_sigma(a) + node_sigma(b));
         };
