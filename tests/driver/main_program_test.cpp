@@ -161,7 +161,6 @@ TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {
         << r.output;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);  // the two input files
 
-    copy_example_case();
     TempFolder::write("input_file.txt", "only one line\n");
     r = run_pdpcell("--max-steps 1 </dev/null");
     EXPECT_NE(r.status, 0);
