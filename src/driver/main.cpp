@@ -1,8 +1,10 @@
 // pdpcell: one discharge cell of an AC plasma display panel, particle-in-cell.
 // Run in a folder that holds "input_file.txt" and "Vdata.txt".
+#include "common/build_version.hpp"
 #include "common/fatal_error.hpp"
 #include "common/output_streams.hpp"
 #include "driver/main_program.hpp"
+#include "driver/run_folder_lock.hpp"
 #include "driver/run_options.hpp"
 
 #include <cstdio>
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
             std::fputs(run_options::usage_text(), stdout);
             return console_status(0);
         case run_options::ParseResult::Action::version:
-            std::printf("pdpcell %s\n", PDPCELL_VERSION);
+            std::printf("%s\n", build_version::text().c_str());
             return console_status(0);
         case run_options::ParseResult::Action::usage_error:
             std::fprintf(stderr, "pdpcell: %s\n", parsed.message.c_str());
@@ -70,18 +72,25 @@ int main(int argc, char** argv) {
             break;
     }
 
+    options.typed.assign(argv, argv + argc);
+
     int status = 0;
     try {
+        run_folder_lock::hold();  // before any other file is touched
         status = driver::run_simulation(options);
     } catch (const pdp::FatalError& e) {
         // The message is already on the console; the summary names it again.
+        run_folder_lock::release();
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     } catch (const std::exception& e) {
+        run_folder_lock::release();
         pdp::report({std::string("ERROR: ") + e.what()});
         driver::write_run_summary("error: " + one_line(e.what()));
         return pdp::FATAL_EXIT_STATUS;
     }
+    // The files are closed: the end-of-run pause holds the folder no longer.
+    run_folder_lock::release();
     if (status != 0 || options.max_steps > 0) return console_status(status);
     driver::pause_until_interrupted(std::cin);
     return console_status(0);

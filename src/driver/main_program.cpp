@@ -7,6 +7,7 @@
 #include "driver/checkpoint.hpp"
 #include "driver/particle_seeding.hpp"
 #include "driver/restart_model.hpp"
+#include "driver/run_end.hpp"
 #include "driver/runaway_check.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/drift_diffusion.hpp"
@@ -42,6 +43,7 @@
 #include <algorithm>
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 namespace driver {
@@ -166,12 +168,32 @@ struct StopSignals {
 
 const char* signal_name(int signal_number) { return signal_number == SIGINT ? "SIGINT" : "SIGTERM"; }
 
-// A restarted run takes its model from the checkpoint before anything else
-// is done, so that a refusal leaves every file as it was.
+// A run started in the wrong folder would otherwise say only that it can't
+// open the file.
+void require_input_file() {
+    if (std::filesystem::exists("input_file.txt")) return;
+    pdp::fatal({"ERROR: there is no input_file.txt in the folder " + std::filesystem::current_path().string(),
+                "       run pdpcell in a case folder, which holds input_file.txt and Vdata.txt (as examples/sustain does)"});
+}
+
+void require_checkpoint(const run_options::Options& options) {
+    if (std::filesystem::exists(checkpoint::RESTART_FILE)) return;
+    if (options.restart) pdp::fatal("ERROR: no checkpoint in this folder; run without --restart to start at t = 0");
+    pdp::fatal({"ERROR: no checkpoint in this folder, but the restart flag (line 49 of input_file.txt) is 1",
+                "       set it to 0 to start at t = 0"});
+}
+
+// A restarted run takes its model and its end from the checkpoint before
+// anything else is done, so that a refusal leaves every file as it was.
 run_options::Options model_for_this_run(const run_options::Options& options) {
+    require_input_file();
     run_options::Options run = options;
-    if (restart_model::restart_requested(options))
-        restart_model::take_saved_model(run, checkpoint::read_saved_run());
+    if (restart_model::restart_requested(options)) {
+        require_checkpoint(options);
+        const checkpoint::SavedRun saved = checkpoint::read_saved_run();
+        restart_model::take_saved_model(run, saved);
+        restart_model::take_saved_end(run, saved);
+    }
     checkpoint::set_run_model(restart_model::model_of(run));
     return run;
 }
@@ -183,6 +205,14 @@ void take_case_cell() {
     cell_file::set_current(cell);
     species::set_fill(cell.given ? cell_file::fill_of(cell) : species::BUILT_IN_FILL);
     collision_frequencies::follow_fill();
+}
+
+// The checkpoint and what is kept beside it.
+void write_checkpoint(const run_options::Options& options) {
+    checkpoint::checkpoint_restart(0, t, nstep, dt);
+    pulse_report::save_for_restart(checkpoint::RESTART_FILE, nstep);
+    run_end::save(nstep, options.max_steps);
+    progress::checkpoint_written(nstep, t);
 }
 
 }  // namespace
@@ -257,11 +287,7 @@ int run_simulation(const run_options::Options& command_line) {
 
     do {
         int n = nstep - 1;
-        if (nstep > 1 && n % options.checkpoint_every == 0) {
-            checkpoint::checkpoint_restart(0, t, nstep, dt);
-            pulse_report::save_for_restart(checkpoint::RESTART_FILE, nstep);
-            progress::checkpoint_written(nstep, t);
-        }
+        if (nstep > 1 && n % options.checkpoint_every == 0) write_checkpoint(options);
         if (nstep == 1 && restart_flag == 1) {
             int mode = 1;
             checkpoint::checkpoint_restart(mode, t, nstep, dt);
@@ -274,6 +300,9 @@ int run_simulation(const run_options::Options& command_line) {
             pulse_report::continue_after_restart(checkpoint::RESTART_FILE, nstep);
             if (options.vtk_every > 0) vtk_output::continue_collections(nstep);
             std::printf("Resumed from file restart at step %d, t = %.4f us\n", nstep, t * 1e6);
+            if (options.max_steps != command_line.max_steps)
+                std::printf("The run ends after step %d, the --max-steps it was started with (file %s)\n",
+                            options.max_steps, run_end::END_FILE);
         }
         if (n % 200 == 0) seeding::seed_particles(t, nstep, options.seed_at_cathode);
         electrodes::update_electrode_voltages(t, dt);
@@ -335,11 +364,11 @@ int run_simulation(const run_options::Options& command_line) {
     std::string reason = exit_reason(options);
     if (stopped_by != 0) {
         // The state between two steps, as the periodic checkpoint saves it.
-        checkpoint::checkpoint_restart(0, t, nstep, dt);
-        pulse_report::save_for_restart(checkpoint::RESTART_FILE, nstep);
-        progress::checkpoint_written(nstep, t);
-        std::printf("Stopped by %s after step %d: checkpoint written; continue with --restart\n",
-                    signal_name(stopped_by), nstep - 1);
+        write_checkpoint(options);
+        std::printf("Stopped by %s after step %d: checkpoint written; continue with --restart:\n    cd %s && %s\n",
+                    signal_name(stopped_by), nstep - 1,
+                    run_options::shell_word(std::filesystem::current_path().string()).c_str(),
+                    run_options::continuing_command(command_line).c_str());
         reason = std::string("stopped by ") + signal_name(stopped_by) + " after step " + std::to_string(nstep - 1) +
                  "; checkpoint written, continue with --restart";
     }

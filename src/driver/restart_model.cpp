@@ -1,6 +1,7 @@
 #include "driver/restart_model.hpp"
 
 #include "common/fatal_error.hpp"
+#include "driver/run_end.hpp"
 
 #include <fstream>
 #include <string>
@@ -87,6 +88,18 @@ void take_saved_model(run_options::Options& options, const checkpoint::SavedRun&
         options.seed1 = m.seed1;
         options.seed2 = m.seed2;
     }
+}
+
+void take_saved_end(run_options::Options& options, const checkpoint::SavedRun& saved) {
+    if (!saved.readable || run_options::was_given(options, "--max-steps")) return;
+    const int last = run_end::saved_last_step(saved.nstep);
+    if (last <= 0) return;
+    // A run stopped after its last step saves the step after it.
+    if (last < saved.nstep)
+        pdp::fatal({"ERROR: the run saved in file restart has reached its end, step " + std::to_string(last) +
+                        " (its --max-steps)",
+                    "       give a later --max-steps to go on from step " + std::to_string(saved.nstep)});
+    options.max_steps = last;
 }
 
 }  // namespace restart_model

@@ -21,4 +21,9 @@ bool restart_requested(const run_options::Options& options);
 // says what is wrong with it.
 void take_saved_model(run_options::Options& options, const checkpoint::SavedRun& saved);
 
+// Without --max-steps on the command line, a restart ends where the run that
+// wrote the checkpoint was to end (run_end::END_FILE); stops when that run
+// had already reached its end.
+void take_saved_end(run_options::Options& options, const checkpoint::SavedRun& saved);
+
 }  // namespace restart_model

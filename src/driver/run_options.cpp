@@ -274,6 +274,24 @@ void apply_whole_run(Options& options) {
     if (!was_given(options, "--max-electrons")) options.max_electrons = WHOLE_RUN_MAX_ELECTRONS;
 }
 
+std::string shell_word(const std::string& word) {
+    const std::string plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+    if (!word.empty() && word.find_first_not_of(plain) == std::string::npos) return word;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string continuing_command(const Options& options) {
+    std::string command = options.typed.empty() ? std::string("pdpcell") : shell_word(options.typed[0]);
+    for (std::size_t a = 1; a < options.typed.size(); ++a)
+        if (options.typed[a] != "--restart") command += " " + shell_word(options.typed[a]);
+    // run_options.txt may give --restart itself, and may not be contradicted.
+    const auto file_end = options.given.begin() + options.given_in_file;
+    if (std::find(options.given.begin(), file_end, "--restart") != file_end) return command;
+    return command + " --restart";
+}
+
 int thread_count(const Options& options) {
     return options.threads > 0 ? options.threads : chunked_work::default_thread_count();
 }

@@ -28,6 +28,7 @@ struct Options {
     bool whole_run = false;        // the model for whole runs of many pulses: see apply_whole_run
     std::vector<std::string> given;  // the options given, as "--name", those of OPTIONS_FILE first
     int given_in_file = 0;           // how many of them OPTIONS_FILE gave
+    std::vector<std::string> typed;  // the command line as typed, program first
 };
 
 // A case folder may carry the options it is meant to be run with, as they
@@ -69,6 +70,14 @@ ParseResult read_options_file(Options& options);
 // leapfrog flights and the whole-run caps (unless --max-ions or
 // --max-electrons set others).
 void apply_whole_run(Options& options);
+
+// The command that continues a stopped run from its checkpoint: the command
+// line as typed, with --restart. Words the shell would split or expand are
+// quoted.
+std::string continuing_command(const Options& options);
+
+// A word as the shell reads it back unchanged.
+std::string shell_word(const std::string& word);
 
 // The usage text, ending in a newline.
 const char* usage_text();

@@ -66,7 +66,7 @@ Place place_of(const fortran::ListReader& in) { return Place{in.line_number, in.
 
 // Every message about the file's contents says, on a second line, where the
 // reading was: the line number is what a user needs to find the mistake.
-[[noreturn]] void fail_at(const Place& place, const std::string& message) {
+[[noreturn]] void fail_at(const Place& place, const std::string& message, const std::string& advice = "") {
     std::string where;
     if (place.at_end && place.number == 0)
         where = "(Vdata.txt is empty)";
@@ -74,10 +74,13 @@ Place place_of(const fortran::ListReader& in) { return Place{in.line_number, in.
         where = "(end of Vdata.txt after line " + std::to_string(place.number) + ")";
     else
         where = "(line " + std::to_string(place.number) + " of Vdata.txt: " + quoted(place.text) + ")";
-    pdp::fatal({message, "       " + where});
+    if (advice.empty()) pdp::fatal({message, "       " + where});
+    pdp::fatal({message, "       " + where, "       " + advice});
 }
 
-[[noreturn]] void fail(const fortran::ListReader& in, const std::string& message) { fail_at(place_of(in), message); }
+[[noreturn]] void fail(const fortran::ListReader& in, const std::string& message, const std::string& advice = "") {
+    fail_at(place_of(in), message, advice);
+}
 
 // A voltage for a message: 5.000E+09 V; three-digit exponents, which the
 // edit descriptor writes without their E, in full.
@@ -114,12 +117,47 @@ bool read_values(fortran::ListReader& in, double* v, int n) {
     return true;
 }
 
+// One line read on its own, so that a read cannot go on to the next lines.
+struct LoneLine {
+    std::string text;
+    std::FILE* f;
+    fortran::ListReader in;
+    explicit LoneLine(const std::string& line)
+        : text(line + "\n"), f(fmemopen(text.data(), text.size(), "r")), in(f) {}
+    ~LoneLine() {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+
+// Whether a line alone reads as a row of the table: a label, a time and a
+// voltage for each electrode, the electrode count taken from line 1.
+bool reads_as_table_row(const std::string& line, const std::string& first_line) {
+    LoneLine count(first_line), row(line);
+    int electrodes = 0, label = 0;
+    double values[MAX_ELECTRODES + 1];
+    return count.f != nullptr && row.f != nullptr && count.in.read_integer(electrodes) && electrodes >= 0 &&
+           electrodes <= MAX_ELECTRODES && row.in.read_integer(label) && read_values(row.in, values, electrodes + 1);
+}
+
+// Line 8 is the table's heading, which the reading skips: in a file whose
+// heading was deleted it is the first row, and would be lost without a word.
+bool skip_to_table(fortran::ListReader& in) {
+    if (!in.read_line()) return false;
+    const std::string first_line = in.line;
+    if (!in.skip_lines(6) || !in.read_line()) return false;
+    if (reads_as_table_row(in.line, first_line))
+        fail(in, "ERROR: line 8 of Vdata.txt reads as a row of the voltage table, but line 8 is the table's "
+                 "heading, which is skipped",
+             "put the heading line back above the table, so that its first row is on line 9");
+    return true;
+}
+
 // Table rows: lines after line 8 whose first value is a number, up to the
 // first line that is not one. A free-form read passes over empty lines, so
 // blank lines inside the table neither count nor end it, and the rows read
 // later pass over them in the same way.
 long long count_table_rows(fortran::ListReader& in) {
-    if (!in.skip_lines(8)) return 0;
+    if (!skip_to_table(in)) return 0;
     long long rows = 0;
     for (;;) {
         in.begin_record();

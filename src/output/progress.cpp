@@ -1,5 +1,6 @@
 #include "output/progress.hpp"
 
+#include "common/build_version.hpp"
 #include "common/fatal_error.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_merging.hpp"
@@ -281,24 +282,30 @@ void write_summary(const std::string& exit_reason, const PhaseTimes& cpu) {
     const double other = cpu.total - cpu.field - cpu.ions - cpu.electrons;
 
     std::string text = "pdpcell: run summary\n";
-    text += "  steps run        " + std::to_string(steps);
+    text += "  version          " + build_version::text() + "\n";
+    // A run stopped before its first step has no figures but its times.
+    const bool in_start_up = steps == 0 && run.checkpoint_step == 0;
+    text += "  steps run        " + (in_start_up ? std::string("none: the run stopped during its start-up")
+                                                 : std::to_string(steps));
     if (steps > 0)
         text += " (steps " + std::to_string(run.first_step) + " to " + std::to_string(run.last.step) +
                 "), simulated time reached " + fixed(run.last.t * 1e6, 4) + " us";
     text += "\n  wall time        " + fixed(wall, 2) + " s (" + clock_text(wall) + ")\n";
-    text += "  processor time   " + fixed(cpu.total, 2) + " s: field " + fixed(cpu.field, 2) + " s, ions " +
-            fixed(cpu.ions, 2) + " s, electrons " + fixed(cpu.electrons, 2) + " s, start-up and other " +
-            fixed(other, 2) + " s\n";
-    text += "  peak ions        " + std::to_string(run.peak_ions);
-    if (run.peak_ions_step > 0) text += " after step " + std::to_string(run.peak_ions_step);
-    text += "\n  peak electrons   " + std::to_string(run.peak_electrons);
-    if (run.peak_electrons_step > 0) text += " after step " + std::to_string(run.peak_electrons_step);
-    text += "\n  last checkpoint  ";
-    if (run.checkpoint_step > 0)
-        text += "at the start of step " + std::to_string(run.checkpoint_step) + ", t = " +
-                fixed(run.checkpoint_time * 1e6, 4) + " us";
-    else
-        text += "none written by this run";
+    text += "  processor time   " + fixed(cpu.total, 2) + " s";
+    if (!in_start_up) {
+        text += ": field " + fixed(cpu.field, 2) + " s, ions " + fixed(cpu.ions, 2) + " s, electrons " +
+                fixed(cpu.electrons, 2) + " s, start-up and other " + fixed(other, 2) + " s";
+        text += "\n  peak ions        " + std::to_string(run.peak_ions);
+        if (run.peak_ions_step > 0) text += " after step " + std::to_string(run.peak_ions_step);
+        text += "\n  peak electrons   " + std::to_string(run.peak_electrons);
+        if (run.peak_electrons_step > 0) text += " after step " + std::to_string(run.peak_electrons_step);
+        text += "\n  last checkpoint  ";
+        if (run.checkpoint_step > 0)
+            text += "at the start of step " + std::to_string(run.checkpoint_step) + ", t = " +
+                    fixed(run.checkpoint_time * 1e6, 4) + " us";
+        else
+            text += "none written by this run";
+    }
     if (!run.plan.cell.empty()) text += "\n  cell             " + run.plan.cell;
     text += "\n  exit             " + exit_reason + "\n";
     std::fputs(text.c_str(), stderr);

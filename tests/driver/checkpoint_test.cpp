@@ -844,7 +844,10 @@ TEST(CheckpointEndToEnd, ARestartedRunContinuesTheFilesOfTheRunItResumes) {
     EXPECT_TRUE(history_of(resumed) == before);
     fs::remove(resumed / "restart");
     EXPECT_EQ(run_program(resumed, "--max-steps 10400", "missing.txt"), 1);
-    EXPECT_NE(read_file(resumed / "missing.txt").find("ERROR: Can't open file: restart"), std::string::npos);
+    EXPECT_NE(read_file(resumed / "missing.txt")
+                  .find("ERROR: no checkpoint in this folder, but the restart flag (line 49 of input_file.txt) is 1"),
+              std::string::npos)
+        << read_file(resumed / "missing.txt");
     EXPECT_TRUE(history_of(resumed) == before);
     // So does a fresh start that fails during its start-up.
     set_restart_flag(resumed / "input_file.txt", 0);
@@ -1047,6 +1050,14 @@ TEST(CheckpointEndToEnd, AStoppedModelRunContinuesAsIfNeverInterrupted) {
     ASSERT_NE(at, std::string::npos) << console;
     const int stop_step = std::atoi(console.c_str() + at + 30);
     EXPECT_NE(console.find("exit             stopped by SIGTERM after step"), std::string::npos) << console;
+    // The command that continues the run, as it was typed, with --restart.
+    EXPECT_NE(console.find(": checkpoint written; continue with --restart:\n    cd " + stopped.string() + " && "),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find(" --checkpoint-every 150 --slice-every 100 --vtk-every=100 --threads 2 --max-steps 30000 "
+                           "--restart\n"),
+              std::string::npos)
+        << console;
     const int last = std::max(8400, stop_step + 60);
     const std::string to_last = "--max-steps " + std::to_string(last);
 

@@ -136,14 +136,31 @@ TEST(Binary, OptionsAndUsageErrors) {
         << r.output;
 }
 
+// Start-up errors say what to do, and the summary after them has no block of
+// zero figures.
 TEST(Binary, FatalErrorsExitNonZeroWithTheirMessage) {
     TempFolder folder;
     RunResult r = run_pdpcell("</dev/null");
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.output.find("ERROR: Can't open file: input_file.txt\n"), std::string::npos);
+    EXPECT_NE(r.output.find("ERROR: there is no input_file.txt in the folder " +
+                            std::filesystem::current_path().string() + "\n"),
+              std::string::npos)
+        << r.output;
     EXPECT_EQ(r.output.find("Press Ctr-C"), std::string::npos);
+    EXPECT_NE(r.output.find("  steps run        none: the run stopped during its start-up\n"), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("peak ions"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("last checkpoint"), std::string::npos) << r.output;
 
+    // --restart where no run has written a checkpoint: nothing is written.
     copy_example_case();
+    r = run_pdpcell("--restart --max-steps 1 </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("ERROR: no checkpoint in this folder; run without --restart to start at t = 0\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);  // the two input files
+
     TempFolder::write("input_file.txt", "only one line\n");
     r = run_pdpcell("--max-steps 1 </dev/null");
     EXPECT_NE(r.status, 0);

@@ -190,7 +190,7 @@ TEST(ClosedConsole, ClosedStandardDescriptorsLeaveTheRunLogClean) {
 TEST(ClosedConsole, AConsoleThatCannotBeWrittenGivesStatusOneAndAMessageOnStandardError) {
     TempFolder folder;
     EXPECT_EQ(run_in(folder.path, "> /dev/full 2> errors.txt < /dev/null"), 1);
-    EXPECT_NE(read_file(folder.path / "errors.txt").find("ERROR: Can't open file: input_file.txt\n"),
+    EXPECT_NE(read_file(folder.path / "errors.txt").find("ERROR: there is no input_file.txt in the folder "),
               std::string::npos);
 
     copy_example_case(folder.path);

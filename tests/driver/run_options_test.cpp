@@ -153,3 +153,22 @@ TEST(RunOptions, TheCaseFileComesFirstAndWholeRunIsItsBundle) {
     Options bad;
     EXPECT_EQ(run_options::read_options_file(bad).message, "run_options.txt: --max-steps needs a whole number of at least 1");
 }
+
+// The command printed when a signal stops a run must, pasted into a shell,
+// give the program the same words again, with --restart once.
+TEST(RunOptions, TheContinuingCommandIsTheTypedOneWithRestart) {
+    Options options;
+    options.typed = {"/my runs/pdpcell", "--max-steps", "100001", "--restart", "--seed", "1234", "99"};
+    EXPECT_EQ(run_options::continuing_command(options),
+              "'/my runs/pdpcell' --max-steps 100001 --seed 1234 99 --restart");
+    EXPECT_EQ(run_options::shell_word("it's"), "'it'\\''s'");
+    EXPECT_EQ(run_options::shell_word(""), "''");
+    EXPECT_EQ(run_options::shell_word("$HOME"), "'$HOME'");
+
+    TempFolder folder;
+    TempFolder::write(run_options::OPTIONS_FILE, "--restart\n");
+    Options from_file;
+    ASSERT_EQ(run_options::read_options_file(from_file).action, ParseResult::Action::run);
+    from_file.typed = {"pdpcell", "--quiet"};
+    EXPECT_EQ(run_options::continuing_command(from_file), "pdpcell --quiet");
+}

@@ -142,6 +142,27 @@ TEST_F(VoltageFile, EqualTimesAreAcceptedButTimeMustNotGoBack) {
                   at_line(11, "3 1e-7 7 8 9"));
 }
 
+// Line 8 is a heading the reading skips. With the heading deleted, the
+// table's first row moves up to line 8 and would be lost without a word.
+TEST_F(VoltageFile, ARowOnTheHeadingLineIsRefusedWithItsLineNumber) {
+    const std::string no_heading = HEAD.substr(0, HEAD.rfind("applied voltages\n")) + TWO_ROWS + "3 2e-7 0 0 0\n";
+    const std::string message = failure_of(no_heading);
+    EXPECT_EQ(message.rfind("ERROR: line 8 of Vdata.txt reads as a row of the voltage table", 0), 0u) << message;
+    EXPECT_NE(message.find(at_line(8, "1  0.0      180.0  0.0  0.0")), std::string::npos) << message;
+    EXPECT_NE(message.find("put the heading line back"), std::string::npos) << message;
+    // Two electrodes: the row needs a label, a time and two voltages.
+    set_geometry_electrodes(2);
+    EXPECT_NE(failure_of("2\n\n\n\n\n\n0 0 180 0\n1,0.0,180,0\n2 1e-7 0 0\n3 2e-7 0 0\n").find("line 8"),
+              std::string::npos);
+
+    // A heading that starts with numbers but holds no whole row is a heading.
+    set_geometry_electrodes(3);
+    write(HEAD.substr(0, HEAD.rfind("applied voltages\n")) + "1 0.0 180 volts\n" + TWO_ROWS);
+    read_voltage_file();
+    EXPECT_EQ(NDATAVMAX, 2);
+    EXPECT_EQ(table(3, 2), 90.0);
+}
+
 TEST_F(VoltageFile, MissingFileNamesTheFile) {
     testing::internal::CaptureStdout();
     EXPECT_THROW(read_voltage_file(), pdp::FatalError);
@@ -433,7 +454,8 @@ TEST(VoltageFileBinary, ImpossibleVoltagesStopTheProgramAtOnce) {
         const RunResult r = run_pdpcell("--max-steps 50 </dev/null");
         EXPECT_EQ(r.status, 1) << r.output;
         // At once: in the start-up, before the first step and its log line.
-        EXPECT_NE(r.output.find("\n  steps run        0\n"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("\n  steps run        none: the run stopped during its start-up\n"), std::string::npos)
+            << r.output;
         EXPECT_FALSE(fs::exists("general.txt"));
         EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
         EXPECT_NE(r.output.find("       (line "), std::string::npos) << r.output;
