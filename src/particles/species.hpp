@@ -89,13 +89,15 @@ constexpr Fill BUILT_IN_FILL = {
 Fill fill_with(double density, double xenon_fraction);
 
 // Reduced mobilities at low field, cm^2/(V·s) at 2.687e19 cm^-3 (273 K,
-// 760 Torr): each ion in its parent gas (resonant charge exchange, measured),
-// and in the other gas (the polarization limit 13.876/sqrt(alpha·mu), alpha in
-// A^3 and mu in amu). Sources and limits: docs/model/cell-and-fill.md.
+// 760 Torr): each ion in its parent gas (resonant charge exchange; quoted
+// from memory, not checked against a table), and in the other gas (the
+// polarization limit 13.876/sqrt(alpha·mu), alpha in A^3 and mu in amu).
+// Only their ratio to the built-in fill's is used. See
+// docs/model/cell-and-fill.md.
 constexpr double K0_NE_ION_IN_NE = 4.1;
 constexpr double K0_NE_ION_IN_XE = 1.65;
 constexpr double K0_XE_ION_IN_XE = 0.58;
-constexpr double K0_XE_ION_IN_NE = 5.28;
+constexpr double K0_XE_ION_IN_NE = 5.27;
 
 // The fill of this run, read in the hot loops; set once at start-up.
 extern Fill current_fill;

@@ -101,6 +101,12 @@ class FiringCurve(unittest.TestCase):
         self.assertIn(stats.fit_firing_curve([150, 150, 160, 160, 170, 170], [1, 0, 1, 0, 0, 1])["method"],
                       ("falling", "no maximum"))
         self.assertEqual(stats.fit_firing_curve([150, 160], [1, 1])["method"], "all fired")
+        # a step at the one voltage with both outcomes: the bracket around it
+        f = stats.fit_firing_curve([110, 110, 125, 125, 140, 140, 155, 155], [0, 0, 1, 0, 1, 1, 1, 1])
+        self.assertEqual((f["method"], f["V50"], f["V50_err"]), ("bracket", 125.0, 15.0))
+        # but not when an outcome falls again above it
+        f = stats.fit_firing_curve([110, 110, 125, 125, 140, 140, 155, 155], [0, 0, 1, 0, 1, 1, 0, 0])
+        self.assertNotEqual(f["method"], "bracket")
 
     def test_wilson_interval(self):
         # published values for 3 of 10 and the edges

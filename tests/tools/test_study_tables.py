@@ -222,6 +222,87 @@ class PulseFiles(Temp):
         self.assertFalse(os.path.exists(os.path.join(out, "transfer.png")))
 
 
+class CellValues(Temp):
+    """[vary] cell: each run's own cell.toml, its folder, its columns, and the
+    report grouped by the cell values."""
+
+    def test_the_cell_file_of_each_run(self):
+        base = os.path.join(self.dir, "base")
+        shutil.copytree(BASE, base)
+        with open(os.path.join(base, "cell.toml"), "w") as f:
+            f.write("# a fill\n[fill]\nxenon_fraction = 0.14\npressure_torr = 450\ntemperature_k = 300\n"
+                    "[emission]\nfront = { ne = 0.5, xe = 0.002 }\n")
+        path = os.path.join(self.dir, "c.toml")
+        with open(path, "w") as f:
+            f.write(f'[study]\nbase = "{base}"\nbinary = "/bin/true"\n[run]\nmax_steps = 10\n[vary]\n'
+                    'voltage = [150, 160]\ncell = {"fill.xenon_fraction" = [0.05, 0.3], '
+                    '"emission.front.ne" = [0.64]}\n')
+        s = st.load(path)
+        self.assertEqual(len(s.runs), 4)
+        self.assertEqual(len({s.folder(r) for r in s.runs}), 4)
+        self.assertEqual(s.cell_keys, ["fill.xenon_fraction", "emission.front.ne"])
+        run = [r for r in s.runs if r.voltage == 160 and r.cell["fill.xenon_fraction"] == 0.3][0]
+        self.assertEqual(run.id, "V160_lit_s1100-550_fill.xenon_fraction=0.3_emission.front.ne=0.64")
+        folder = st.prepare(s, run)
+        import tomllib
+        with open(os.path.join(folder, "cell.toml"), "rb") as f:
+            cell = tomllib.load(f)
+        # the base's other values kept, the varied ones replaced
+        self.assertEqual(cell, {"fill": {"xenon_fraction": 0.3, "pressure_torr": 450, "temperature_k": 300},
+                                "emission": {"front": {"ne": 0.64, "xe": 0.002}}})
+        self.assertEqual(st.read_json(os.path.join(folder, st.RUN_FILE))["cell"],
+                         {"fill.xenon_fraction": 0.3, "emission.front.ne": 0.64})
+        self.assertEqual(st.state_of(s, run), "prepared")
+        # a base without a cell file: the run's file holds the varied value alone
+        self.assertEqual(st.cell_text(os.path.join(self.dir, "none.toml"), {"emission.rib.xe": 0.1}).split("\n")[1:],
+                         ["", "[emission.rib]", "xe = 0.1", ""])
+        # a study that varies no cell value writes no cell key into run.json (its done runs stay done)
+        plain = st.load(self.study_file("[run]\nmax_steps = 10\n"))
+        self.assertNotIn("cell", st.run_record(plain, plain.runs[0]))
+
+    def test_cell_mistakes_are_named(self):
+        for text, words in (('cell = {"fill.xenon_fractoin" = [0.1]}', "unknown key 'fill.xenon_fractoin'; did you "
+                                                                        "mean 'fill.xenon_fraction'"),
+                            ('cell = {"emission.front.ne" = 0.3}', "must be a list of numbers"),
+                            ('cell = {"emission.front.ne" = ["high"]}', "must be a list of numbers"),
+                            ('cell = [0.1]', "must be a table of cell-file keys"),
+                            ('cell = {"fill.xenon_fraction" = [0.1, 0.10]}', "share the folder")):
+            with self.assertRaises(st.StudyError) as e:
+                st.load(self.study_file("[run]\nmax_steps = 10\n[vary]\n" + text + "\n"))
+            self.assertIn(words, str(e.exception))
+
+    def test_the_report_gives_the_firing_voltage_per_cell(self):
+        # pulse 1 fires from a voltage that rises with the xenon fraction and falls with the yield
+        s = st.load(self.study_file('output = "out"\n[run]\nmax_steps = 100\n[analysis]\npulse = 1\n[vary]\n'
+                                    'voltage = [130, 150, 160, 180, 200]\nseeds = {first = 1, count = 2}\n'
+                                    'cell = {"fill.xenon_fraction" = [0.05, 0.3], "emission.front.ne" = [0.3, 0.6]}\n'))
+        for run in s.runs:
+            folder = st.prepare(s, run)
+            fired = run.voltage >= {(0.05, 0.6): 140, (0.05, 0.3): 155, (0.3, 0.6): 170, (0.3, 0.3): 190}[
+                (run.cell["fill.xenon_fraction"], run.cell["emission.front.ne"])]
+            with open(os.path.join(folder, "general.txt"), "w") as f:
+                f.write("   nstep     Time_mks        Vs1        Vs2       Vaddr     Ions     Elecs     cpu_time\n" +
+                        log_line(1, 0.0, 100, -100, 0) +
+                        log_line(2, 0.1, 100, -100, 20000 if fired else 5))
+            st.write_json(os.path.join(folder, st.STATUS_FILE), {"exit": 0})
+        results.collect(s)
+        runs = results.read_csv(os.path.join(s.output, "runs.csv"))
+        self.assertEqual(list(runs[0])[:8], ["run", "voltage_V", "state", "seed1", "seed2", "options",
+                                             "fill.xenon_fraction", "emission.front.ne"])
+        pulses = results.read_csv(os.path.join(s.output, "all_pulses.csv"))
+        self.assertEqual({(p["fill.xenon_fraction"], p["emission.front.ne"]) for p in pulses},
+                         {("0.05", "0.3"), ("0.05", "0.6"), ("0.3", "0.3"), ("0.3", "0.6")})
+        written = report.write(s, runs, pulses, out=io.StringIO())
+        out = os.path.join(s.output, "report")
+        v50 = {(r["fill.xenon_fraction"], r["emission.front.ne"]): (r["state"], r["value_V"], r["method"])
+               for r in results.read_csv(os.path.join(out, "margins.csv")) if r["quantity"] == "firing voltage 50 %"}
+        self.assertEqual(v50, {("0.05", "0.3"): ("lit", "155", "bracket"), ("0.05", "0.6"): ("lit", "140", "bracket"),
+                               ("0.3", "0.3"): ("lit", "190", "bracket"), ("0.3", "0.6"): ("lit", "170", "bracket")})
+        firing = results.read_csv(os.path.join(out, "firing.csv"))
+        self.assertEqual(len(firing), 4 * 5)
+        self.assertIn(os.path.join(out, "cell.png"), written)
+
+
 class ModelComparison(Temp):
     def test_figures_of_each_option_set_and_their_difference(self):
         # three seeds a set; the second set's peak current is 60 uA higher

@@ -227,33 +227,95 @@ def notes(margin_table, delay_table, transfer_table):
     return lines
 
 
+CELL_MARK = " | "    # between the wall state and the cell values in a group's name
+
+
+def _group_name(state, cell):
+    if not cell:
+        return state
+    return state + CELL_MARK + ", ".join(f"{k}={v:g}" for k, v in cell.items())
+
+
+def _split_groups(table, keys, cells):
+    """The analyses group by a name that joins the wall state and the cell
+    values (so each cell is a state of its own); in the tables they are
+    columns again."""
+    for row in table:
+        if "state" in row:
+            name = row["state"]
+            row["state"] = name.split(CELL_MARK)[0]
+            row.update(cells[name])
+
+
 def write(study, runs, pulses, out=sys.stdout):
     """All tables and plots; returns the list of files written. What it could
     not fit goes to `out` as well as into the tables."""
     folder = os.path.join(study.output, "report")
     os.makedirs(folder, exist_ok=True)
     a = study.analysis
+    keys = study.cell_keys
+    cells = {}          # group name -> its cell values
+    if keys:
+        of_run = {r.id: r.cell for r in study.runs}
+        for row in runs + pulses:
+            cell = of_run.get(row["run"], {})
+            row["state"] = _group_name(row["state"], cell)
+            cells[row["state"]] = cell
     fire_table, fire_groups = firing(runs, pulses, a)
     delay_table, delay_groups = delays(runs, pulses, a)
     transfer_table = transfer(pulses)
     sustain_table = sustain(runs, pulses)
     margin_table = margins(fire_groups, sustain_table)
     figure_table = figures(pulses)
-    written = []
-    for name, cols, rows in (("firing.csv", FIRING_COLUMNS, fire_table), ("margins.csv", MARGIN_COLUMNS, margin_table),
-                             ("delays.csv", DELAY_COLUMNS, delay_table),
-                             ("transfer.csv", TRANSFER_COLUMNS, transfer_table),
-                             ("sustain.csv", SUSTAIN_COLUMNS, sustain_table),
-                             ("figures.csv", FIGURE_COLUMNS, figure_table)):
+    sources = {r["source"] for r in runs if r["source"]}
+    said = notes(margin_table, delay_table, transfer_table)
+    written = plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources)
+    written += plot_figures(folder, study, figure_table, pulses)
+    tables = (("firing.csv", FIRING_COLUMNS, fire_table), ("margins.csv", MARGIN_COLUMNS, margin_table),
+              ("delays.csv", DELAY_COLUMNS, delay_table), ("transfer.csv", TRANSFER_COLUMNS, transfer_table),
+              ("sustain.csv", SUSTAIN_COLUMNS, sustain_table), ("figures.csv", FIGURE_COLUMNS, figure_table))
+    for name, cols, rows in tables:
+        if keys:
+            _split_groups(rows, keys, cells)
+            cols = cols[:1] + keys + cols[1:]
         path = os.path.join(folder, name)
         results.write_csv(path, cols, rows)
         written.append(path)
-    sources = {r["source"] for r in runs if r["source"]}
-    for line in notes(margin_table, delay_table, transfer_table):
+    if keys:
+        written += plot_cell(folder, study, margin_table)
+    for line in said:
         print(f"report: {line}", file=out)
-    written += plot(folder, study, fire_table, margin_table, delay_table, delay_groups, transfer_table, sources)
-    written += plot_figures(folder, study, figure_table, pulses)
     return written
+
+
+def plot_cell(folder, study, margin_table):
+    """cell.png: the firing voltage at 50 % against the first cell value the
+    study varies, one line per wall state and setting of the others."""
+    rows = [r for r in margin_table if r["quantity"] == "firing voltage 50 %" and r["value_V"] is not None]
+    if not rows:
+        return []
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    first, rest = study.cell_keys[0], study.cell_keys[1:]
+    lines = defaultdict(list)
+    for r in rows:
+        lines[(r["state"],) + tuple(r[k] for k in rest)].append(r)
+    fig, ax = plt.subplots(figsize=(6, 4.2))
+    for line in sorted(lines):
+        mine = sorted(lines[line], key=lambda r: r[first])
+        label = ", ".join([line[0]] + [f"{k} = {v:g}" for k, v in zip(rest, line[1:])])
+        ax.errorbar([r[first] for r in mine], [r["value_V"] for r in mine], yerr=[r["error_V"] for r in mine],
+                    fmt="o-", capsize=3, label=label)
+    ax.set_xlabel(first)
+    ax.set_ylabel("firing voltage V50 (V)")
+    ax.set_title(f"study {study.name}: V50 and its error", fontsize=10)
+    ax.legend(fontsize=7)
+    fig.tight_layout()
+    path = os.path.join(folder, "cell.png")
+    fig.savefig(path, dpi=90, metadata={"Software": None})
+    plt.close(fig)
+    return [path]
 
 
 def plot_figures(folder, study, table, pulses):
@@ -327,7 +389,7 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
                 text.append(f"V{name} = {m['value_V']:.1f} ± {m['error_V']:.1f} V")
             elif m:
                 text.append(f"no V{name}")
-        if text:
+        if text and len(states) <= 4:
             ax1.text(0.97, 0.05 + 0.15 * states.index(state), f"{state}: " + "\n".join(text),
                      transform=ax1.transAxes, ha="right", fontsize=8, color=line[0].get_color(),
                      bbox={"facecolor": "white", "edgecolor": "none", "alpha": 0.8})
@@ -335,7 +397,7 @@ def plot(folder, study, fire_table, margin_table, delay_table, delay_groups, tra
     ax1.set_ylabel(f"firing probability, pulse {study.analysis['pulse']}")
     ax1.set_ylim(-0.05, 1.05)
     ax1.set_title(f"firing within the run ({study.analysis['confidence']:.0%} Wilson intervals)", fontsize=10)
-    ax1.legend(fontsize=8, loc="upper left")
+    ax1.legend(fontsize=8 if len(states) <= 4 else 6, loc="upper left")
     for state in states:
         for (s, v), (d, _) in sorted(delay_groups.items()):
             if s == state and d:

@@ -199,7 +199,7 @@ def collect(study):
         state = st.state_of(study, run)
         status = st.read_json(os.path.join(folder, st.STATUS_FILE)) or {}
         key = {"run": run.id, "voltage_V": run.voltage, "state": run.state, "seed1": run.seeds[0],
-               "seed2": run.seeds[1], "options": " ".join(run.options)}
+               "seed2": run.seeds[1], "options": " ".join(run.options), **run.cell}
         row = dict(key, status=("stopped" if status.get("stopped") else state) if state == "done" else state,
                    exit=status.get("exit"), source="", pulses=0)
         if state == "done":
@@ -210,6 +210,10 @@ def collect(study):
             pulses += [dict(key, source=source, **p) for p in found]
         runs.append(row)
     os.makedirs(study.output, exist_ok=True)
-    write_csv(os.path.join(study.output, "runs.csv"), RUN_COLUMNS, runs)
-    write_csv(os.path.join(study.output, "all_pulses.csv"), PULSE_COLUMNS, pulses)
+    # the cell-file values a study varies are columns after the options
+    at = RUN_COLUMNS.index("options") + 1
+    write_csv(os.path.join(study.output, "runs.csv"), RUN_COLUMNS[:at] + study.cell_keys + RUN_COLUMNS[at:], runs)
+    at = PULSE_COLUMNS.index("options") + 1
+    write_csv(os.path.join(study.output, "all_pulses.csv"),
+              PULSE_COLUMNS[:at] + study.cell_keys + PULSE_COLUMNS[at:], pulses)
     return runs, pulses

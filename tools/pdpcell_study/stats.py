@@ -31,7 +31,10 @@ def fit_firing_curve(voltages, fired):
     V90_err, width, method. When no voltage has both outcomes the likelihood
     has no maximum; then V50 is the midpoint between the highest voltage that
     never fired and the lowest that always did, its error half that gap, and
-    V90 is not given (method "bracket")."""
+    V90 is not given (method "bracket"). So too when the only voltages with
+    both outcomes lie between a voltage that never fired and one that always
+    did, yet give no maximum (one such voltage, a few seeds: the curve turns
+    into a step there)."""
     v = np.asarray(voltages, float)
     y = np.asarray(fired, float)
     out = {"V50": None, "V50_err": None, "V90": None, "V90_err": None, "width": None, "method": "none"}
@@ -61,6 +64,15 @@ def fit_firing_curve(voltages, fired):
         step = None
     if step is None or np.max(np.abs(step)) >= 1e-10 or np.abs(beta).max() > 50:
         out["method"] = "no maximum"
+        levels = sorted(set(v))
+        rate = [y[v == u].mean() for u in levels]
+        never = [u for u, r in zip(levels, rate) if r == 0]
+        always = [u for u, r in zip(levels, rate) if r == 1]
+        if never and always and max(never) < min(always) and \
+                all(0 < r < 1 for u, r in zip(levels, rate) if max(never) < u < min(always)) and \
+                all(r == 0 for u, r in zip(levels, rate) if u < max(never)) and \
+                all(r == 1 for u, r in zip(levels, rate) if u > min(always)):
+            out.update(V50=(max(never) + min(always)) / 2, V50_err=(min(always) - max(never)) / 2, method="bracket")
         return out
     cov = np.linalg.inv(info)
     a, b = beta

@@ -1,8 +1,9 @@
 """The study file (TOML) and the runs it stands for.
 
-A study is the product of its voltages, wall states, seed pairs and option
-sets; each run gets a folder under the study's output folder named for its
-parameters, holding a copy of the base case with the waveform scaled.
+A study is the product of its voltages, wall states, seed pairs, option
+sets and cell-file values; each run gets a folder under the study's output
+folder named for its parameters, holding a copy of the base case with the
+waveform scaled and, where the cell varies, its own cell.toml.
 """
 import difflib
 import fcntl
@@ -22,8 +23,20 @@ BINARY_LOCK_FILE = "pdpcell.lock"   # locked by a pdpcell run in this folder
 
 KEYS = {"study": ("name", "base", "output", "binary", "base_voltage"),
         "run": ("end_time_us", "max_steps", "options", "threads", "stop_on_ions", "delete", "launcher"),
-        "vary": ("voltage", "state", "seeds", "options"),
+        "vary": ("voltage", "state", "seeds", "options", "cell"),
         "seeds": ("first", "count", "second")}
+
+
+CELL_FILE = "cell.toml"
+# Every value of the cell file, as [vary] cell names it: "section.key", or
+# "emission.WALL.SPECIES" for a yield.
+CELL_KEYS = tuple(
+    [f"fill.{k}" for k in ("xenon_fraction", "density_cm3", "pressure_torr", "temperature_k")] +
+    ["emission.energy_ev"] + [f"emission.{w}.{g}" for w in ("front", "rear", "rib") for g in ("ne", "xe")] +
+    [f"dielectrics.{k}" for k in ("front_thickness_cm", "front_permittivity", "rear_thickness_cm",
+                                  "rear_permittivity", "phosphor_thickness_cm", "phosphor_permittivity",
+                                  "rib_width_cm", "rib_permittivity")] +
+    [f"electrodes.{k}" for k in ("sustain_width_cm", "sustain_gap_cm", "address_width_cm")])
 
 
 class StudyError(Exception):
@@ -42,10 +55,14 @@ class Run:
     seeds: tuple
     options: list
     index: int = 0
+    cell: dict = field(default_factory=dict)   # cell-file key -> value, for the keys the study varies
 
     def parameters(self):
-        return {"id": self.id, "voltage_V": self.voltage, "state": self.state,
-                "seeds": list(self.seeds), "options": self.options}
+        p = {"id": self.id, "voltage_V": self.voltage, "state": self.state,
+             "seeds": list(self.seeds), "options": self.options}
+        if self.cell:
+            p["cell"] = self.cell
+        return p
 
 
 @dataclass
@@ -63,6 +80,7 @@ class Study:
     base_voltage: float
     launcher: list = field(default_factory=list)
     runs: list = field(default_factory=list)
+    cell_keys: list = field(default_factory=list)   # the cell-file keys that vary, in the study file's order
     analysis: dict = field(default_factory=dict)
 
     def folder(self, run):
@@ -124,6 +142,21 @@ def _seed_pairs(spec, where):
     if len(set(pairs)) != len(pairs):
         raise StudyError(f"{where}: the seed pairs repeat")
     return pairs
+
+
+def _cell_values(spec, where):
+    """[vary] cell: {"section.key" = [values]}, each key one the cell file knows."""
+    if not isinstance(spec, dict) or not spec:
+        raise StudyError(f"{where}: 'cell' must be a table of cell-file keys and their values, e.g. "
+                         'cell = {"fill.xenon_fraction" = [0.05, 0.10]}')
+    _check_keys(spec, CELL_KEYS, where + " cell")
+    out = {}
+    for key, values in spec.items():
+        if not isinstance(values, list) or not values or not all(
+                isinstance(v, (int, float)) and not isinstance(v, bool) for v in values):
+            raise StudyError(f"{where}: cell \"{key}\" must be a list of numbers, e.g. [0.05, 0.10]")
+        out[key] = values
+    return out
 
 
 def _volts_text(v):
@@ -208,22 +241,26 @@ def load(path, binary=None):
     if not isinstance(option_sets, list) or not all(isinstance(o, list) for o in option_sets) or not option_sets:
         raise StudyError(f"{where}: [vary] options must be a list of option lists, e.g. [[], [\"--plasma-field\"]]")
 
+    cell = _cell_values(vary["cell"], where + " [vary]") if "cell" in vary else {}
+    cell_sets = [dict(zip(cell, values)) for values in itertools.product(*cell.values())]
+
     analysis = dict(ANALYSIS_DEFAULTS)
     analysis.update(doc.get("analysis", {}))
 
     study = Study(path=os.path.abspath(path), name=name, base=base, output=output, binary=binary,
                   max_steps=max_steps, options=options, threads=threads, stop_on_ions=stop_on_ions,
                   delete=[str(d) for d in delete], base_voltage=base_voltage, analysis=analysis,
-                  launcher=launcher)
-    for index, (v, state, pair, k) in enumerate(itertools.product(
-            [float(v) for v in voltages], states, pairs, range(len(option_sets)))):
+                  launcher=launcher, cell_keys=list(cell))
+    for index, (c, v, state, pair, k) in enumerate(itertools.product(
+            cell_sets, [float(v) for v in voltages], states, pairs, range(len(option_sets)))):
         rid = f"V{_volts_text(v)}_{state}_s{pair[0]}-{pair[1]}" + (f"_o{k}" if len(option_sets) > 1 else "")
-        study.runs.append(Run(rid, v, state, pair, [str(o) for o in option_sets[k]], index))
+        rid += "".join(f"_{key}={_volts_text(float(value))}" for key, value in c.items())
+        study.runs.append(Run(rid, v, state, pair, [str(o) for o in option_sets[k]], index, dict(c)))
     seen = {}
     for r in study.runs:
         if r.id in seen:
             raise StudyError(f"{where}: runs {seen[r.id]} and {r.index} would share the folder {study.folder(r)}; "
-                             "give each voltage once")
+                             "give each voltage and each cell value once")
         seen[r.id] = r.index
     return study
 
@@ -394,5 +431,52 @@ def prepare(study, run):
                                                                     lit=run.state == "lit")
     with open(os.path.join(folder, "Vdata.txt"), "w") as f:
         f.write(text)
+    if run.cell:
+        with open(os.path.join(folder, CELL_FILE), "w") as f:
+            f.write(cell_text(os.path.join(study.base, CELL_FILE), run.cell))
     write_json(os.path.join(folder, RUN_FILE), run_record(study, run))
     return folder
+
+
+# ---- cell.toml ---------------------------------------------------------------------------------
+
+def _toml_value(value):
+    # repr gives the shortest text that reads back as the same double
+    return repr(float(value)) if isinstance(value, float) else str(value)
+
+
+def cell_text(base_file, values):
+    """The base case's cell file (if it has one) with each key of `values`
+    set, as TOML text: one [section] per table, the yields as [emission.WALL]."""
+    doc = {}
+    if os.path.isfile(base_file):
+        try:
+            with open(base_file, "rb") as f:
+                doc = tomllib.load(f)
+        except tomllib.TOMLDecodeError as e:
+            raise StudyError(f"{base_file}: not valid TOML: {e}")
+    for key, value in values.items():
+        table = doc
+        *path, last = key.split(".")
+        for part in path:
+            table = table.setdefault(part, {})
+            if not isinstance(table, dict):
+                raise StudyError(f"{base_file}: '{part}' is not a table, so {key} cannot be set")
+        table[last] = value
+    lines = ["# The base case's cell file with " + ", ".join(f"{k} = {_toml_value(v)}" for k, v in values.items()) +
+             " (written by pdpcell-study)\n"]
+
+    def section(name, table):
+        plain = [(k, v) for k, v in table.items() if not isinstance(v, dict)]
+        if plain or not table:
+            lines.append(f"\n[{name}]\n")
+            lines.extend(f"{k} = {_toml_value(v)}\n" for k, v in plain)
+        for k, v in table.items():
+            if isinstance(v, dict):
+                section(f"{name}.{k}", v)
+
+    for name, table in doc.items():
+        if not isinstance(table, dict):
+            raise StudyError(f"{base_file}: '{name}' must be a table")
+        section(name, table)
+    return "".join(lines)
