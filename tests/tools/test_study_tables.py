@@ -1,6 +1,7 @@
 """The study tool without the simulator: study files, the scaled waveform,
 pulses from the run log and from pulses.csv, the analyses built on them, and
 the progress line (with an injected clock)."""
+import dataclasses
 import fcntl
 import io
 import math
@@ -187,6 +188,20 @@ class PulseFiles(Temp):
         runs, pulses = results.collect(s)
         self.assertEqual((runs[0]["status"], runs[0]["exit"], runs[0]["pulses"]), ("failed", 1, 0))
         self.assertEqual(len(pulses), 4 * 3 * 4 - 3 - 4)
+
+    def test_runs_left_out_are_counted_and_stale_ones_explained(self):
+        s = self.make()
+        runs, _ = results.collect(s)
+        self.assertEqual(results.not_counted(s, runs), [])
+        # The same folders seen through another binary are stale, not done.
+        other = dataclasses.replace(s, binary="/bin/false")
+        runs, pulses = results.collect(other)
+        self.assertEqual(pulses, [])
+        lines = results.not_counted(other, runs)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn(f"{len(runs)} of {len(runs)} runs left out", lines[0])
+        self.assertIn("another binary", lines[0])
+        self.assertIn("/bin/false", lines[0])
 
     def test_what_the_report_cannot_fit_is_said_and_why(self):
         # pulse 1 fires in 0, 3 and 8 of 10 runs at 150, 160 and 170 V: a firing

@@ -217,3 +217,21 @@ def collect(study):
     write_csv(os.path.join(study.output, "all_pulses.csv"),
               PULSE_COLUMNS[:at] + study.cell_keys + PULSE_COLUMNS[at:], pulses)
     return runs, pulses
+
+
+def not_counted(study, runs):
+    """Console lines on the runs that collect left out, and why: a report of
+    stale folders alone would otherwise be silently empty."""
+    counts = {}
+    for row in runs:
+        if row["status"] not in ("done", "stopped"):
+            counts[row["status"]] = counts.get(row["status"], 0) + 1
+    why = {"stale": "their folders were made with other parameters or another binary than this study "
+                    f"gives now ({study.binary}); run the study again to redo them, or name the binary they "
+                    "were made with ([study] binary or PDPCELL_BINARY)",
+           "failed": "they failed: 'status' names each with its message",
+           "started": "they are running or were interrupted",
+           "prepared": "they are prepared but not begun",
+           "new": "they have not been run"}
+    return [f"report: {n} of {len(runs)} runs left out: {why.get(state, state)}"
+            for state, n in sorted(counts.items())]
