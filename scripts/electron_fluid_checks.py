@@ -7,7 +7,7 @@ swarm), prints fluid/flights for the mean energy, the drift velocity (the
 flights' power balance and their sampled velocities), the Xe excitation of
 levels 1 and 2 and the Xe ionization, and draws them and the built-in table.
 
-    python3 scripts/electron_fluid_checks.py --binary build/pdpcell-swarm --figures docs/figures/electron_fluid
+    /usr/bin/python3 scripts/electron_fluid_checks.py --binary build/pdpcell-swarm --figures docs/figures/electron_fluid
 """
 import argparse
 import os
@@ -78,10 +78,11 @@ def main():
             ratio = f[fluid_key] / value
             ratios[name].append((ratio, error / value))
             cells.append("%13.4f +- %6.4f" % (ratio, error / value))
-            if flight_key != "drift_sampled":
-                worst = max(worst, abs(ratio - 1))
+            # Where the flights are noisier than 3 %, three standard errors of the
+            # difference (the table comes from as many flights) are the bound.
+            worst = max(worst, abs(ratio - 1) / max(0.03, 3 * 2 ** 0.5 * error / value))
         print("%8g " % td + " ".join("%22s" % c for c in cells), flush=True)
-    print("largest deviation (all but the sampled drift): %.2f %%" % (100 * worst))
+    print("largest deviation over its bound (3 %% or 3 standard errors): %.2f" % worst)
 
     if args.figures:
         import matplotlib
@@ -121,7 +122,7 @@ def main():
         b.legend(fontsize=7)
         fig.tight_layout()
         fig.savefig(os.path.join(args.figures, "tables.png"), dpi=110)
-    return 0 if worst <= 0.03 else 1
+    return 0 if worst <= 1 else 1
 
 
 if __name__ == "__main__":

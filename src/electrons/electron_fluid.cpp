@@ -99,8 +99,8 @@ void wall_face(double field, double outward, double h, int n, double& flux, doub
 }
 
 // Power the field gives the electrons at node n, eV cm^-3 s^-1: -Gamma·E on
-// each face, half of it to each node beside the face (a wall face's half
-// cell lies all beside its node).
+// each face, half of it to each node beside the face: the work over half a
+// spacing (from a node to its wall face as well).
 double heating(int i, int j, int k) {
     using namespace mesh;
     const int n = node(i, j, k);

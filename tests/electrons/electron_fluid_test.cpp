@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -31,23 +32,38 @@ void uniform_field(double* field, double value) {
     for (int n = 0; n < mesh::NODE_COUNT; ++n) field[n] = value;
 }
 
-// The "moment" lines of pdpcell-swarm --moments, and its sampled drift.
-std::map<std::string, double> flights(double reduced_field) {
+struct Estimate {
+    double mean = 0, error = 0;
+};
+
+// The "moment" lines of pdpcell-swarm --moments, and its sampled drift, with
+// their standard errors.
+std::map<std::string, Estimate> flights(double reduced_field) {
     char args[200];
     std::snprintf(args, sizeof args, " %g --moments --electrons 500 --relax %g --sample %g --seed 3307 911",
                   reduced_field, reduced_field < 15 ? 40.0 : 10.0, reduced_field < 15 ? 10.0 : 5.0);
     const RunResult run = run_command(std::string(PDPCELL_SWARM_BINARY) + args);
     EXPECT_EQ(run.status, 0);
-    std::map<std::string, double> values;
+    std::map<std::string, Estimate> values;
     char name[64];
-    double value = 0;
+    Estimate e;
     for (std::size_t at = run.output.find(" moment "); at != std::string::npos;
          at = run.output.find(" moment ", at + 1))
-        if (std::sscanf(run.output.c_str() + at, " moment %63s %lf", name, &value) == 2) values[name] = value;
+        if (std::sscanf(run.output.c_str() + at, " moment %63s %lf +- %lf", name, &e.mean, &e.error) == 3)
+            values[name] = e;
     const std::size_t drift = run.output.find("drift velocity (flux)");
     if (drift != std::string::npos)
-        std::sscanf(run.output.c_str() + drift, "drift velocity (flux) %lf", &values["drift_sampled"]);
+        std::sscanf(run.output.c_str() + drift, "drift velocity (flux) %lf +- %lf", &values["drift_sampled"].mean,
+                    &values["drift_sampled"].error);
     return values;
+}
+
+// Fluid over flights within 3 %, or within three standard errors of the
+// difference where the flights (and the table, made from as many) are
+// noisier than that: Xe ionization at 10 Td is known to some 8 %.
+void expect_agrees(double fluid, const Estimate& flights, const char* what) {
+    const double tolerance = std::max(0.03, 3 * std::sqrt(2.0) * flights.error / flights.mean);
+    EXPECT_NEAR(fluid / flights.mean, 1.0, tolerance) << what;
 }
 
 // One periodic node in a uniform field along x: an unbounded uniform swarm.
@@ -70,23 +86,22 @@ double settle_uniform(double reduced_field, double dt, double duration) {
 // The check the fluid is built for: in uniform fields its drift velocity,
 // mean energy, Xe excitation (levels 1 and 2) and Xe ionization agree within
 // 3 % with flights of the same collision model run with other seeds than the
-// table's. The drift of the flights is their power balance (its noise is a
-// third of the sampled velocities'); the sampled one must agree within its
-// own noise.
+// table's: the drift both from their power balance (the table's mobility)
+// and from their sampled velocities.
 TEST(ElectronFluid, UniformFieldsMatchTheFlightsWithinThreePerCent) {
     for (double td : {10.0, 30.0, 100.0, 300.0}) {
         SCOPED_TRACE(td);
-        const std::map<std::string, double> f = flights(td);
+        const std::map<std::string, Estimate> f = flights(td);
         ASSERT_EQ(f.count("rate_08"), 1u);
         const double energy = settle_uniform(td, 1e-11, 100e-9);
         const electron_transport_tables::Coefficients c = electron_transport_tables::at(energy);
         const double drift = c.mobility_n * td * TOWNSEND;  // cm/s
-        EXPECT_NEAR(energy / f.at("mean_energy"), 1.0, 0.03);
-        EXPECT_NEAR(drift / f.at("drift_power"), 1.0, 0.03);
-        EXPECT_NEAR(drift / f.at("drift_sampled"), 1.0, 0.06);
-        EXPECT_NEAR(c.rate[2] / f.at("rate_02"), 1.0, 0.03);  // Xe level 1
-        EXPECT_NEAR(c.rate[3] / f.at("rate_03"), 1.0, 0.03);  // Xe level 2
-        EXPECT_NEAR(c.rate[8] / f.at("rate_08"), 1.0, 0.03);  // Xe ionization
+        expect_agrees(energy, f.at("mean_energy"), "mean energy");
+        expect_agrees(drift, f.at("drift_power"), "drift (power balance)");
+        expect_agrees(drift, f.at("drift_sampled"), "drift (sampled)");
+        expect_agrees(c.rate[2], f.at("rate_02"), "Xe level 1");
+        expect_agrees(c.rate[3], f.at("rate_03"), "Xe level 2");
+        expect_agrees(c.rate[8], f.at("rate_08"), "Xe ionization");
     }
 }
 
