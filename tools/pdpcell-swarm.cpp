@@ -9,6 +9,8 @@
 #include "common/portable_math.hpp"
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/drift_diffusion.hpp"
+#include "electrons/electron_fluid.hpp"
+#include "electrons/electron_transport_tables.hpp"
 #include "electrons/electron_mover.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/parallel_mode.hpp"
@@ -56,6 +58,8 @@ struct Options {
     bool interval_given = false;
     std::string cell_file;      // a case's cell file: its fill; empty: the built-in fill
     bool drift_diffusion = false;  // thermal electrons by drift-diffusion steps
+    bool moments = false;          // the fluid's transport and rate coefficients as well
+    bool fluid = false;            // the electron fluid's uniform swarm instead of flights
     drift_diffusion::Limits limits = drift_diffusion::STANDARD_LIMITS;
 };
 
@@ -85,7 +89,14 @@ void print_usage(std::FILE* out) {
         "  --dd-margin EV  the steps stop this far below 8.31 eV (default 1)\n"
         "  --dd-field TD   and above this E/N (default 10)\n"
         "  --dd-collisions F  and where the momentum-transfer frequency is below\n"
-        "                  F (1/s, default 1e11)\n",
+        "                  F (1/s, default 1e11)\n"
+        "  --moments       also print the electron fluid's coefficients: the rate\n"
+        "                  coefficient of each of the 16 processes, the energy loss,\n"
+        "                  the flux mobility from the power balance, the energy\n"
+        "                  mobility and the two diffusion coefficients (lines 'moment')\n"
+        "  --fluid         instead of flights, the electron fluid (its tables, the\n"
+        "                  built-in fill only) as an unbounded uniform swarm: mean\n"
+        "                  energy, drift velocity and rate coefficients (lines 'fluid')\n",
         out);
 }
 
@@ -147,6 +158,10 @@ Options parse_options(int argc, char** argv) {
         } else if (arg == "--dd-collisions") {
             if (next_number("--dd-collisions") < 0) usage_error("--dd-collisions must not be negative");
             o.limits.collision_frequency = v;
+        } else if (arg == "--fluid") {
+            o.fluid = true;
+        } else if (arg == "--moments") {
+            o.moments = true;
         } else if (arg == "--second-order") {
             o.second_order = true;
         } else if (arg == "--threads") {
@@ -234,6 +249,12 @@ struct Sums {
     double dx2 = 0, dy2 = 0, dz2 = 0;                            // cm^2, their squares
     double xe_excitations = 0, xe_ionizations = 0;               // counted, electrons
     double below = 0, climbs = 0;  // electrons below 8.31 eV at a pass's start, and above it at its end
+    // For the fluid's tables: per-electron sums of each process's frequency
+    // (1/s, tallies' order), of the energy lost (eV/s), of the frequency of
+    // new electrons (1/s), of the energy flux along -x (eV·cm/s) and of the
+    // two-term diffusion v^2/(3 nu_m) without and with the energy (cm^2/s, eV·cm^2/s).
+    double rate[16] = {};
+    double loss = 0, births = 0, energy_flux = 0, diffusion = 0, energy_diffusion = 0;
 };
 
 constexpr double CLIMB_SPEED2 = drift_diffusion::INELASTIC_THRESHOLD * SPEED_PER_SQRT_EV * SPEED_PER_SQRT_EV;
@@ -268,6 +289,47 @@ void count_collisions(Sums& s) {
     s.xe_ionizations += t.collided[8] / mesh::ELECTRON_CHARGE;
 }
 
+double threshold_ev(double speed) {
+    const double root = speed * SQRT_EV_PER_SPEED;
+    return root * root;
+}
+
+// The fluid's coefficients need the frequencies over the population rather
+// than counted collisions: every snapshot weighs all electrons, which keeps
+// the noise of the rare processes low. The energy lost per elastic collision
+// is 2(m/M)·energy on average (isotropic scattering, atom at rest); an excited
+// Ne atom gives back the Penning electron's energy at once.
+void add_moments(Sums& s, double v, double energy, double vx_along_field) {
+    double nu[16];
+    nu[0] = numt_Xe(v);
+    nu[1] = numt_Ne(v);
+    for (int k = 1; k <= 6; ++k) nu[1 + k] = nu_exc_Xe(k, v);
+    nu[8] = nu_ion_Xe(v);
+    for (int k = 1; k <= 6; ++k) nu[8 + k] = nu_exc_Ne(k, v);
+    nu[15] = nu_ion_Ne(v);
+    const bool penning = species::fill().xenon_fraction > 0.0;
+    const double penning_ev = threshold_ev(species::PENNING_SPEED);
+    double nu_m = 0, loss = 2 * (species::MASS_RATIO_XE * nu[0] + species::MASS_RATIO_NE * nu[1]) * energy;
+    double births = nu[8] + nu[15];
+    for (int p = 0; p < 16; ++p) {
+        s.rate[p] += nu[p];
+        nu_m += nu[p];
+    }
+    for (int k = 0; k < 6; ++k) {
+        loss += nu[2 + k] * threshold_ev(species::EXC_SPEED_XE[k]);
+        loss += nu[9 + k] * (threshold_ev(species::EXC_SPEED_NE[k]) - (penning ? penning_ev : 0.0));
+        if (penning) births += nu[9 + k];
+    }
+    loss += nu[8] * threshold_ev(species::ION_SPEED_XE) + nu[15] * threshold_ev(species::ION_SPEED_NE);
+    s.loss += loss;
+    s.births += births;
+    s.energy_flux += energy * vx_along_field;
+    if (nu_m > 0) {
+        s.diffusion += v * v / (3 * nu_m);
+        s.energy_diffusion += energy * v * v / (3 * nu_m);
+    }
+}
+
 // Adds one snapshot of the population and puts every electron back at the
 // reference position.
 void sample(Sums& s) {
@@ -281,6 +343,7 @@ void sample(Sums& s) {
         s.ionization += nu_ion_Ne(v) + nu_ion_Xe(v);
         for (int k = 1; k <= 6; ++k) s.penning += nu_exc_Ne(k, v);
         s.electrons += 1;
+        add_moments(s, v, root * root, -p.vx);
         s.dx += p.x - X0, s.dy += p.y - Y0, s.dz += p.z - Z0;
         s.dx2 += (p.x - X0) * (p.x - X0), s.dy2 += (p.y - Y0) * (p.y - Y0), s.dz2 += (p.z - Z0) * (p.z - Z0);
         p.x = X0, p.y = Y0, p.z = Z0;
@@ -324,7 +387,64 @@ void print_estimate(const char* name, const Estimate& e, const char* unit) {
     std::printf(" %-34s %13.5e +- %9.2e %s\n", name, e.mean, e.error, unit);
 }
 
+// The fluid's coefficients, all per gas density N so that they hold for any
+// density of this fill's composition. The flux mobility comes from the power
+// balance of the steady swarm, e·E·w = loss + births·mean energy, so that a
+// fluid with these coefficients heats and cools its electrons as the flights
+// do and settles at their mean energy; the sampled drift velocity above
+// checks it (the two agree within their noise, 0.2 to 2 %).
+void print_moments(const Sums (&blocks)[BLOCKS], double field, double reduced_field) {
+    const double n_inv = species::fill().inv_density;
+    const auto per_n = [&](auto value) { return over_blocks(blocks, [&](const Sums& s) { return value(s) / s.electrons * n_inv; }); };
+    const auto mean_energy = [](const Sums& s) { return s.energy / s.electrons; };
+    const auto power_drift = [&](const Sums& s) {
+        return (s.loss + s.births * mean_energy(s)) / s.electrons / field;  // cm/s
+    };
+    const auto put = [](const char* name, const Estimate& e) {
+        std::printf(" moment %-14s %.8e +- %.3e\n", name, e.mean, e.error);
+    };
+    put("mean_energy", over_blocks(blocks, mean_energy));
+    put("mobility_N", over_blocks(blocks, [&](const Sums& s) { return power_drift(s) / reduced_field; }));
+    put("drift_power", over_blocks(blocks, power_drift));
+    put("energy_mob_N", over_blocks(blocks, [&](const Sums& s) {
+            return s.energy_flux / s.energy / reduced_field;
+        }));
+    put("diffusion_N", over_blocks(blocks, [&](const Sums& s) { return s.diffusion / s.electrons / n_inv; }));
+    put("energy_diff_N", over_blocks(blocks, [&](const Sums& s) { return s.energy_diffusion / s.energy / n_inv; }));
+    put("loss_per_N", per_n([](const Sums& s) { return s.loss; }));
+    put("births_per_N", per_n([](const Sums& s) { return s.births; }));
+    for (int p = 0; p < 16; ++p) {
+        char name[16];
+        std::snprintf(name, sizeof name, "rate_%02d", p);
+        put(name, per_n([p](const Sums& s) { return s.rate[p]; }));
+    }
+}
+
 }  // namespace
+
+// The electron fluid in one periodic node with the field along x: its mean
+// energy settles where the field's heating meets the collision loss (steps of
+// 10 ps over 100 ns, with the density held so that only the energy evolves).
+void print_fluid(double field, double reduced_field) {
+    electron_transport_tables::use_built_in();
+    electron_transport_tables::check_fill(species::fill().xenon_fraction);
+    mesh::reset();
+    mesh::ilo = mesh::ihi = 20, mesh::jlo = mesh::jhi = 20, mesh::klo = mesh::khi = 4;
+    for (int n = 0; n < mesh::NODE_COUNT; ++n) mesh::ex[n] = field;
+    electron_fluid::reset();
+    electron_fluid::configure({true, true, true, true});
+    const int n = mesh::node(20, 20, 4);
+    electron_fluid::set_uniform(1.0, 1.0);
+    for (int s = 0; s < 10000; ++s) {
+        electron_fluid::step(1e-11, mesh::ex, mesh::ey, mesh::ez);
+        electron_fluid::set_uniform(1.0, electron_fluid::mean_energy(n));
+    }
+    const double energy = electron_fluid::mean_energy(n);
+    const electron_transport_tables::Coefficients c = electron_transport_tables::at(energy);
+    std::printf(" fluid %-14s %.8e\n", "mean_energy", energy);
+    std::printf(" fluid %-14s %.8e\n", "drift", c.mobility_n * reduced_field);
+    for (int p = 0; p < 16; ++p) std::printf(" fluid rate_%02d        %.8e\n", p, c.rate[p]);
+}
 
 // The fill of the cell file, as pdpcell takes it.
 void take_cell_file(const std::string& name) {
@@ -344,6 +464,16 @@ int main(int argc, char** argv) {
         return pdp::FATAL_EXIT_STATUS;
     }
     const double field = o.reduced_field * TOWNSEND * species::fill().density;  // V/cm
+    if (o.fluid) {
+        try {
+            std::printf(" pdpcell-swarm: electron fluid, Ne-Xe (%g %% Xe), E/N = %g Td\n",
+                        100 * species::fill().xenon_fraction, o.reduced_field);
+            print_fluid(field, o.reduced_field * TOWNSEND);
+        } catch (const pdp::FatalError&) {
+            return pdp::FATAL_EXIT_STATUS;
+        }
+        return 0;
+    }
     // Even at the highest ionization frequency, twice the target population
     // must not outgrow the store within one pass.
     const double longest_interval =
@@ -446,6 +576,7 @@ int main(int argc, char** argv) {
         print_estimate("climbs over 8.31 eV per pass",
                        over_blocks(blocks, [](const Sums& s) { return s.below > 0 ? s.climbs / s.below : 0.0; }),
                        "of those below");
+        if (o.moments) print_moments(blocks, field, o.reduced_field * TOWNSEND);
         if (drift.mean > 0)
             std::printf(" %-34s %13.5e %s\n", "alpha/N (ionization / drift)", ionization.mean / drift.mean, "cm^2");
         if (still_drifting(blocks, mean_energy))
