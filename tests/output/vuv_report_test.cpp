@@ -58,11 +58,12 @@ double cell(const std::string& csv, int row, const std::string& name) {
 
 }  // namespace
 
-// 1600 steps of the example in the parallel mode: the first pulse (to 0.1 us)
-// and the avalanche that follows it, with a checkpoint at step 1001.
+// 2400 steps of the example in the parallel mode: the first pulse (to 0.1 us)
+// and the avalanche that follows it, with a checkpoint at step 2006, between
+// two advances of the states, so that it holds excitations not yet advanced.
 TEST(VuvRun, FilesAreTheSameForEveryThreadCountAndAfterARestartAndLeaveTheOthersAlone) {
     TempFolder folder;
-    const std::string args = "--parallel --max-steps 1600 --checkpoint-every 1000 --vuv";
+    const std::string args = "--parallel --max-steps 2400 --checkpoint-every 2005 --vuv";
     ASSERT_EQ(run_in(folder.path / "t1", args + " --threads 1"), 0);
     ASSERT_EQ(run_in(folder.path / "t2", args + " --threads 2"), 0);
     const auto one = files_of(folder.path / "t1"), two = files_of(folder.path / "t2");
@@ -77,24 +78,24 @@ TEST(VuvRun, FilesAreTheSameForEveryThreadCountAndAfterARestartAndLeaveTheOthers
     ASSERT_GT(counted, 10.0);
     EXPECT_NEAR(cell(vuv, 0, "n_exc_Xe"), counted, 1e-5 * counted);
     EXPECT_GT(cell(vuv, 0, "photons147_phosphor"), 0.0);
-    EXPECT_EQ(lines_of(one.at("vuv.csv")).size(), 2u + 1599 / 10);  // steps 11, 21, ..., 1591
+    EXPECT_EQ(lines_of(one.at("vuv.csv")).size(), 2u + 2399 / 10);  // steps 11, 21, ..., 2391
 
     // Without --vuv, the parallel mode's files are those of the run with it:
     // no draw more or less, the same pulses.csv.
-    ASSERT_EQ(run_in(folder.path / "plain", "--parallel --max-steps 1600 --checkpoint-every 1000 --threads 1"), 0);
+    ASSERT_EQ(run_in(folder.path / "plain", "--parallel --max-steps 2400 --checkpoint-every 2005 --threads 1"), 0);
     const auto plain = files_of(folder.path / "plain");
     for (const auto& [name, text] : plain)
         if (name != "restart") EXPECT_TRUE(text == one.at(name)) << name << " changed with --vuv";
     EXPECT_EQ(plain.count("vuv.csv"), 0u);
     EXPECT_EQ(plain.at("restart").find("VUV"), std::string::npos);
 
-    // The checkpoint of step 1001 holds the states; the run resumed from it,
+    // The checkpoint of step 2006 holds the states; the run resumed from it,
     // taking --vuv from there, ends with the same bytes.
     ASSERT_NE(one.at("restart").find(" vuv 1 "), std::string::npos);
     ASSERT_NE(one.at("restart").find("\n VUV STATES "), std::string::npos);
     fs::copy(folder.path / "t1", folder.path / "resumed", fs::copy_options::recursive);
-    ASSERT_EQ(run_in(folder.path / "resumed", "--restart --max-steps 1600 --threads 2", false), 0);
-    EXPECT_NE(TempFolder::read((folder.path / "resumed" / "console.txt").string()).find("Resumed from file restart at step 1001"),
+    ASSERT_EQ(run_in(folder.path / "resumed", "--restart --max-steps 2400 --threads 2", false), 0);
+    EXPECT_NE(TempFolder::read((folder.path / "resumed" / "console.txt").string()).find("Resumed from file restart at step 2006"),
               std::string::npos);
     const auto resumed = files_of(folder.path / "resumed");
     for (const auto& [name, text] : one) EXPECT_TRUE(text == resumed.at(name)) << name << " differs after the restart";
