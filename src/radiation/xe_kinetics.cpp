@@ -27,8 +27,15 @@ struct Propagator {
 bool active = false;
 Rates current{};
 Propagator usual;
+// Excitations feed only the three atomic states; state and source are read
+// once per advance, so they are kept as small as that allows.
+constexpr int FED = 3;
+static_assert(METASTABLE < FED && RESONANT < FED && HIGHER < FED);
 double state[mesh::NODE_COUNT * STATES];   // real atoms or excimers per node
-double source[mesh::NODE_COUNT * STATES];  // deposited since the last advance
+double source[mesh::NODE_COUNT * FED];     // deposited since the last advance
+// The sums and largest node values of the states, taken as the advance goes.
+double totals[STATES], peaks[STATES];
+bool stats_fresh = false;
 double front_share[mesh::NODE_COUNT];      // of a node's photons, to the front plate
 std::vector<int> gas_nodes;
 Tally sums{};
@@ -156,7 +163,7 @@ void add_excitation(double x, double y, double z, double atoms, int level) {
             for (int di = 0; di <= 1; ++di) {
                 const double f = (di == 0 ? 1.0 - wx.f : wx.f) * (dj == 0 ? 1.0 - wy.f : wy.f) *
                                  (dk == 0 ? 1.0 - wz.f : wz.f);
-                if (f != 0.0) source[STATES * node(wx.n + di, wy.n + dj, wz.n + dk) + s] += atoms * f;
+                if (f != 0.0) source[FED * node(wx.n + di, wy.n + dj, wz.n + dk) + s] += atoms * f;
             }
 }
 
@@ -166,20 +173,24 @@ void advance(double dt) {
     const Propagator& p = dt == usual.dt ? usual : other;
     double photons[2][LINES] = {};
     double wall = 0.0;
+    std::fill(totals, totals + STATES, 0.0);
+    std::fill(peaks, peaks + STATES, 0.0);
     for (const int n : gas_nodes) {
         double v[STATES];
         bool any = false;
         for (int s = 0; s < STATES; ++s) {
-            v[s] = state[STATES * n + s] + source[STATES * n + s];
-            source[STATES * n + s] = 0.0;
+            v[s] = state[STATES * n + s] + (s < FED ? source[FED * n + s] : 0.0);
             any = any || v[s] != 0.0;
         }
         if (!any) continue;
+        for (int s = 0; s < FED; ++s) source[FED * n + s] = 0.0;
         double* out = state + STATES * n;
         for (int i = 0; i < STATES; ++i) {
             double s = 0.0;
             for (int j = 0; j < STATES; ++j) s += p.next[i][j] * v[j];
             out[i] = s;
+            totals[i] += s;
+            peaks[i] = std::max(peaks[i], s);
         }
         for (int l = 0; l < LINES; ++l) {
             double s = 0.0;
@@ -192,6 +203,7 @@ void advance(double dt) {
     for (int d = 0; d < 2; ++d)
         for (int l = 0; l < LINES; ++l) sums.photons[d][l] += photons[d][l];
     sums.wall_loss += wall;
+    stats_fresh = true;
 }
 
 const Tally& tally() { return sums; }
@@ -199,38 +211,57 @@ const Tally& tally() { return sums; }
 double inventory() {
     double held = 0.0;
     for (const int n : gas_nodes)
-        for (int s = 0; s < STATES; ++s) held += state[STATES * n + s] + source[STATES * n + s];
+        for (int s = 0; s < STATES; ++s) held += state[STATES * n + s] + (s < FED ? source[FED * n + s] : 0.0);
     return held;
 }
 
+namespace {
+
+// After a checkpoint was loaded, before the next advance.
+void take_stats() {
+    std::fill(totals, totals + STATES, 0.0);
+    std::fill(peaks, peaks + STATES, 0.0);
+    for (const int n : gas_nodes)
+        for (int s = 0; s < STATES; ++s) {
+            totals[s] += state[STATES * n + s];
+            peaks[s] = std::max(peaks[s], state[STATES * n + s]);
+        }
+    stats_fresh = true;
+}
+
+}  // namespace
+
 double total(int s) {
-    double sum = 0.0;
-    for (const int n : gas_nodes) sum += state[STATES * n + s];
-    return sum;
+    if (!stats_fresh) take_stats();
+    return totals[s];
 }
 
 double peak_density(int s) {
-    double peak = 0.0;
-    for (const int n : gas_nodes) peak = std::max(peak, state[STATES * n + s]);
-    return peak * mesh::inv_cell_volume;
+    if (!stats_fresh) take_stats();
+    return peaks[s] * mesh::inv_cell_volume;
 }
 
 const Rates& rates() { return current; }
 
-int saved_count() { return 2 * mesh::NODE_COUNT * STATES + static_cast<int>(sizeof(Tally) / sizeof(double)); }
+namespace {
+constexpr int STATE_VALUES = mesh::NODE_COUNT * STATES, SOURCE_VALUES = mesh::NODE_COUNT * FED;
+}  // namespace
+
+int saved_count() { return STATE_VALUES + SOURCE_VALUES + static_cast<int>(sizeof(Tally) / sizeof(double)); }
 
 void save(double* values) {
-    std::copy(state, state + mesh::NODE_COUNT * STATES, values);
-    std::copy(source, source + mesh::NODE_COUNT * STATES, values + mesh::NODE_COUNT * STATES);
+    std::copy(state, state + STATE_VALUES, values);
+    std::copy(source, source + SOURCE_VALUES, values + STATE_VALUES);
     const double* t = reinterpret_cast<const double*>(&sums);
-    std::copy(t, t + sizeof(Tally) / sizeof(double), values + 2 * mesh::NODE_COUNT * STATES);
+    std::copy(t, t + sizeof(Tally) / sizeof(double), values + STATE_VALUES + SOURCE_VALUES);
 }
 
 void load(const double* values) {
-    std::copy(values, values + mesh::NODE_COUNT * STATES, state);
-    std::copy(values + mesh::NODE_COUNT * STATES, values + 2 * mesh::NODE_COUNT * STATES, source);
+    std::copy(values, values + STATE_VALUES, state);
+    std::copy(values + STATE_VALUES, values + STATE_VALUES + SOURCE_VALUES, source);
     double* t = reinterpret_cast<double*>(&sums);
-    std::copy(values + 2 * mesh::NODE_COUNT * STATES, values + saved_count(), t);
+    std::copy(values + STATE_VALUES + SOURCE_VALUES, values + saved_count(), t);
+    stats_fresh = false;
 }
 
 void reset() {
@@ -238,7 +269,10 @@ void reset() {
     current = Rates{};
     usual = Propagator{};
     std::fill(state, state + mesh::NODE_COUNT * STATES, 0.0);
-    std::fill(source, source + mesh::NODE_COUNT * STATES, 0.0);
+    std::fill(source, source + mesh::NODE_COUNT * FED, 0.0);
+    std::fill(totals, totals + STATES, 0.0);
+    std::fill(peaks, peaks + STATES, 0.0);
+    stats_fresh = false;
     std::fill(front_share, front_share + mesh::NODE_COUNT, 0.0);
     gas_nodes.clear();
     sums = Tally{};

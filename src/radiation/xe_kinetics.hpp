@@ -42,7 +42,8 @@ void advance(double dt);
 const Tally& tally();
 // Atoms and excimers held in every state, including the deposits not yet advanced.
 double inventory();
-// Summed over the nodes, and the largest node density (cm^-3), of state s.
+// Summed over the nodes, and the largest node density (cm^-3), of state s
+// (the deposits not yet advanced left out).
 double total(int s);
 double peak_density(int s);
 const xe_rates::Rates& rates();
