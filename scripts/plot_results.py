@@ -10,7 +10,8 @@ last complete one); general.txt gives the electrode voltages and particle
 counts against time; currents.csv the electrode voltages and currents and the
 real particle numbers against time, and with pulses.csv beside it each pulse's
 waveforms; pulses.csv the wall voltage and transferred charge against the pulse
-number. Files of a run that is still going can be read: a last block, line or
+number; vuv.csv (a --vuv run) the VUV power of each line against time and the
+excited xenon it comes from. Files of a run that is still going can be read: a last block, line or
 row that is not yet complete is skipped.
 """
 
@@ -207,7 +208,10 @@ CURRENTS_NEEDED = ["t_us", "V_S1_V", "V_S2_V", "V_A_V", "I_S1_uA", "I_S2_uA", "I
                    "Icond_S1_uA", "Icond_S2_uA", "Icond_A_uA", "ions_real", "electrons_real"]
 PULSES_NEEDED = ["pulse", "t_start_us", "t_end_us", "V_applied_V", "Vwall_start_V", "Vwall_end_V", "fired",
                  "delay_ns", "I_peak_uA", "t_peak_us", "Q_S1_pC", "Q_S2_pC", "Q_A_pC"]
-TABLE_KINDS = {"currents": CURRENTS_NEEDED, "pulses": PULSES_NEEDED}
+VUV_LINES = ("147", "150", "173")
+VUV_NEEDED = (["t_us"] + [f"P{line}_{side}_W" for side in ("phosphor", "front") for line in VUV_LINES] +
+              ["N_1s5", "N_1s4", "N_Xe_higher", "N_excimers"])
+TABLE_KINDS = {"currents": CURRENTS_NEEDED, "pulses": PULSES_NEEDED, "vuv": VUV_NEEDED}
 
 
 def read_table(path):
@@ -623,7 +627,7 @@ def pulses_figure(pulses):
     if with_vuv:
         axes[2].plot(number, vuv_shown(pulses), "D", color="tab:purple", linestyle="none",
                      label="Xe levels 1 and 2 over E_drive,\nfired pulses only")
-        axes[2].set_ylabel("VUV figure")
+        axes[2].set_ylabel("VUV figure (upper bound)")
         shown = vuv_shown(pulses)
         shown = shown[np.isfinite(shown)]
         axes[2].set_ylim(min(0.0, shown.min(initial=0.0)), max(0.5, 1.1 * shown.max(initial=0.0)))
@@ -637,6 +641,38 @@ def pulses_figure(pulses):
     if number.size <= 20:
         axes[-1].set_xticks(number)
     top.set_title("Wall voltage, transferred charge and VUV figure, pulse by pulse")
+    fig.tight_layout()
+    return fig
+
+
+def vuv_figure(vuv, pulses=None):
+    """The VUV power of each line reaching the phosphor (and all lines on
+    the front plate) against time, above the excited xenon and excimers it
+    comes from; with pulses.csv, the pulses' starts marked."""
+    plt = _pyplot()
+    time = vuv["t_us"]
+    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(12, 8))
+    for line, colour in zip(VUV_LINES, ("tab:blue", "tab:green", "tab:purple")):
+        top.plot(time, vuv[f"P{line}_phosphor_W"] * 1e3, color=colour, label=f"{line} nm on the phosphor")
+    front = sum(vuv[f"P{line}_front_W"] for line in VUV_LINES)
+    top.plot(time, front * 1e3, color="grey", linestyle="--", label="all lines on the front plate")
+    top.set_ylabel("VUV power (mW)")
+    for name, colour, label in (("N_1s5", "tab:purple", "Xe*(1s5)"), ("N_1s4", "tab:blue", "Xe*(1s4)"),
+                                ("N_Xe_higher", "tab:orange", "Xe**"), ("N_excimers", "tab:green", "Xe2*")):
+        bottom.plot(time, _positive(vuv[name]), color=colour, label=label)
+    bottom.set_yscale("log")
+    bottom.set_ylabel("real atoms or excimers in the cell")
+    bottom.set_xlabel("time (µs)")
+    if pulses is not None:
+        for start, number in zip(pulses["t_start_us"], pulses["pulse"]):
+            for ax in (top, bottom):
+                ax.axvline(start, color="grey", linewidth=0.6, linestyle=":")
+            top.annotate(f"{number:.0f}", (start, 1.0), xycoords=("data", "axes fraction"), fontsize=8,
+                         ha="left", va="top")
+    for ax in (top, bottom):
+        ax.grid(True, alpha=0.3)
+        ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8)
+    top.set_title("VUV light of the run, by line, and the states it comes from")
     fig.tight_layout()
     return fig
 
@@ -666,6 +702,9 @@ def plot_tables(path, kind, table, out):
         except (NotATable, OSError):
             pulses = None  # reported where pulses.csv is drawn itself
     target = out / (path.stem + ".png")
+    if kind == "vuv":
+        _save(vuv_figure(table, pulses), target)
+        return [target]
     _save(currents_figure(table, pulses), target)
     written = [target]
     for n in range(0 if pulses is None else pulses["pulse"].size):
@@ -692,7 +731,7 @@ def collect(paths):
         if p.is_dir():
             found = sorted(p.glob("OUT_*.2Ddata"))
             # The per-pulse files are there only in runs that write them.
-            found.extend(p / name for name in ("general.txt", "currents.csv", "pulses.csv") if (p / name).is_file())
+            found.extend(p / name for name in ("general.txt", "currents.csv", "pulses.csv", "vuv.csv") if (p / name).is_file())
             if not found:
                 print(f"plot_results: {p}: no slice files or general.txt here", file=sys.stderr)
             files.extend(found)
@@ -724,7 +763,7 @@ def main(argv=None):
                 note = " (an unfinished row at the end was skipped)" if incomplete else ""
                 what = "pulses" if kind == "pulses" else "rows"
                 if written:
-                    print(f"{path}: {table['t_us' if kind == 'currents' else 'pulse'].size} {what} -> {', '.join(str(w) for w in written[:3])}"
+                    print(f"{path}: {table['pulse' if kind == 'pulses' else 't_us'].size} {what} -> {', '.join(str(w) for w in written[:3])}"
                           f"{' ...' if len(written) > 3 else ''}{note}")
                 else:
                     print(f"{path}: no {what} yet{note}")

@@ -9,9 +9,11 @@
 #include "input/voltage_file.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
+#include "output/vuv_report.hpp"
 #include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/random_numbers.hpp"
+#include "radiation/xe_kinetics.hpp"
 
 #include <algorithm>
 #include <cinttypes>
@@ -24,6 +26,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace checkpoint {
 
@@ -97,6 +100,12 @@ const char* const INTEGRITY_PREFIX = " CRC-32 of the bytes above: ";
 // that a run without one writes the same bytes as before it existed; the
 // line carries the CRC-32 of the file, which a restart compares.
 const char* const CELL_PREFIX = " cell file cell.toml, CRC-32 ";
+// A --vuv run appends the VUV states after that, before the integrity
+// record: the marker with the count of values, then "index value" for each
+// value that is not 0, in hexadecimal floating point (the same bits back),
+// then the end marker.
+const char* const VUV_MARKER = " VUV STATES";
+const char* const VUV_END = " VUV END";
 
 std::string cell_crc_text(const cell_file::Cell& cell) {
     char hex[9];
@@ -169,6 +178,7 @@ void write_model(std::FILE* out) {
     pair("seed-at-cathode", m.seed_at_cathode);
     pair("second-order-flights", m.second_order_flights);
     if (m.drift_diffusion) pair("drift-diffusion", 1);
+    if (m.vuv) pair("vuv", 1);
     pair("max-ions", m.max_ions);
     pair("max-electrons", m.max_electrons);
     pair("seed1", m.seed1);
@@ -184,40 +194,42 @@ bool parse_model(const std::string& line, RunModel& m, int& ion_slots, int& elec
     std::string run, model;
     in >> run >> model;
     if (run + " " + model != MODEL_MARKER) return false;
-    // Files written before the drift-diffusion steps lack their pair.
+    // Files written before the drift-diffusion steps lack their pair; the
+    // vuv pair is written only when on.
     const char* const names[] = {"parallel", "plasma-field", "seed-at-cathode", "second-order-flights", "drift-diffusion",
-                                 "max-ions", "max-electrons", "seed1", "seed2", "ion-slots", "electron-slots"};
-    constexpr int OPTIONAL = 4;
-    long long values[11] = {};
+                                 "vuv", "max-ions", "max-electrons", "seed1", "seed2", "ion-slots", "electron-slots"};
+    constexpr int FIRST_OPTIONAL = 4, LAST_OPTIONAL = 5;
+    long long values[12] = {};
     std::string name;
     long long value = 0;
     bool have_pair = static_cast<bool>(in >> name >> value);
-    for (int k = 0; k < 11; ++k) {
-        if (k == OPTIONAL && (!have_pair || name != names[k])) continue;
+    for (int k = 0; k < 12; ++k) {
+        if (k >= FIRST_OPTIONAL && k <= LAST_OPTIONAL && (!have_pair || name != names[k])) continue;
         if (!have_pair || name != names[k] || value < 0 || value > 2147483647) return false;
         values[k] = value;
         have_pair = static_cast<bool>(in >> name >> value);
     }
     if (have_pair || !in.eof()) return false;
-    for (int k = 0; k <= OPTIONAL; ++k)
+    for (int k = 0; k <= LAST_OPTIONAL; ++k)
         if (values[k] > 1) return false;
     m.parallel = values[0] == 1;
     m.plasma_field = values[1] == 1;
     m.seed_at_cathode = values[2] == 1;
     m.second_order_flights = values[3] == 1;
     m.drift_diffusion = values[4] == 1;
-    m.max_ions = static_cast<int>(values[5]);
-    m.max_electrons = static_cast<int>(values[6]);
-    m.seed1 = static_cast<std::int32_t>(values[7]);
-    m.seed2 = static_cast<std::int32_t>(values[8]);
-    ion_slots = static_cast<int>(values[9]);
-    electron_slots = static_cast<int>(values[10]);
+    m.vuv = values[5] == 1;
+    m.max_ions = static_cast<int>(values[6]);
+    m.max_electrons = static_cast<int>(values[7]);
+    m.seed1 = static_cast<std::int32_t>(values[8]);
+    m.seed2 = static_cast<std::int32_t>(values[9]);
+    ion_slots = static_cast<int>(values[10]);
+    electron_slots = static_cast<int>(values[11]);
     return true;
 }
 
 bool same_model(const RunModel& a, const RunModel& b) {
     return a.parallel == b.parallel && a.plasma_field == b.plasma_field && a.seed_at_cathode == b.seed_at_cathode &&
-           a.second_order_flights == b.second_order_flights && a.drift_diffusion == b.drift_diffusion &&
+           a.second_order_flights == b.second_order_flights && a.drift_diffusion == b.drift_diffusion && a.vuv == b.vuv &&
            a.max_ions == b.max_ions && a.max_electrons == b.max_electrons && a.seed1 == b.seed1 &&
            a.seed2 == b.seed2;
 }
@@ -232,6 +244,15 @@ void copy_text_file(std::FILE* out, const char* name) {
         write_line(out, line);
     }
     std::fclose(in);
+}
+
+void write_vuv_record(std::FILE* out) {
+    std::vector<double> values(static_cast<std::size_t>(vuv_report::saved_count()));
+    vuv_report::save(values.data());
+    std::fprintf(out, "%s %zu\n", VUV_MARKER, values.size());
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (values[k] != 0.0) std::fprintf(out, " %zu %a\n", k, values[k]);
+    write_line(out, VUV_END);
 }
 
 void write_records(std::FILE* out, double t, int nstep, double dt) {
@@ -272,6 +293,7 @@ void write_records(std::FILE* out, double t, int nstep, double dt) {
         std::fputs(cell.text.c_str(), out);
         if (!cell.text.empty() && cell.text.back() != '\n') write_line(out, "");
     }
+    if (xe_kinetics::on()) write_vuv_record(out);
 }
 
 // A temporary file that was created is removed, so a full disk is not left fuller.
@@ -626,10 +648,37 @@ void check_integrity(std::FILE* file) {
 
 // The run continues a checkpoint only with the cell it was written with: the
 // same cell file, byte for byte, or none on both sides.
+// The VUV record, from the line after its marker to its end marker.
+void read_vuv_record(RestartReader& in) {
+    const std::size_t count = static_cast<std::size_t>(vuv_report::saved_count());
+    if (std::strtoull(in.list.line.c_str() + std::strlen(VUV_MARKER), nullptr, 10) != count)
+        pdp::fatal("ERROR: reading file restart, VUV states: their count is not this build's " + std::to_string(count));
+    std::vector<double> values(count, 0.0);
+    while (in.list.read_line() && in.list.line != VUV_END) {
+        char* end = nullptr;
+        const unsigned long long k = std::strtoull(in.list.line.c_str(), &end, 10);
+        const double v = std::strtod(end, &end);
+        if (k >= count || *end != '\0' || !std::isfinite(v))
+            pdp::fatal("ERROR: reading file restart, VUV states: the line \"" + in.list.line + "\" is damaged");
+        values[k] = v;
+    }
+    if (in.list.line != VUV_END) pdp::fatal("ERROR: reading file restart, VUV states: the record is cut short");
+    vuv_report::load(values.data());
+}
+
 void check_saved_cell(RestartReader& in) {
     std::string saved;  // the CRC the checkpoint records, empty: no cell file
-    while (in.list.read_line())
+    bool vuv_states = false;
+    while (in.list.read_line()) {
         if (in.list.line.rfind(CELL_PREFIX, 0) == 0) saved = in.list.line.substr(std::strlen(CELL_PREFIX), 8);
+        if (in.list.line.rfind(VUV_MARKER, 0) == 0 && xe_kinetics::on()) {
+            read_vuv_record(in);
+            vuv_states = true;
+        }
+    }
+    if (xe_kinetics::on() && !vuv_states)
+        pdp::fatal({"ERROR: file restart holds no VUV states, though it was written with --vuv",
+                    "       it is damaged; start a new run (restart flag 0)"});
     const cell_file::Cell& cell = cell_file::current();
     const std::string now = cell.given ? cell_crc_text(cell) : "";
     if (saved == now) return;
@@ -724,7 +773,7 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
 }  // namespace
 
 bool is_default(const RunModel& m) {
-    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && !m.drift_diffusion &&
+    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && !m.drift_diffusion && !m.vuv &&
            m.max_ions == 0 &&
            m.max_electrons == 0;
 }
@@ -739,6 +788,7 @@ std::string describe(const RunModel& m) {
     if (m.seed_at_cathode) add("--seed-at-cathode");
     if (m.second_order_flights) add("--second-order-flights");
     if (m.drift_diffusion) add("--drift-diffusion");
+    if (m.vuv) add("--vuv");
     if (m.max_ions > 0) add("--max-ions " + std::to_string(m.max_ions));
     if (m.max_electrons > 0) add("--max-electrons " + std::to_string(m.max_electrons));
     add("--seed " + std::to_string(m.seed1) + " " + std::to_string(m.seed2));

@@ -32,6 +32,7 @@
 #include "output/output_history.hpp"
 #include "output/pulse_report.hpp"
 #include "output/slices.hpp"
+#include "output/vuv_report.hpp"
 #include "output/vtk_output.hpp"
 #include "particles/parallel_mode.hpp"
 #include "particles/particle_merging.hpp"
@@ -39,6 +40,7 @@
 #include "particles/pass_output.hpp"
 #include "particles/random_numbers.hpp"
 #include "particles/species.hpp"
+#include "radiation/xe_kinetics.hpp"
 
 #include <algorithm>
 #include <csignal>
@@ -265,6 +267,7 @@ int run_simulation(const run_options::Options& command_line) {
     geometry::build_geometry();
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());
     potential::setup_sor_coefficients();
+    if (options.vuv) xe_kinetics::start(species::fill(), vuv_report::ROW_STEPS * TIME_STEP);
     seeding::seed_initial_particles();
     voltage_file::read_voltage_file();
     restart_flag = read_restart_flag();
@@ -298,6 +301,7 @@ int run_simulation(const run_options::Options& command_line) {
                             "       give a later step, or leave --max-steps out"});
             log = continue_run_log_and_slices();
             pulse_report::continue_after_restart(checkpoint::RESTART_FILE, nstep);
+            if (options.vuv) vuv_report::continue_after_restart(nstep);
             if (options.vtk_every > 0) vtk_output::continue_collections(nstep);
             std::printf("Resumed from file restart at step %d, t = %.4f us\n", nstep, t * 1e6);
             if (options.max_steps != command_line.max_steps)
@@ -325,6 +329,7 @@ int run_simulation(const run_options::Options& command_line) {
         }
         t11 += processor_time() - field_start;
         pulse_report::account_step(nstep, t, TIME_STEP, field_due);
+        if (options.vuv) vuv_report::account_step(nstep, t, TIME_STEP);
 
         dt = TIME_STEP;
 
@@ -412,6 +417,8 @@ void reset_all() {
     pass_output::reset();
     electrode_response::reset();
     pulse_report::reset();
+    vuv_report::reset();
+    xe_kinetics::reset();
     species::reset();
     cell_file::reset();
     collision_frequencies::follow_fill();

@@ -26,6 +26,7 @@ checkpoint::RunModel model_of(const run_options::Options& o) {
     m.seed_at_cathode = o.seed_at_cathode;
     m.second_order_flights = o.second_order_flights;
     m.drift_diffusion = o.drift_diffusion;
+    m.vuv = o.vuv;
     m.max_ions = o.max_ions;
     m.max_electrons = o.max_electrons;
     m.seed1 = o.seed1;
@@ -63,7 +64,8 @@ void take_saved_model(run_options::Options& options, const checkpoint::SavedRun&
                           Flag{"--plasma-field", options.plasma_field, m.plasma_field},
                           Flag{"--seed-at-cathode", options.seed_at_cathode, m.seed_at_cathode},
                           Flag{"--second-order-flights", options.second_order_flights, m.second_order_flights},
-                          Flag{"--drift-diffusion", options.drift_diffusion, m.drift_diffusion}}) {
+                          Flag{"--drift-diffusion", options.drift_diffusion, m.drift_diffusion},
+                          Flag{"--vuv", options.vuv, m.vuv}}) {
         if (was_given(options, f.name) && f.value != f.saved) contradiction(f.name, flag_text(f.name, f.saved));
         f.value = f.saved;
     }

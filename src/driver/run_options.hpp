@@ -22,6 +22,7 @@ struct Options {
     bool seed_at_cathode = false;  // periodic seed pairs over whichever sustain electrode is the cathode
     bool second_order_flights = false;  // leapfrog sub-steps in the electron flights, fewer per cell
     bool drift_diffusion = false;  // thermal electrons by drift-diffusion steps
+    bool vuv = false;              // Xe excited states, excimers and their VUV light
     int checkpoint_every = 10000;  // steps between checkpoints
     int slice_every = 1000;        // steps between slice writes
     bool restart = false;          // continue from "restart" whatever the input file's restart flag says

@@ -4,6 +4,7 @@
 #include "electrons/collision_frequencies.hpp"
 #include "particles/species.hpp"
 #include "particles/particle_streams.hpp"
+#include "radiation/xe_kinetics.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -132,7 +133,10 @@ void perform(const Process& process, Particle& e, double v, Context& c) {
         case Kind::null: break;
         case Kind::elastic_xe: scatter_elastic(e, v, species::MASS_RATIO_XE, c); break;
         case Kind::elastic_ne: scatter_elastic(e, v, species::MASS_RATIO_NE, c); break;
-        case Kind::excite_xe: excite(e, v, EXC_SPEED_XE[process.level - 1], c); break;
+        case Kind::excite_xe:
+            excite(e, v, EXC_SPEED_XE[process.level - 1], c);
+            if (xe_kinetics::on()) pass_output::excite_xe(c, e, process.level);
+            break;
         case Kind::ionize_xe: ionize(e, v, ION_SPEED_XE, SPECIES_XE, c); break;
         case Kind::excite_ne: excite_ne_with_penning(e, v, EXC_SPEED_NE[process.level - 1], c); break;
         case Kind::ionize_ne: ionize(e, v, ION_SPEED_NE, SPECIES_NE, c); break;

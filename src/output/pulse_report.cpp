@@ -9,9 +9,11 @@
 #include "mesh/mesh_arrays.hpp"
 #include "output/density_accumulation.hpp"
 #include "output/output_history.hpp"
+#include "output/vuv_report.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/pass_output.hpp"
 #include "particles/species.hpp"
+#include "radiation/xe_kinetics.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -391,7 +393,12 @@ void account_step(int nstep, double t, double time_step, bool field_solved) {
     if (reversal) {
         const Walls walls = measure_walls();
         const double energy = field_energy();
-        if (state.last_sign != 0.0) finish_pulse(t, walls, energy);
+        if (state.last_sign != 0.0) {
+            finish_pulse(t, walls, energy);
+            if (xe_kinetics::on())
+                vuv_report::finish_pulse(nstep, t, time_step, state.pulse.index, state.pulse.t_start,
+                                         state.pulse.drive_energy);
+        }
         start_pulse(state.pulse.index + (state.last_sign != 0.0 ? 1 : 0), t, walls, energy);
         state.last_sign = sign;
     }

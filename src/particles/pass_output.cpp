@@ -1,5 +1,10 @@
 #include "particles/pass_output.hpp"
 
+#include "particles/species.hpp"
+#include "radiation/xe_kinetics.hpp"
+
+#include <cmath>
+
 namespace pass_output {
 
 using PARTICLE_STORAGE::Particle;
@@ -55,10 +60,17 @@ void add_ion(Context& c, const Particle& p, unsigned which) {
     add_birth(c, PARTICLE_STORAGE::ions, &Chunk::ions, p, which);
 }
 
+void excite_xe(Context& c, const Particle& p, int level) {
+    const double atoms = std::fabs(p.w) / species::ELECTRON_CHARGE;
+    if (c.chunk == nullptr) xe_kinetics::add_excitation(p.x, p.y, p.z, atoms, level);
+    else c.chunk->excitations.push_back({p.x, p.y, p.z, atoms, level});
+}
+
 void clear(Chunk& chunk) {
     chunk.electrons.clear();
     chunk.ions.clear();
     chunk.deposits.clear();
+    chunk.excitations.clear();
     chunk.flights = 0;
     chunk.substeps = 0;
     chunk.tally = Tally{};
@@ -70,6 +82,7 @@ void merge(std::vector<Chunk>& chunks, int count, long long& flights, long long&
         for (const Deposit& d : chunk.deposits) *d.cell += d.charge;
         for (const Birth& b : chunk.electrons) PARTICLE_STORAGE::add_record(PARTICLE_STORAGE::electrons, b.p, b.id, 0);
         for (const Birth& b : chunk.ions) PARTICLE_STORAGE::add_record(PARTICLE_STORAGE::ions, b.p, b.id, 0);
+        for (const Excitation& x : chunk.excitations) xe_kinetics::add_excitation(x.x, x.y, x.z, x.atoms, x.level);
         flights += chunk.flights;
         substeps += chunk.substeps;
         add(pass_tally, chunk.tally);

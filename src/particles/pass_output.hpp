@@ -46,12 +46,20 @@ struct Deposit {
     double charge;  // C/cm^3 to add
 };
 
+// A Xe excitation for the VUV kinetics (--vuv): where, how many real atoms, which level (1..6).
+struct Excitation {
+    double x, y, z;  // cm
+    double atoms;
+    int level;
+};
+
 // One chunk's results, in the order its particles produced them. A cache
 // line of its own, so that threads filling neighbouring chunks do not share one.
 struct alignas(64) Chunk {
     std::vector<Birth> electrons;
     std::vector<Birth> ions;
     std::vector<Deposit> deposits;
+    std::vector<Excitation> excitations;
     long long flights = 0;
     long long substeps = 0;
     Tally tally;
@@ -90,6 +98,10 @@ inline void deposit(Context& c, double* cell, double charge) {
     if (c.chunk == nullptr) *cell += charge;
     else c.chunk->deposits.push_back({cell, charge});
 }
+
+// A Xe excitation by electron p: into the VUV kinetics at once, or into the
+// chunk's list, which the merge hands on in chunk order.
+void excite_xe(Context& c, const PARTICLE_STORAGE::Particle& p, int level);
 
 // Empties a chunk for its next pass; its buffers keep their room.
 void clear(Chunk& chunk);

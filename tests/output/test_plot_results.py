@@ -331,6 +331,32 @@ class PulsePictures(Folder):
         self.assertEqual(electrons[5], 40.0)
 
 
+VUV_HEADER = ("step,t_us,P147_phosphor_W,P150_phosphor_W,P173_phosphor_W,P147_front_W,P150_front_W,P173_front_W,"
+              "N_1s5,N_1s4,N_Xe_higher,N_excimers,peak_1s5_cm3,peak_1s4_cm3")
+
+
+class VuvPicture(Folder):
+    def test_the_lines_power_in_mw_and_the_states_on_a_log_axis(self):
+        rows = "11,1.0e-03,2e-6,0,1e-6,1e-6,0,0,0,10,2,0,0,0\n21,2.0e-03,4e-6,1e-7,3e-6,2e-6,0,1e-6,5,20,1,3,1e12,2e12\n"
+        kind, vuv, _ = plot_results.read_table(self.write("vuv.csv", "# pdpcell VUV\n" + VUV_HEADER + "\n" + rows))
+        self.assertEqual(kind, "vuv")
+        _, pulses, _ = plot_results.read_table(self.write("pulses.csv", pulses_text()))
+        plt = plot_results._pyplot()
+        fig = plot_results.vuv_figure(vuv, pulses)
+        self.addCleanup(plt.close, fig)
+        top, bottom = fig.axes[:2]
+        lines = {line.get_label(): line.get_ydata() for line in top.get_lines() if not line.get_label().startswith("_")}
+        np.testing.assert_allclose(lines["147 nm on the phosphor"], [2e-3, 4e-3])
+        np.testing.assert_allclose(lines["all lines on the front plate"], [1e-3, 3e-3])
+        self.assertEqual(bottom.get_yscale(), "log")
+        metastables = [line for line in bottom.get_lines() if line.get_label() == "Xe*(1s5)"][0].get_ydata()
+        self.assertTrue(np.isnan(metastables[0]))  # none yet: no place on a log axis
+        self.assertEqual(metastables[1], 5.0)
+        fig = plot_results.pulses_figure(pulses)
+        self.addCleanup(plt.close, fig)
+        self.assertEqual(fig.axes[2].get_ylabel(), "VUV figure (upper bound)")
+
+
 class RunLogPicture(Folder):
     def test_real_numbers_from_currents_or_the_records_labelled_as_such(self):
         log = plot_results.read_run_log(self.write("general.txt", log_text(
@@ -380,7 +406,11 @@ class CommandLine(Folder):
         self.assertIn("currents.csv: 40 rows -> ", out)
         self.assertIn("general.txt: 2 logged steps (real numbers from currents.csv) -> ", out)
         self.assertIn("(an unfinished row at the end was skipped)", out)
-        for name in ("currents.png", "pulses.png", "pulse_0001.png", "pulse_0002.png"):
+        self.write("vuv.csv", "# pdpcell VUV\n" + VUV_HEADER + "\n11,1.0e-03,2e-6,0,1e-6,1e-6,0,0,0,10,2,0,0,0\n")
+        status, out, err = self.run_main(self.folder)
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("vuv.csv: 1 rows -> ", out)
+        for name in ("currents.png", "pulses.png", "pulse_0001.png", "pulse_0002.png", "vuv.png"):
             with self.subTest(name):
                 self.assertEqual((self.folder / "plots" / name).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
         # No pulse completed yet: said, and no pulse pictures.

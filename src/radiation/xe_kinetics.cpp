@@ -1,0 +1,281 @@
+#include "radiation/xe_kinetics.hpp"
+
+#include "mesh/mesh_arrays.hpp"
+#include "output/density_accumulation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace xe_kinetics {
+
+namespace {
+
+using namespace xe_rates;
+constexpr double PI = 3.141592653589793;
+
+// Over one advance of length dt, per node: the states after it (next·n), the
+// photons of each line (photons·n) and the wall losses (wall·n), n the states
+// at its start.
+struct Propagator {
+    double dt = -1.0;
+    double next[STATES][STATES];
+    double photons[LINES][STATES];
+    double wall[STATES];
+};
+
+bool active = false;
+Rates current{};
+Propagator usual;
+// Excitations feed only the three atomic states; state and source are read
+// once per advance, so they are kept as small as that allows.
+constexpr int FED = 3;
+static_assert(METASTABLE < FED && RESONANT < FED && HIGHER < FED);
+double state[mesh::NODE_COUNT * STATES];   // real atoms or excimers per node
+double source[mesh::NODE_COUNT * FED];     // deposited since the last advance
+// The sums and largest node values of the states, taken as the advance goes.
+double totals[STATES], peaks[STATES];
+bool stats_fresh = false;
+double front_share[mesh::NODE_COUNT];      // of a node's photons, to the front plate
+std::vector<int> gas_nodes;
+Tally sums{};
+
+constexpr int AUGMENTED = 2 * STATES;
+using Square = double[AUGMENTED][AUGMENTED];
+
+void multiply(const Square& a, const Square& b, Square& out) {
+    for (int i = 0; i < AUGMENTED; ++i)
+        for (int j = 0; j < AUGMENTED; ++j) {
+            double s = 0.0;
+            for (int k = 0; k < AUGMENTED; ++k) s += a[i][k] * b[k][j];
+            out[i][j] = s;
+        }
+}
+
+// exp of [[M, I], [0, 0]]·dt is [[exp(M dt), int_0^dt exp(M s) ds], [0, I]]:
+// scaled until its norm is below 1/2, summed as a Taylor series to rounding,
+// then squared back.
+Propagator propagator_for(const Rates& r, double dt) {
+    Square a{};
+    double norm = 0.0;
+    for (int i = 0; i < STATES; ++i) {
+        double row = dt;
+        for (int j = 0; j < STATES; ++j) {
+            a[i][j] = r.matrix[i][j] * dt;
+            row += std::fabs(a[i][j]);
+        }
+        a[i][STATES + i] = dt;
+        norm = std::max(norm, row);
+    }
+    int squarings = 0;
+    while (norm > 0.5) {
+        norm *= 0.5;
+        ++squarings;
+    }
+    const double scale = std::ldexp(1.0, -squarings);
+    for (auto& row : a)
+        for (double& v : row) v *= scale;
+    Square e{}, term{}, next{};
+    for (int i = 0; i < AUGMENTED; ++i) e[i][i] = term[i][i] = 1.0;
+    for (int n = 1; n <= 30; ++n) {
+        multiply(term, a, next);
+        for (int i = 0; i < AUGMENTED; ++i)
+            for (int j = 0; j < AUGMENTED; ++j) {
+                term[i][j] = next[i][j] / n;
+                e[i][j] += term[i][j];
+            }
+    }
+    // The upper-right block scaled with the time as well: squaring
+    // [[E, F], [0, I]] gives [[E E, E F + F], [0, I]].
+    for (int s = 0; s < squarings; ++s) {
+        multiply(e, e, next);
+        std::copy(&next[0][0], &next[0][0] + AUGMENTED * AUGMENTED, &e[0][0]);
+    }
+    Propagator p;
+    p.dt = dt;
+    for (int i = 0; i < STATES; ++i)
+        for (int j = 0; j < STATES; ++j) p.next[i][j] = e[i][j];
+    // F = int exp(M s) ds; a line's photons are emission·F·n.
+    for (int l = 0; l < LINES; ++l)
+        for (int j = 0; j < STATES; ++j) {
+            double s = 0.0;
+            for (int k = 0; k < STATES; ++k) s += r.emission[l][k] * e[k][STATES + j];
+            p.photons[l][j] = s;
+        }
+    for (int j = 0; j < STATES; ++j) {
+        double s = 0.0;
+        for (int k = 0; k < STATES; ++k) s += r.wall[k] * e[k][STATES + j];
+        p.wall[j] = s;
+    }
+    return p;
+}
+
+// The share of isotropic light from depth d (cm) below the front plate that
+// reaches it, between ribs at lateral offsets left and right (cm): a strip
+// infinite along the channel subtends 2·(atan(right/d) + atan(left/d)).
+double strip_share(double d, double left, double right) {
+    return (std::atan2(right, d) + std::atan2(left, d)) / (2 * PI);
+}
+
+void set_up_cell() {
+    using namespace mesh;
+    gas_nodes.clear();
+    // The gas box mirrors at z = zlow: the channel runs from the rib at
+    // zhigh to its image at 2 zlow - zhigh.
+    for (int k = klo; k <= khi; ++k)
+        for (int j = jlo; j <= jhi; ++j)
+            for (int i = ilo; i <= ihi; ++i) {
+                if (material_map[padded(i, j, k)] != 0) continue;
+                const int n = node(i, j, k);
+                gas_nodes.push_back(n);
+                const double x = (i + 0.5) * dx, z = (k + 0.5) * dz;
+                front_share[n] = strip_share(x - xlow, zhigh - z, z - (2 * zlow - zhigh));
+            }
+}
+
+}  // namespace
+
+bool on() { return active; }
+
+void start(const species::Fill& fill, double interval) {
+    reset();
+    active = true;
+    set_up_cell();
+    // Fundamental diffusion mode of the channel: across the gap and across
+    // the rib-to-rib width (twice the mirrored half); the mirrors along y
+    // leave it unbounded there.
+    const double gap = mesh::xhigh - mesh::xlow;
+    const double width = 2 * (mesh::zhigh - mesh::zlow);
+    const double inverse_length2 = (PI / gap) * (PI / gap) + (PI / width) * (PI / width);
+    current = rates_for(fill, gap, inverse_length2);
+    usual = propagator_for(current, interval);
+}
+
+void add_excitation(double x, double y, double z, double atoms, int level) {
+    using namespace mesh;
+    const densities::AxisWeight wx = densities::axis_weight(x, dx, inv_dx, ilo, ihi);
+    const densities::AxisWeight wy = densities::axis_weight(y, dy, inv_dy, jlo, jhi);
+    const densities::AxisWeight wz = densities::axis_weight(z, dz, inv_dz, klo, khi);
+    const int s = STATE_OF_LEVEL[level - 1];
+    sums.excited[level - 1] += atoms;
+    for (int dk = 0; dk <= 1; ++dk)
+        for (int dj = 0; dj <= 1; ++dj)
+            for (int di = 0; di <= 1; ++di) {
+                const double f = (di == 0 ? 1.0 - wx.f : wx.f) * (dj == 0 ? 1.0 - wy.f : wy.f) *
+                                 (dk == 0 ? 1.0 - wz.f : wz.f);
+                if (f != 0.0) source[FED * node(wx.n + di, wy.n + dj, wz.n + dk) + s] += atoms * f;
+            }
+}
+
+void advance(double dt) {
+    if (dt <= 0.0) return;
+    const Propagator other = dt == usual.dt ? Propagator{} : propagator_for(current, dt);
+    const Propagator& p = dt == usual.dt ? usual : other;
+    double photons[2][LINES] = {};
+    double wall = 0.0;
+    std::fill(totals, totals + STATES, 0.0);
+    std::fill(peaks, peaks + STATES, 0.0);
+    for (const int n : gas_nodes) {
+        double v[STATES];
+        bool any = false;
+        for (int s = 0; s < STATES; ++s) {
+            v[s] = state[STATES * n + s] + (s < FED ? source[FED * n + s] : 0.0);
+            any = any || v[s] != 0.0;
+        }
+        if (!any) continue;
+        for (int s = 0; s < FED; ++s) source[FED * n + s] = 0.0;
+        double* out = state + STATES * n;
+        for (int i = 0; i < STATES; ++i) {
+            double s = 0.0;
+            for (int j = 0; j < STATES; ++j) s += p.next[i][j] * v[j];
+            out[i] = s;
+            totals[i] += s;
+            peaks[i] = std::max(peaks[i], s);
+        }
+        for (int l = 0; l < LINES; ++l) {
+            double s = 0.0;
+            for (int j = 0; j < STATES; ++j) s += p.photons[l][j] * v[j];
+            photons[FRONT][l] += front_share[n] * s;
+            photons[PHOSPHOR][l] += (1.0 - front_share[n]) * s;
+        }
+        for (int j = 0; j < STATES; ++j) wall += p.wall[j] * v[j];
+    }
+    for (int d = 0; d < 2; ++d)
+        for (int l = 0; l < LINES; ++l) sums.photons[d][l] += photons[d][l];
+    sums.wall_loss += wall;
+    stats_fresh = true;
+}
+
+const Tally& tally() { return sums; }
+
+double inventory() {
+    double held = 0.0;
+    for (const int n : gas_nodes)
+        for (int s = 0; s < STATES; ++s) held += state[STATES * n + s] + (s < FED ? source[FED * n + s] : 0.0);
+    return held;
+}
+
+namespace {
+
+// After a checkpoint was loaded, before the next advance.
+void take_stats() {
+    std::fill(totals, totals + STATES, 0.0);
+    std::fill(peaks, peaks + STATES, 0.0);
+    for (const int n : gas_nodes)
+        for (int s = 0; s < STATES; ++s) {
+            totals[s] += state[STATES * n + s];
+            peaks[s] = std::max(peaks[s], state[STATES * n + s]);
+        }
+    stats_fresh = true;
+}
+
+}  // namespace
+
+double total(int s) {
+    if (!stats_fresh) take_stats();
+    return totals[s];
+}
+
+double peak_density(int s) {
+    if (!stats_fresh) take_stats();
+    return peaks[s] * mesh::inv_cell_volume;
+}
+
+const Rates& rates() { return current; }
+
+namespace {
+constexpr int STATE_VALUES = mesh::NODE_COUNT * STATES, SOURCE_VALUES = mesh::NODE_COUNT * FED;
+}  // namespace
+
+int saved_count() { return STATE_VALUES + SOURCE_VALUES + static_cast<int>(sizeof(Tally) / sizeof(double)); }
+
+void save(double* values) {
+    std::copy(state, state + STATE_VALUES, values);
+    std::copy(source, source + SOURCE_VALUES, values + STATE_VALUES);
+    const double* t = reinterpret_cast<const double*>(&sums);
+    std::copy(t, t + sizeof(Tally) / sizeof(double), values + STATE_VALUES + SOURCE_VALUES);
+}
+
+void load(const double* values) {
+    std::copy(values, values + STATE_VALUES, state);
+    std::copy(values + STATE_VALUES, values + STATE_VALUES + SOURCE_VALUES, source);
+    double* t = reinterpret_cast<double*>(&sums);
+    std::copy(values + STATE_VALUES + SOURCE_VALUES, values + saved_count(), t);
+    stats_fresh = false;
+}
+
+void reset() {
+    active = false;
+    current = Rates{};
+    usual = Propagator{};
+    std::fill(state, state + mesh::NODE_COUNT * STATES, 0.0);
+    std::fill(source, source + mesh::NODE_COUNT * FED, 0.0);
+    std::fill(totals, totals + STATES, 0.0);
+    std::fill(peaks, peaks + STATES, 0.0);
+    stats_fresh = false;
+    std::fill(front_share, front_share + mesh::NODE_COUNT, 0.0);
+    gas_nodes.clear();
+    sums = Tally{};
+}
+
+}  // namespace xe_kinetics

@@ -1,0 +1,102 @@
+// --vuv through the program: its files are the same bytes for every thread
+// count and after a restart, it changes none of the other files, and its
+// excitations are the ones pulses.csv counts.
+#include "common/run_binary.hpp"
+#include "common/temp_folder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every file of a run folder by name, but the console and the summary
+// (processor times) and the run log without its processor times.
+std::map<std::string, std::string> files_of(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "console.txt" || name == "summary.txt") continue;
+        std::string text = TempFolder::read(entry.path().string());
+        if (name == "general.txt") text = log_without_cpu_time(text);
+        files[name] = text;
+    }
+    return files;
+}
+
+int run_in(const fs::path& dir, const std::string& arguments, bool fresh = true) {
+    if (fresh) {
+        fs::create_directory(dir);
+        copy_example_case(dir);
+    }
+    return run_command("cd '" + dir.string() + "' && '" PDPCELL_BINARY "' " + arguments +
+                       " < /dev/null > console.txt 2> summary.txt")
+        .status;
+}
+
+// Column `name` of the data row `row` (0: the first) of a csv with a comment line.
+double cell(const std::string& csv, int row, const std::string& name) {
+    const std::vector<std::string> lines = lines_of(csv);
+    auto split = [](const std::string& line) {
+        std::vector<std::string> v;
+        std::istringstream in(line);
+        for (std::string s; std::getline(in, s, ',');) v.push_back(s);
+        return v;
+    };
+    const std::vector<std::string> header = split(lines.at(1)), values = split(lines.at(2 + row));
+    for (std::size_t k = 0; k < header.size(); ++k)
+        if (header[k] == name) return std::stod(values.at(k));
+    ADD_FAILURE() << "no column " << name;
+    return 0.0;
+}
+
+}  // namespace
+
+// 2400 steps of the example in the parallel mode: the first pulse (to 0.1 us)
+// and the avalanche that follows it, with a checkpoint at step 2006, between
+// two advances of the states, so that it holds excitations not yet advanced.
+TEST(VuvRun, FilesAreTheSameForEveryThreadCountAndAfterARestartAndLeaveTheOthersAlone) {
+    TempFolder folder;
+    const std::string args = "--parallel --max-steps 2400 --checkpoint-every 2005 --vuv";
+    ASSERT_EQ(run_in(folder.path / "t1", args + " --threads 1"), 0);
+    ASSERT_EQ(run_in(folder.path / "t2", args + " --threads 2"), 0);
+    const auto one = files_of(folder.path / "t1"), two = files_of(folder.path / "t2");
+    ASSERT_EQ(one.size(), two.size());
+    for (const auto& [name, text] : one) EXPECT_TRUE(text == two.at(name)) << name << " differs with 2 threads";
+
+    // The excitations of the first pulse are those of pulses.csv's six Xe levels.
+    const std::string& pulses = one.at("pulses.csv");
+    const std::string& vuv = one.at("vuv_pulses.csv");
+    double counted = 0.0;
+    for (int k = 1; k <= 6; ++k) counted += cell(pulses, 0, "n_exc_Xe" + std::to_string(k));
+    ASSERT_GT(counted, 10.0);
+    EXPECT_NEAR(cell(vuv, 0, "n_exc_Xe"), counted, 1e-5 * counted);
+    EXPECT_GT(cell(vuv, 0, "photons147_phosphor"), 0.0);
+    EXPECT_EQ(lines_of(one.at("vuv.csv")).size(), 2u + 2399 / 10);  // steps 11, 21, ..., 2391
+
+    // Without --vuv, the parallel mode's files are those of the run with it:
+    // no draw more or less, the same pulses.csv.
+    ASSERT_EQ(run_in(folder.path / "plain", "--parallel --max-steps 2400 --checkpoint-every 2005 --threads 1"), 0);
+    const auto plain = files_of(folder.path / "plain");
+    for (const auto& [name, text] : plain)
+        if (name != "restart") EXPECT_TRUE(text == one.at(name)) << name << " changed with --vuv";
+    EXPECT_EQ(plain.count("vuv.csv"), 0u);
+    EXPECT_EQ(plain.at("restart").find("VUV"), std::string::npos);
+
+    // The checkpoint of step 2006 holds the states; the run resumed from it,
+    // taking --vuv from there, ends with the same bytes.
+    ASSERT_NE(one.at("restart").find(" vuv 1 "), std::string::npos);
+    ASSERT_NE(one.at("restart").find("\n VUV STATES "), std::string::npos);
+    fs::copy(folder.path / "t1", folder.path / "resumed", fs::copy_options::recursive);
+    ASSERT_EQ(run_in(folder.path / "resumed", "--restart --max-steps 2400 --threads 2", false), 0);
+    EXPECT_NE(TempFolder::read((folder.path / "resumed" / "console.txt").string()).find("Resumed from file restart at step 2006"),
+              std::string::npos);
+    const auto resumed = files_of(folder.path / "resumed");
+    for (const auto& [name, text] : one) EXPECT_TRUE(text == resumed.at(name)) << name << " differs after the restart";
+}
