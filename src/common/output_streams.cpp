@@ -48,6 +48,18 @@ void close_or_stop(std::FILE* file, const std::string& name) {
     if (!problem.empty()) pdp::fatal("ERROR: writing file " + name + " failed: " + problem);
 }
 
+std::FILE* open_or_stop(const char* name, const char* mode) {
+    std::FILE* f = std::fopen(name, mode);
+    if (f == nullptr) pdp::fatal(std::string("ERROR: Can't open file: ") + name);
+    return f;
+}
+
+void write_line_or_stop(std::FILE* file, const char* name, const std::string& line) {
+    std::fputs(line.c_str(), file);
+    std::fputc('\n', file);
+    flush_or_stop(file, name);
+}
+
 void flush_console_or_stop() {
     const std::string problem = flush_problem(stdout);
     if (!problem.empty()) pdp::fatal("ERROR: writing standard output failed: " + problem);

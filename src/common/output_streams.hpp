@@ -18,6 +18,13 @@ void flush_or_stop(std::FILE* file, const std::string& name);
 // The same check, then closes the file.
 void close_or_stop(std::FILE* file, const std::string& name);
 
+// Opens `name` with fopen's `mode`; when it cannot, stops the run with
+// "ERROR: Can't open file: <name>".
+std::FILE* open_or_stop(const char* name, const char* mode);
+// Writes `line` and a newline and flushes, so that a killed run keeps whole
+// lines; a failure stops the run as flush_or_stop does.
+void write_line_or_stop(std::FILE* file, const char* name, const std::string& line);
+
 // Flushes standard output; when a console write failed, stops the run with
 // "ERROR: writing standard output failed: <reason>" (which then reaches
 // standard error only).

@@ -242,31 +242,19 @@ double field_energy() {
     return 0.5 * (drive + self);
 }
 
-void write_or_stop(std::FILE* file, const char* name, const std::string& line) {
-    std::fputs(line.c_str(), file);
-    std::fputc('\n', file);
-    output_streams::flush_or_stop(file, name);  // a killed run keeps whole rows
-}
-
 std::string number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.6e", v);
     return buf;
 }
 
-std::FILE* open_or_stop(const char* name, const char* mode) {
-    std::FILE* f = std::fopen(name, mode);
-    if (f == nullptr) pdp::fatal(std::string("ERROR: Can't open file: ") + name);
-    return f;
-}
-
 void open_fresh() {
-    currents = open_or_stop(CURRENTS_FILE, "w");
-    pulses = open_or_stop(PULSES_FILE, "w");
-    charges = open_or_stop(CHARGE_FILE, "w");
-    write_or_stop(currents, CURRENTS_FILE, std::string(CURRENTS_COMMENT) + "\n" + CURRENTS_HEADER);
-    write_or_stop(pulses, PULSES_FILE, std::string(PULSES_COMMENT) + "\n" + PULSES_HEADER);
-    write_or_stop(charges, CHARGE_FILE, std::string(CHARGE_COMMENT) + "\n" + CHARGE_HEADER);
+    currents = output_streams::open_or_stop(CURRENTS_FILE, "w");
+    pulses = output_streams::open_or_stop(PULSES_FILE, "w");
+    charges = output_streams::open_or_stop(CHARGE_FILE, "w");
+    output_streams::write_line_or_stop(currents, CURRENTS_FILE, std::string(CURRENTS_COMMENT) + "\n" + CURRENTS_HEADER);
+    output_streams::write_line_or_stop(pulses, PULSES_FILE, std::string(PULSES_COMMENT) + "\n" + PULSES_HEADER);
+    output_streams::write_line_or_stop(charges, CHARGE_FILE, std::string(CHARGE_COMMENT) + "\n" + CHARGE_HEADER);
 }
 
 void start_pulse(double index, double t, const Walls& walls, double energy) {
@@ -299,7 +287,7 @@ void finish_pulse(double t, const Walls& walls, double energy) {
            number((energy - p.field_energy_start) * 1e9) + "," + number(collision_energy * 1e9) + "," +
            number(tally.electron_wall_energy * 1e9) + "," + number(tally.ion_wall_energy * 1e9) + "," +
            number(tally.ion_exchange_energy * 1e9);
-    write_or_stop(pulses, PULSES_FILE, row);
+    output_streams::write_line_or_stop(pulses, PULSES_FILE, row);
 }
 
 void write_current_row(int nstep, double t, double time_step, const Sample& s) {
@@ -310,7 +298,7 @@ void write_current_row(int nstep, double t, double time_step, const Sample& s) {
         row += "," + number((state.row_conduction[e] + state.row_displacement[e]) / interval * 1e6);
     for (int e = 0; e < ELECTRODES; ++e) row += "," + number(state.row_conduction[e] / interval * 1e6);
     row += "," + number(s.ions_real) + "," + number(s.electrons_real);
-    write_or_stop(currents, CURRENTS_FILE, row);
+    output_streams::write_line_or_stop(currents, CURRENTS_FILE, row);
 
     const double conduction_s1 = state.row_conduction[S1] / interval;  // A
     if (std::fabs(conduction_s1) > std::fabs(state.pulse.peak_current)) {
@@ -332,7 +320,7 @@ void write_charge_row(int nstep, double t, const Sample& s) {
         row += "," + number(q * 1e12);
     }
     for (int e = 0; e < ELECTRODES; ++e) row += "," + number(s.induced_by_electrons[e] * 1e12);
-    write_or_stop(charges, CHARGE_FILE, row);
+    output_streams::write_line_or_stop(charges, CHARGE_FILE, row);
 }
 
 void begin(int nstep, double t, bool field_solved) {
@@ -413,7 +401,7 @@ void save_for_restart(const char* checkpoint_file, int nstep) {
     std::FILE* files[3] = {currents, pulses, charges};
     for (int f = 0; f < 3; ++f) state.file_bytes[f] = static_cast<double>(std::ftell(files[f]));
     const std::string name = side_file(checkpoint_file), temporary = name + ".tmp";
-    std::FILE* out = open_or_stop(temporary.c_str(), "w");
+    std::FILE* out = output_streams::open_or_stop(temporary.c_str(), "w");
     std::fprintf(out, "%s %d\n", SIDE_TITLE, nstep);
     const double* values = reinterpret_cast<const double*>(&state);
     for (int k = 0; k < STATE_VALUES; ++k) std::fprintf(out, "%a\n", values[k]);
@@ -453,7 +441,7 @@ void continue_after_restart(const char* checkpoint_file, int nstep) {
     std::FILE** files[3] = {&currents, &pulses, &charges};
     for (int f = 0; f < 3; ++f) {
         output_history::cut_file(names[f], static_cast<long>(loaded.file_bytes[f]));
-        *files[f] = open_or_stop(names[f], "a");
+        *files[f] = output_streams::open_or_stop(names[f], "a");
         std::fseek(*files[f], 0, SEEK_END);
         if (std::ftell(*files[f]) != static_cast<long>(loaded.file_bytes[f]))
             pdp::fatal({std::string("ERROR: ") + names[f] + " is shorter than at the checkpoint of step " +

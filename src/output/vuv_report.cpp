@@ -57,18 +57,6 @@ std::string number(double v) {
     return buf;
 }
 
-std::FILE* open_or_stop(const char* name, const char* mode) {
-    std::FILE* f = std::fopen(name, mode);
-    if (f == nullptr) pdp::fatal(std::string("ERROR: Can't open file: ") + name);
-    return f;
-}
-
-void write_or_stop(std::FILE* file, const char* name, const std::string& line) {
-    std::fputs(line.c_str(), file);
-    std::fputc('\n', file);
-    output_streams::flush_or_stop(file, name);
-}
-
 // eV of Xe level k = 1..6.
 double level_ev(int k) {
     const double u = species::EXC_SPEED_XE[k - 1] / collision_frequencies::SPEED_PER_SQRT_EV;
@@ -97,16 +85,16 @@ void write_series_row(int nstep, double t, double time_step) {
            number(xe_kinetics::total(HIGHER)) + "," +
            number(xe_kinetics::total(SINGLET_HOT) + xe_kinetics::total(SINGLET) + xe_kinetics::total(TRIPLET)) + "," +
            number(xe_kinetics::peak_density(METASTABLE)) + "," + number(xe_kinetics::peak_density(RESONANT));
-    write_or_stop(series, SERIES_FILE, row);
+    output_streams::write_line_or_stop(series, SERIES_FILE, row);
     state.at_row = now;
     state.row_nstep = nstep;
 }
 
 void begin(int nstep) {
-    series = open_or_stop(SERIES_FILE, "w");
-    pulses = open_or_stop(PULSES_FILE, "w");
-    write_or_stop(series, SERIES_FILE, std::string(SERIES_COMMENT) + "\n" + SERIES_HEADER);
-    write_or_stop(pulses, PULSES_FILE, std::string(PULSES_COMMENT) + "\n" + PULSES_HEADER);
+    series = output_streams::open_or_stop(SERIES_FILE, "w");
+    pulses = output_streams::open_or_stop(PULSES_FILE, "w");
+    output_streams::write_line_or_stop(series, SERIES_FILE, std::string(SERIES_COMMENT) + "\n" + SERIES_HEADER);
+    output_streams::write_line_or_stop(pulses, PULSES_FILE, std::string(PULSES_COMMENT) + "\n" + PULSES_HEADER);
     state = State{};
     state.nstep_done = state.row_nstep = nstep;
     state.at_row = state.at_pulse = xe_kinetics::tally();
@@ -152,7 +140,7 @@ void finish_pulse(int nstep, double t, double time_step, double index, double t_
            number(share(energy[PHOSPHOR])) + "," +
            number(photons[xe_rates::LINE_147] != 0.0 ? photons[xe_rates::LINE_173] / photons[xe_rates::LINE_147] : 0.0) +
            "," + number(now.wall_loss - then.wall_loss) + "," + number(state.peak[0]) + "," + number(state.peak[1]);
-    write_or_stop(pulses, PULSES_FILE, row);
+    output_streams::write_line_or_stop(pulses, PULSES_FILE, row);
     state.at_pulse = now;
     state.peak[0] = xe_kinetics::peak_density(xe_rates::METASTABLE);
     state.peak[1] = xe_kinetics::peak_density(xe_rates::RESONANT);
@@ -179,7 +167,7 @@ void continue_after_restart(int nstep) {
     std::FILE** files[2] = {&series, &pulses};
     for (int f = 0; f < 2; ++f) {
         output_history::cut_file(names[f], static_cast<long>(state.file_bytes[f]));
-        *files[f] = open_or_stop(names[f], "a");
+        *files[f] = output_streams::open_or_stop(names[f], "a");
         std::fseek(*files[f], 0, SEEK_END);
         if (std::ftell(*files[f]) != static_cast<long>(state.file_bytes[f]))
             pdp::fatal({std::string("ERROR: ") + names[f] + " is shorter than at the checkpoint of step " +
