@@ -2,11 +2,13 @@
 
 #include "common/fatal_error.hpp"
 #include "common/list_reader.hpp"
+#include "common/output_streams.hpp"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -109,6 +111,17 @@ long slice_file_length(const std::string& name, const std::vector<std::string>& 
 
 void cut_file(const std::string& name, long length) {
     if (truncate(name.c_str(), length) != 0 && errno != ENOENT) cannot_continue(name, errno);
+}
+
+std::FILE* reopen_at(const std::string& name, long length, int nstep, const std::string& remedy) {
+    // Checked before the cut: truncate would pad a shorter file with NUL bytes.
+    struct stat info {};
+    const long found = stat(name.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : 0;
+    if (found < length)
+        pdp::fatal({"ERROR: " + name + " is shorter than at the checkpoint of step " + std::to_string(nstep),
+                    "       " + remedy});
+    cut_file(name, length);
+    return output_streams::open_or_stop(name.c_str(), "a");
 }
 
 }  // namespace output_history

@@ -4,6 +4,7 @@
 // run resumes at (a run killed after its checkpoint has written past it), and
 // the restarted run appends the rest, so that the files read as those of one
 // run that was never interrupted.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,10 @@ long slice_file_length(const std::string& name, const std::vector<std::string>& 
 
 // Cuts the file to its first `length` bytes (a missing file stays missing).
 void cut_file(const std::string& name, long length);
+
+// Cuts a report file back to its `length` bytes at the checkpoint of step
+// `nstep` and opens it for appending. A file shorter than that was cut or
+// replaced since: the run stops, with `remedy` as the message's second line.
+std::FILE* reopen_at(const std::string& name, long length, int nstep, const std::string& remedy);
 
 }  // namespace output_history

@@ -439,15 +439,9 @@ void continue_after_restart(const char* checkpoint_file, int nstep) {
     }
     const char* names[3] = {CURRENTS_FILE, PULSES_FILE, CHARGE_FILE};
     std::FILE** files[3] = {&currents, &pulses, &charges};
-    for (int f = 0; f < 3; ++f) {
-        output_history::cut_file(names[f], static_cast<long>(loaded.file_bytes[f]));
-        *files[f] = output_streams::open_or_stop(names[f], "a");
-        std::fseek(*files[f], 0, SEEK_END);
-        if (std::ftell(*files[f]) != static_cast<long>(loaded.file_bytes[f]))
-            pdp::fatal({std::string("ERROR: ") + names[f] + " is shorter than at the checkpoint of step " +
-                            std::to_string(nstep),
-                        "       restore it, or delete " + name + " to start the report files afresh"});
-    }
+    for (int f = 0; f < 3; ++f)
+        *files[f] = output_history::reopen_at(names[f], static_cast<long>(loaded.file_bytes[f]), nstep,
+                                              "restore it, or delete " + name + " to start the report files afresh");
     state = loaded;
     pass_output::pass_tally = state.pending;
     started = true;

@@ -165,15 +165,9 @@ void load(const double* values) {
 void continue_after_restart(int nstep) {
     const char* names[2] = {SERIES_FILE, PULSES_FILE};
     std::FILE** files[2] = {&series, &pulses};
-    for (int f = 0; f < 2; ++f) {
-        output_history::cut_file(names[f], static_cast<long>(state.file_bytes[f]));
-        *files[f] = output_streams::open_or_stop(names[f], "a");
-        std::fseek(*files[f], 0, SEEK_END);
-        if (std::ftell(*files[f]) != static_cast<long>(state.file_bytes[f]))
-            pdp::fatal({std::string("ERROR: ") + names[f] + " is shorter than at the checkpoint of step " +
-                            std::to_string(nstep),
-                        "       restore it, or start a new run (restart flag 0)"});
-    }
+    for (int f = 0; f < 2; ++f)
+        *files[f] = output_history::reopen_at(names[f], static_cast<long>(state.file_bytes[f]), nstep,
+                                              "restore it, or start a new run (restart flag 0)");
     started = true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -97,4 +98,22 @@ TEST(SliceHistory, AFileThatCannotBeReadStopsTheRun) {
                  pdp::FatalError);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "ERROR: can't continue file OUT_Potential.2Ddata after the restart: Is a directory\n");
+}
+
+TEST(ReportHistory, AReportFileIsCutBackToTheCheckpointOrStopsTheRunWhenShorter) {
+    TempFolder folder;
+    {
+        std::FILE* f = std::fopen("pulses.csv", "w");
+        std::fputs("header\nrow 1\nrow 2 after the checkpoint\n", f);
+        std::fclose(f);
+    }
+    std::FILE* appended = output_history::reopen_at("pulses.csv", 13, 2001, "restore it");
+    std::fputs("row 2\n", appended);
+    std::fclose(appended);
+    EXPECT_EQ(std::filesystem::file_size("pulses.csv"), 19u);
+
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(output_history::reopen_at("pulses.csv", 40, 2001, "restore it"), pdp::FatalError);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: pulses.csv is shorter than at the checkpoint of step 2001\n       restore it\n");
 }
