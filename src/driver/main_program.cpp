@@ -43,6 +43,7 @@
 #include "radiation/xe_kinetics.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -250,6 +251,8 @@ void write_run_summary(const std::string& exit_reason) {
 int run_simulation(const run_options::Options& command_line) {
     const run_options::Options options = model_for_this_run(command_line);
     take_case_cell();
+    // Tests of the binary's progress lines step a clock instead of reading one.
+    if (const char* tick = std::getenv("PDPCELL_TEST_CLOCK_TICK")) progress::use_ticking_clock(std::atof(tick));
     progress::start(progress_plan(options));
     random_numbers::set_seed(options.seed1, options.seed2);
     std::int32_t s1, s2;

@@ -51,6 +51,9 @@ double steady_seconds() {
 
 double (*clock_seconds)() = steady_seconds;
 
+double tick_seconds = 0.0, ticked_seconds = 0.0;
+double ticking_seconds() { return ticked_seconds += tick_seconds; }
+
 double wall_seconds() { return clock_seconds() - run.start_time; }
 
 int terminal_width() {
@@ -313,6 +316,12 @@ void write_summary(const std::string& exit_reason, const PhaseTimes& cpu) {
 }
 
 void use_clock(double (*seconds)()) { clock_seconds = seconds != nullptr ? seconds : steady_seconds; }
+
+void use_ticking_clock(double tick) {
+    tick_seconds = tick;
+    ticked_seconds = 0.0;
+    clock_seconds = ticking_seconds;
+}
 
 void reset() {
     if (run.shown) erase_live_line();

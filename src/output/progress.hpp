@@ -56,6 +56,12 @@ void reset();
 // that clock again), for tests of the lines' timing.
 void use_clock(double (*seconds)());
 
+// A clock that moves on by `tick` seconds at every read and stands still
+// otherwise: end-to-end tests of the binary set it through the environment
+// (PDPCELL_TEST_CLOCK_TICK) so that when lines come follows the steps, not
+// the machine's load.
+void use_ticking_clock(double tick);
+
 // --- pieces of the line, for tests
 
 // Recent steps per wall second. A discharge changes the cost of a step by
