@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Where a run's processor time went, by phase of the discharge cycle.
 
-    phase_budget.py RUN_FOLDER [--dense 1e5] [--avalanche 100]
+    phase_budget.py RUN_FOLDER [--dense 1e5] [--avalanche 100] [--progress FILE]
 
 Reads the run's console.txt (the diagnostics blocks every 20 steps carry the
 step and the cumulative processor seconds of the field phase t11, the ion pass
@@ -19,6 +19,12 @@ Each 20-step interval falls in one phase, from the real electrons at its start:
 A pulse runs from one sign reversal of V_S1 - V_S2 to the next, as in
 pulses.csv. Processor time other than field, ions and electrons is merging,
 seeding, output and the run's bookkeeping.
+
+With --progress, the run's standard error saved to FILE (the plain progress
+lines, "... step N  wall h:mm:ss", every --progress-every seconds; appended
+across restarts, each continuing run's wall clock starting again at zero), the
+table gains the wall seconds of each phase: the wall time at each diagnostics
+block interpolated between the progress lines around it.
 """
 
 import argparse
@@ -60,6 +66,34 @@ def read_console(path):
             blocks.append((step,) + tuple(o + v for o, v in zip(offset, now)))
             step = total = None
     return blocks
+
+
+def read_progress(path):
+    """(step, wall seconds) of every plain progress line, the wall clock made
+    cumulative across restarts."""
+    points = []
+    offset = 0.0
+    last_wall = None
+    with open(path, errors="replace") as f:
+        for line in f:
+            m = re.search(r"\bstep (\d+)\s+wall (\d+):(\d\d):(\d\d)\s*$", line)
+            if not m:
+                continue
+            wall = int(m.group(2)) * 3600 + int(m.group(3)) * 60 + int(m.group(4))
+            if last_wall is not None and wall < last_wall:
+                offset = points[-1][1]  # a continuing run: its clock starts again
+            last_wall = wall
+            points.append((int(m.group(1)), offset + wall))
+    return points
+
+
+def wall_at(points, step):
+    """Wall seconds at a step, linear between the progress lines around it;
+    None outside them."""
+    for (s0, w0), (s1, w1) in zip(points, points[1:]):
+        if s0 <= step <= s1 and s1 > s0:
+            return w0 + (w1 - w0) * (step - s0) / (s1 - s0)
+    return None
 
 
 def read_currents(path):
@@ -106,9 +140,10 @@ def phase_of_steps(steps, electrons, drive, dense, avalanche):
     return phases
 
 
-def budget(blocks, steps, phases):
-    """Per phase: steps and processor seconds by part."""
-    table = {p: dict(steps=0, **{part: 0.0 for part in PARTS}) for p in PHASES}
+def budget(blocks, steps, phases, progress=None):
+    """Per phase: steps, processor seconds by part, and wall seconds where the
+    progress lines cover the interval."""
+    table = {p: dict(steps=0, wall=0.0, **{part: 0.0 for part in PARTS}) for p in PHASES}
     row = 0
     for (s0, tot0, f0, i0, e0), (s1, tot1, f1, i1, e1) in zip(blocks, blocks[1:]):
         while row + 1 < len(steps) and steps[row + 1] <= s0:
@@ -120,19 +155,28 @@ def budget(blocks, steps, phases):
         t["ions"] += i1 - i0
         t["electrons"] += e1 - e0
         t["other"] += (tot1 - tot0) - (f1 - f0) - (i1 - i0) - (e1 - e0)
+        if progress:
+            w0, w1 = wall_at(progress, s0), wall_at(progress, s1)
+            if w0 is not None and w1 is not None:
+                t["wall"] += w1 - w0
     return table
 
 
-def format_table(table):
-    lines = ["| phase | steps | simulated us | processor s | s per simulated us | field | ions | electrons | other |",
-             "|---|---|---|---|---|---|---|---|---|"]
+def format_table(table, with_wall=False):
+    wall_head, wall_rule = (" wall s | wall s per simulated us |", "---|---|") if with_wall else ("", "")
+    lines = ["| phase | steps | simulated us | processor s | s per simulated us | field | ions | electrons | other |" +
+             wall_head,
+             "|---|---|---|---|---|---|---|---|---|" + wall_rule]
     for p in PHASES:
         t = table[p]
         total = sum(t[part] for part in PARTS)
         us = t["steps"] * STEP_TIME_US
         per_us = f"{total / us:.0f}" if us > 0 else ""
+        wall = ""
+        if with_wall:
+            wall = f" {t['wall']:.0f} | " + (f"{t['wall'] / us:.0f} |" if us > 0 else " |")
         lines.append(f"| {p} | {t['steps']} | {us:.3f} | {total:.1f} | {per_us} | " +
-                     " | ".join(f"{t[part]:.1f}" for part in PARTS) + " |")
+                     " | ".join(f"{t[part]:.1f}" for part in PARTS) + " |" + wall)
     return "\n".join(lines)
 
 
@@ -141,6 +185,7 @@ def main(argv=None):
     parser.add_argument("run", help="the run's folder (console.txt, currents.csv)")
     parser.add_argument("--dense", type=float, default=1e5, help="real electrons of a dense plasma")
     parser.add_argument("--avalanche", type=float, default=100.0, help="real electrons of an avalanche")
+    parser.add_argument("--progress", help="the run's standard error, with its plain progress lines")
     args = parser.parse_args(argv)
     console = os.path.join(args.run, "console.txt")
     currents = os.path.join(args.run, "currents.csv")
@@ -152,9 +197,19 @@ def main(argv=None):
     if len(blocks) < 2:
         print(f"phase_budget: {console} has fewer than two diagnostics blocks (a run with --quiet has none)")
         return 1
+    progress = None
+    if args.progress:
+        if not os.path.isfile(args.progress):
+            print(f"phase_budget: no file {args.progress}")
+            return 1
+        progress = read_progress(args.progress)
+        if len(progress) < 2:
+            print(f"phase_budget: {args.progress} has fewer than two progress lines with their wall time "
+                  "(run with --progress-every and keep standard error)")
+            return 1
     steps, electrons, drive = read_currents(currents)
-    table = budget(blocks, steps, phase_of_steps(steps, electrons, drive, args.dense, args.avalanche))
-    print(format_table(table))
+    table = budget(blocks, steps, phase_of_steps(steps, electrons, drive, args.dense, args.avalanche), progress)
+    print(format_table(table, with_wall=progress is not None))
     return 0
 
 

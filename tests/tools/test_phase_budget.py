@@ -70,6 +70,34 @@ class PhaseBudget(unittest.TestCase):
         self.assertAlmostEqual(table["afterglow"]["field"], 3.0)
         self.assertAlmostEqual(table["avalanche"]["ions"], 4 * 2.0)
 
+    def test_wall_time_from_the_progress_lines_across_a_restart(self):
+        # One wall second a step before the restart after step 121, two after
+        # it, the second run's clock starting again at zero; the dense phase
+        # runs from step 61 to 141 (60 steps before, 20 after the restart).
+        lines = ["t 0.0001/0.0261 us  ions 46 electrons 46  left ?  step 1  wall 0:00:00",
+                 "t 0.0061/0.0261 us  ions 46 electrons 46  left ?  step 61  wall 0:01:00",
+                 "t 0.0121/0.0261 us  ions 46 electrons 46  ~2 min left (last 2 min)  step 121  wall 0:02:00",
+                 "pdpcell: run summary", "Resumed ...",
+                 "t 0.0122/0.0261 us  ions 46 electrons 46  left ?  step 122  wall 0:00:00",
+                 "t 0.0261/0.0261 us  ions 46 electrons 46  done  step 261  wall 0:04:38"]
+        path = os.path.join(self.dir, "stderr.txt")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        progress = phase_budget.read_progress(path)
+        self.assertEqual(progress[3], (122, 120.0))
+        self.assertEqual(phase_budget.wall_at(progress, 141), 120.0 + 2 * 19)
+        steps, electrons, drive = phase_budget.read_currents(os.path.join(self.dir, "currents.csv"))
+        phases = phase_budget.phase_of_steps(steps, electrons, drive, 1e5, 100)
+        table = phase_budget.budget(phase_budget.read_console(os.path.join(self.dir, "console.txt")), steps, phases,
+                                    progress)
+        # Steps 61 to 121 at 1 s and 122 to 141 at 2 s; the time between the
+        # two runs is not known and counts nothing.
+        self.assertAlmostEqual(table["dense"]["wall"], 60 + 38)
+        out = io.StringIO()
+        with redirect_stdout(out):
+            self.assertEqual(phase_budget.main([self.dir, "--progress", path]), 0)
+        self.assertTrue(out.getvalue().splitlines()[4].endswith("| 98 | 12250 |"), out.getvalue())
+
     def test_the_table_and_a_folder_without_files(self):
         out = io.StringIO()
         with redirect_stdout(out):
