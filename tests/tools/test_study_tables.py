@@ -53,6 +53,18 @@ class StudyFile(Temp):
                                                  "--threads", "1", "--quiet", "--plasma-field"])
         self.assertEqual(s.base_voltage, 180.0)
 
+    def test_a_listing_cut_short_by_its_reader_ends_quietly(self):
+        import subprocess
+        path = self.study_file('[run]\nend_time_us = 0.5\n[vary]\nvoltage = [160, 172.5]\n'
+                               'seeds = {first = 7, count = 400, second = 9}\n')
+        tool = subprocess.Popen(["/usr/bin/python3", os.path.join(SOURCE, "tools", "pdpcell-study"), "list", path],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        tool.stdout.readline()  # as `| head -1` does, then the reader goes
+        tool.stdout.close()
+        err = tool.stderr.read().decode()
+        tool.wait()
+        self.assertNotIn("Traceback", err)
+
     def test_mistakes_are_named(self):
         for text, words in (("[run]\nmax_steps = 10\nend_time_us = 1.0\n", "not both"),
                             ("[run]\nmax_steps = 10\n[vary]\nseeds = [[0, 5]]\n", "out of range"),
