@@ -49,6 +49,19 @@ double bernoulli(double x) {
     return x / (portable_math::exp(x) - 1.0);
 }
 
+// dB/dx, in forms that neither overflow nor cancel: B'(0) = -1/2, B' tends
+// to 0 for large x and to -1 for large -x.
+double bernoulli_slope(double x) {
+    if (std::fabs(x) < 1e-4) return -0.5 + x / 6.0;
+    x = std::clamp(x, -600.0, 600.0);
+    if (x > 0) {
+        const double e = portable_math::exp(-x), d = 1.0 - e;
+        return (e - e * e - x * e) / (d * d);
+    }
+    const double e = portable_math::exp(x), d = e - 1.0;
+    return (e - 1.0 - x * e) / (d * d);
+}
+
 // Flux from node a to its neighbour b a spacing h further along the axis
 // (cm^-2 s^-1), for drift velocity v along the axis (cm/s) and diffusion d
 // (cm^2/s): the exact flux of a steady 1D drift-diffusion between the two
@@ -215,6 +228,8 @@ void tally_walls(double dt, StepTally& tally) {
 // The implicit step's right-hand side, and the mean energy before the step
 // (held when the energy equation is off).
 double old_values[mesh::NODE_COUNT], energy_before[mesh::NODE_COUNT];
+// The density an implicit step in the old field would leave (field_coupling).
+double predicted[mesh::NODE_COUNT];
 
 using FaceArrays = double[3][mesh::NODE_COUNT];
 
@@ -397,6 +412,53 @@ StepTally step_implicit(double dt, const double* ex, const double* ey, const dou
     tally_walls(dt, tally);
     if (settings.collisions) for_gas_nodes([&](int, int, int, int n) { collide(n, dt, tally); });
     return tally;
+}
+
+// The Scharfetter-Gummel flux G = (D/h)·[B(-P)·n_a - B(P)·n_b] with
+// P = -mu·E·h/D has dG/dE = mu·[B'(-P)·n_a + B'(P)·n_b]; the current is
+// -e·G, so sigma = -e·mu·[B'(-P)·n_a + B'(P)·n_b] (S/cm), positive as B' < 0.
+// The charge predicted is that of the implicit step in the old field, less
+// what sigma·E_old would move: the field solve adds back sigma·E_new. So a
+// steady state is solved with its own charge, and diffusion, taken
+// implicitly as in the step, neither overshoots nor is missed.
+int field_coupling(const double* ex, const double* ey, const double* ez, double dt, double* sigma_x, double* sigma_y,
+                   double* sigma_z, double* charge_density) {
+    using namespace mesh;
+    std::fill(sigma_x, sigma_x + NODE_COUNT, 0.0);
+    std::fill(sigma_y, sigma_y + NODE_COUNT, 0.0);
+    std::fill(sigma_z, sigma_z + NODE_COUNT, 0.0);
+    compute_fluxes(ex, ey, ez);
+    load_matrix(dt, from_lower, from_upper);
+    for_gas_nodes([&](int, int, int, int n) { old_values[n] = predicted[n] = density[n]; });
+    const bicgstab::Preconditioner preconditioner =
+        settings.line_preconditioner ? bicgstab::Preconditioner::x_lines : bicgstab::Preconditioner::jacobi;
+    const int iterations =
+        bicgstab::solve(old_values, predicted, settings.transport_tolerance, preconditioner, settings.periodic).iterations;
+    for_gas_nodes([&](int, int, int, int n) { charge_density[n] -= ELECTRON_CHARGE * std::max(predicted[n], 0.0); });
+    const double inv_n = species::fill().inv_density;
+    // Face between a and b = a + 1 along an axis of spacing h: its
+    // conductivity, and the charge sigma·E_old takes from a to b over dt.
+    const auto face = [&](double field, double h, int a, int b) {
+        const Transport t = electron_transport_tables::transport_at(face_energy(a, b));
+        const double mobility = t.mobility_n * inv_n;
+        const double pe = -mobility * field * h / (t.diffusion_n * inv_n);
+        const double sigma =
+            -ELECTRON_CHARGE * mobility * (bernoulli_slope(-pe) * density[a] + bernoulli_slope(pe) * density[b]);
+        const double moved = dt / h * sigma * field;  // C/cm^3
+        charge_density[a] += moved;
+        charge_density[b] -= moved;
+        return sigma;
+    };
+    for_gas_nodes([&](int i, int j, int k, int n) {
+        if (i > ilo) sigma_x[n] = face(ex[n], dx, n - 1, n);
+        if (j > jlo) sigma_y[n] = face(ey[n], dy, n - NX, n);
+        if (k > klo) sigma_z[n] = face(ez[n], dz, n - NX * NY, n);
+    });
+    return iterations;
+}
+
+void add_charge_density(double* charge_density) {
+    for_gas_nodes([&](int, int, int, int n) { charge_density[n] -= mesh::ELECTRON_CHARGE * density[n]; });
 }
 
 double total_electrons() {

@@ -81,6 +81,20 @@ StepTally step(double dt, const double* ex, const double* ey, const double* ez);
 // of the step's end.
 StepTally step_implicit(double dt, const double* ex, const double* ey, const double* ez);
 
+// What the field's semi-implicit solve for a step of dt (s) takes from the
+// fluid, in the face fields of the step before (V/cm): the electron
+// conductivity of each face between two gas nodes (S/cm, the ex, ey, ez
+// layout; every other entry 0), the derivative of the Scharfetter-Gummel
+// flux's current with respect to the face field (e·mu·(n_a + n_b)/2 in a
+// weak field); and, added to charge_density (C/cm^3), the electrons' charge
+// after an implicit step in the old field less what sigma·E_old moves in it
+// (the solve puts back sigma·E_new). The fluid's state is left as it was;
+// returns the iterations of the density solve.
+int field_coupling(const double* ex, const double* ey, const double* ez, double dt, double* sigma_x, double* sigma_y,
+                   double* sigma_z, double* charge_density);
+// Adds the electrons' charge density (C/cm^3) to a node array.
+void add_charge_density(double* charge_density);
+
 // Total electrons and energy (eV) in the gas box.
 double total_electrons();
 double total_energy();
