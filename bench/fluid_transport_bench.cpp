@@ -7,14 +7,27 @@
 //   diagonal (L = 0), with the births and the collision loss (C = 1) or the
 //   transport alone (C = 0); counters: the iterations of the density and the
 //   energy solves;
-// - BM_ExplicitSteps: the explicit step, as many of them as 0.1 ns takes at
-//   its stable step (counter substeps).
+// - BM_ExplicitSteps/collisions:C: the explicit step, as many of them as
+//   0.1 ns takes at its stable step (counter substeps).
+// - BM_SlabSteps/semi_implicit:S: the fluid with its field in the built-in
+//   cell (every electrode at 0 V): a slab of 1e15 cm^-3 electrons over as
+//   many Xe+ at rest, 1 % off them in a pattern, absorbing walls, mean
+//   energy held at 4 eV; 12 steps of 0.1 ns with the semi-implicit field
+//   (S = 1) or the plain order (S = 0). Counters: the largest |n_e - n_i|/n_i
+//   in the bulk (the sheaths aside) after steps 1, 2 and 12, the largest
+//   field after step 12, the share of the electrons left, and per step the
+//   iterations of the density solves and of the field solve.
 // Each repetition starts from the same state. Processor time on one thread.
 #include "electrons/electron_fluid.hpp"
+#include "electrons/electron_fluid_field.hpp"
+#include "input/electrode_voltages.hpp"
+#include "mesh/conducting_solve.hpp"
+#include "mesh/plasma_field.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/species.hpp"
 
 #include "bench_cell.hpp"
+#include "bench_folder.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -74,7 +87,7 @@ void BM_ImplicitStep(benchmark::State& state) {
 BENCHMARK(BM_ImplicitStep)->ArgNames({"lines", "collisions"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 void BM_ExplicitSteps(benchmark::State& state) {
-    set_up(true, true);
+    set_up(true, state.range(0) != 0);
     ef::compute_fluxes(mesh::ex, mesh::ey, mesh::ez);
     const int substeps = static_cast<int>(std::ceil(CELL_STEP / ef::stable_step()));
     for (auto _ : state) {
@@ -85,6 +98,79 @@ void BM_ExplicitSteps(benchmark::State& state) {
     }
     state.counters["substeps"] = substeps;
 }
-BENCHMARK(BM_ExplicitSteps)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExplicitSteps)->ArgName("collisions")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+constexpr double SLAB = 1e15;  // cm^-3
+
+// Largest |n_e - n_i|/n_i in the bulk: 30 um and more from the front and
+// rear walls, 30 um and more from the rib.
+double bulk_separation() {
+    using namespace mesh;
+    double largest = 0;
+    for (int k = klo; k <= khi - 3; ++k)
+        for (int j = jlo; j <= jhi; ++j)
+            for (int i = ilo + 15; i <= ihi - 15; ++i)
+                largest = std::max(largest, std::fabs(ef::density[node(i, j, k)] - SLAB) / SLAB);
+    return largest;
+}
+
+double largest_field() {
+    using namespace mesh;
+    double largest = 0;
+    for (int k = klo; k <= khi; ++k)
+        for (int j = jlo; j <= jhi; ++j)
+            for (int i = ilo; i <= ihi; ++i) {
+                const int n = node(i, j, k);
+                largest = std::max({largest, std::fabs(ex[n]), std::fabs(ey[n]), std::fabs(ez[n])});
+            }
+    return largest;
+}
+
+void start_slab() {
+    using namespace mesh;
+    species::reset();
+    electrodes::reset();
+    build_quiet_cell();
+    plasma_field::reset();
+    conducting_solve::reset();
+    ef::reset();
+    ef::configure({true, false, false, false});
+    for (int k = klo; k <= khi; ++k)
+        for (int j = jlo; j <= jhi; ++j)
+            for (int i = ilo; i <= ihi; ++i) {
+                ion_density[ion_slot(2, i, j, k)] = ELECTRON_CHARGE * SLAB;
+                ef::set_node(i, j, k, SLAB * (1 + 0.01 * std::sin(0.5 * i) * std::cos(0.1 * j)), 4.0);
+            }
+}
+
+void BM_SlabSteps(benchmark::State& state) {
+    const auto order = state.range(0) != 0 ? electron_fluid_field::Order::semi_implicit
+                                           : electron_fluid_field::Order::plain;
+    constexpr int STEPS = 12;
+    double separation[STEPS] = {}, field = 0, left = 0;
+    long density_iterations = 0, field_iterations = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        start_slab();
+        const double start = ef::total_electrons();
+        state.ResumeTiming();
+        for (int s = 0; s < STEPS; ++s) {
+            density_iterations += electron_fluid_field::step(CELL_STEP, order).density_iterations;
+            field_iterations += conducting_solve::iterations_in_last_solve;
+            separation[s] = bulk_separation();
+        }
+        field = largest_field();
+        left = ef::total_electrons() / start;
+    }
+    const double steps = static_cast<double>(state.iterations()) * STEPS;
+    state.counters["separation_1"] = separation[0];
+    state.counters["separation_2"] = separation[1];
+    state.counters["separation_12"] = separation[STEPS - 1];
+    state.counters["field_12"] = field;
+    state.counters["electrons_left"] = left;
+    state.counters["density_iterations"] = static_cast<double>(density_iterations) / steps;
+    state.counters["field_iterations"] = static_cast<double>(field_iterations) / steps;
+}
+BENCHMARK(BM_SlabSteps)->ArgName("semi_implicit")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
