@@ -172,7 +172,7 @@ double energy_after_collisions(double eps0, double dt) {
     const double big_n = species::fill().density;
     double low = 0, high = eps0, eps = eps0;
     for (int iteration = 0; iteration < 100; ++iteration) {
-        const electron_transport_tables::Coefficients c = electron_transport_tables::at(eps);
+        const electron_transport_tables::Source c = electron_transport_tables::source_at(eps);
         const double value = eps - eps0 + dt * big_n * (c.loss_n + c.births_n * eps);
         if (value > 0) high = eps; else low = eps;
         const double slope = 1 + dt * big_n * (electron_transport_tables::loss_slope_n(eps) + c.births_n);
