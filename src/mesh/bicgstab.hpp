@@ -38,9 +38,10 @@ struct Result {
 };
 
 // Solves for x on the box's nodes, starting from x as given, until the
-// residual's 2-norm is below tolerance times the right-hand side's. Nodes
-// outside the box are neither read nor written, but for a periodic box's
-// wrap-around.
+// residual's 2-norm is below tolerance times the right-hand side's (a zero
+// right-hand side gives x = 0). Nodes outside the box are neither read nor
+// written. Refuses (pdp::fatal) a value that is not finite, and a solve
+// that has not converged in MAX_ITERATIONS.
 Result solve(const double* rhs, double* x, double tolerance, Preconditioner preconditioner, bool periodic);
 
 // out := A·x on the box's nodes.
