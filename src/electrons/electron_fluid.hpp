@@ -8,7 +8,8 @@
 // (drift towards the wall plus the thermal flux); the other faces of the gas
 // box mirror. The unit knows nothing of the time loop: the caller gives the
 // face fields and the step, and takes the fluxes, births and wall tallies.
-// Fluxes are explicit, so a step must stay below stable_step().
+// step() takes explicit fluxes, so its step must stay below stable_step();
+// step_implicit() takes them at the end of the step, for any step.
 #include "mesh/mesh_arrays.hpp"
 
 namespace electron_fluid {
@@ -20,6 +21,10 @@ struct Settings {
     // Every axis periodic, walls and mirrors ignored: a box with a uniform
     // field is then an unbounded uniform swarm (the checks against the flights).
     bool periodic = false;
+    // The implicit step's solves: their relative residual, and the
+    // preconditioner (lines along x, or Jacobi's diagonal).
+    double transport_tolerance = 1e-10;
+    bool line_preconditioner = true;
 };
 
 // What one step did, summed over the gas box.
@@ -30,6 +35,8 @@ struct StepTally {
     double collision_loss = 0;   // eV lost in collisions
     double births_ne = 0;        // new Ne+ ions (and their electrons)
     double births_xe = 0;        // new Xe+ ions, Penning's included
+    int density_iterations = 0;  // the implicit step's BiCGSTAB iterations
+    int energy_iterations = 0;
 };
 
 // State per node, in cm^-3 and eV·cm^-3; outside the gas box they stay 0.
@@ -65,6 +72,28 @@ double stable_step();
 // One step of dt (s) in these face fields: fluxes, their divergence, the
 // field's heating, then births and the implicit collision loss.
 StepTally step(double dt, const double* ex, const double* ey, const double* ez);
+// The same step with the fluxes at its end (backward Euler), for steps far
+// beyond stable_step(): the Scharfetter-Gummel coefficients from the mean
+// energy at the start and the face fields held, one nonsymmetric system for
+// n and one for n·eps (bicgstab), the heating from the new electron fluxes,
+// the wall tallies from the new densities, then births and the implicit
+// collision loss as in step(). The fluxes left in the flux arrays are those
+// of the step's end.
+StepTally step_implicit(double dt, const double* ex, const double* ey, const double* ez);
+
+// What the field's semi-implicit solve for a step of dt (s) takes from the
+// fluid, in the face fields of the step before (V/cm): the electron
+// conductivity of each face between two gas nodes (S/cm, the ex, ey, ez
+// layout; every other entry 0), the derivative of the Scharfetter-Gummel
+// flux's current with respect to the face field (e·mu·(n_a + n_b)/2 in a
+// weak field); and, added to charge_density (C/cm^3), the electrons' charge
+// after an implicit step in the old field less what sigma·E_old moves in it
+// (the solve puts back sigma·E_new). The fluid's state is left as it was;
+// returns the iterations of the density solve.
+int field_coupling(const double* ex, const double* ey, const double* ez, double dt, double* sigma_x, double* sigma_y,
+                   double* sigma_z, double* charge_density);
+// Adds the electrons' charge density (C/cm^3) to a node array.
+void add_charge_density(double* charge_density);
 
 // Total electrons and energy (eV) in the gas box.
 double total_electrons();

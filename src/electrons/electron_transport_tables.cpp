@@ -138,6 +138,19 @@ Transport transport_at(double mean_energy) {
             a.energy_diffusion_n + f * (b.energy_diffusion_n - a.energy_diffusion_n)};
 }
 
+Source source_at(double mean_energy) {
+    if (mean_energy <= rows[0].mean_energy)
+        return {rows[0].c.loss_n * (std::fmax(mean_energy, 0.0) / rows[0].mean_energy), rows[0].c.births_n};
+    if (mean_energy >= rows[count - 1].mean_energy) {
+        const Coefficients& c = rows[count - 1].c;
+        return {c.loss_n + loss_slope_n(mean_energy) * (mean_energy - rows[count - 1].mean_energy), c.births_n};
+    }
+    const int r = segment(mean_energy);
+    const double f = (mean_energy - rows[r - 1].mean_energy) / (rows[r].mean_energy - rows[r - 1].mean_energy);
+    const Coefficients &a = rows[r - 1].c, &b = rows[r].c;
+    return {a.loss_n + f * (b.loss_n - a.loss_n), rate_between(a.births_n, b.births_n, f)};
+}
+
 double loss_slope_n(double mean_energy) {
     if (mean_energy <= rows[0].mean_energy) return rows[0].c.loss_n / rows[0].mean_energy;
     const int r = segment(mean_energy);  // the last segment beyond the table

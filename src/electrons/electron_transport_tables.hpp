@@ -52,6 +52,13 @@ struct Transport {
     double mobility_n, energy_mobility_n, diffusion_n, energy_diffusion_n;
 };
 Transport transport_at(double mean_energy);
+// The loss and the birth rate alone, with the same bits as at(): the
+// energy's implicit solve looks them up some ten times per node and step,
+// where at() would interpolate all 16 rates each time.
+struct Source {
+    double loss_n, births_n;
+};
+Source source_at(double mean_energy);
 // d(loss_n)/d(mean energy) at this energy, cm^3/s: the stiffness of the
 // energy equation's source.
 double loss_slope_n(double mean_energy);

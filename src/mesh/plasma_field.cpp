@@ -60,6 +60,15 @@ void smooth_along(double* a, int step, int di, int dj, int dk) {
                 if (gas(i, j, k)) a[node(i, j, k)] = scratch[node(i, j, k)];
 }
 
+// Saves the vacuum face couplings before the first conducting ones replace them.
+void keep_vacuum_couplings() {
+    if (conducting) return;
+    std::copy(eps_face_x, eps_face_x + NODE_COUNT, vacuum_face_x);
+    std::copy(eps_face_y, eps_face_y + NODE_COUNT, vacuum_face_y);
+    std::copy(eps_face_z, eps_face_z + NODE_COUNT, vacuum_face_z);
+    conducting = true;
+}
+
 }  // namespace
 
 double electron_mobility() { return species::ELECTRON_MOBILITY_TIMES_GAS_DENSITY / species::fill().density; }
@@ -93,12 +102,7 @@ void add_electron_charge() {
 }
 
 void load_conducting_couplings(double frozen_time) {
-    if (!conducting) {
-        std::copy(eps_face_x, eps_face_x + NODE_COUNT, vacuum_face_x);
-        std::copy(eps_face_y, eps_face_y + NODE_COUNT, vacuum_face_y);
-        std::copy(eps_face_z, eps_face_z + NODE_COUNT, vacuum_face_z);
-        conducting = true;
-    }
+    keep_vacuum_couplings();
     for (int k = 1; k <= NZ; ++k)
         for (int j = 1; j <= NY; ++j)
             for (int i = 1; i <= NX; ++i)
@@ -117,6 +121,30 @@ void load_conducting_couplings(double frozen_time) {
                     eps_face_y[n] = vacuum_face_y[n] + conduction(node(i, j - 1, k), n, frozen_time) * gy;
                 if (gas(i, j, k - 1))
                     eps_face_z[n] = vacuum_face_z[n] + conduction(node(i, j, k - 1), n, frozen_time) * gz;
+            }
+}
+
+void add_charge_density(const double* charge_density) {
+    const double c = dx * dy * dz * INV_EPS0;  // C/cm^3 -> V·cm per node
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i)
+                if (gas(i, j, k)) charge_source[node(i, j, k)] += c * charge_density[node(i, j, k)];
+}
+
+void load_face_conductivities(const double* sigma_x, const double* sigma_y, const double* sigma_z,
+                              double frozen_time) {
+    keep_vacuum_couplings();
+    const double gx = dy * dz / dx, gy = dx * dz / dy, gz = dx * dy / dz;
+    const double scale = frozen_time * INV_EPS0;
+    for (int k = 1; k <= NZ; ++k)
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 1; i <= NX; ++i) {
+                const int n = node(i, j, k);
+                if (!gas(i, j, k)) continue;
+                if (gas(i - 1, j, k)) eps_face_x[n] = vacuum_face_x[n] + scale * sigma_x[n] * gx;
+                if (gas(i, j - 1, k)) eps_face_y[n] = vacuum_face_y[n] + scale * sigma_y[n] * gy;
+                if (gas(i, j, k - 1)) eps_face_z[n] = vacuum_face_z[n] + scale * sigma_z[n] * gz;
             }
 }
 

@@ -53,6 +53,18 @@ void add_electron_charge();
 // movers, and the wall-charge split and the gas-side field at a surface rest
 // on that coupling. frozen_time in s.
 void load_conducting_couplings(double frozen_time);
+// Electrons held as a fluid instead of records (electron_fluid, through
+// electron_fluid_field) bring their own charge and face conductivities: a
+// fluid's density is smooth, and the conductivity of a face is the
+// derivative of its flux with respect to the face field, so neither the
+// smoothing nor an assumed mobility enters.
+// Adds the charge density (C/cm^3, node array) on the gas nodes to
+// charge_source as it is; call it after field::build_charge_source().
+void add_charge_density(const double* charge_density);
+// As load_conducting_couplings, with the face conductivities given (S/cm, in
+// the ex, ey, ez layout of the faces) instead of the smoothed nodes' mean.
+void load_face_conductivities(const double* sigma_x, const double* sigma_y, const double* sigma_z,
+                              double frozen_time);
 // Puts the vacuum couplings back into the face couplings, as every other
 // solve (sustain state, floating gap) expects. Nothing is allocated or
 // rebuilt: the relaxation's coefficients were never changed.

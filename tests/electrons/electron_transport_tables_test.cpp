@@ -25,6 +25,7 @@ bool between(double x, double a, double b) {
 // Inside every segment of the built-in table each coefficient lies between
 // the two rows that bound it, and at a row it is that row's; the table
 // covers the fields the cell sees; the loss is the power the field gives.
+// The lookup of the loss and births alone has the same bits.
 TEST(ElectronTransportTables, LookupStaysBetweenTheRowsThatBoundIt) {
     ett::use_built_in();
     ASSERT_GE(ett::row_count(), 30);
@@ -44,6 +45,11 @@ TEST(ElectronTransportTables, LookupStaysBetweenTheRowsThatBoundIt) {
                 << r;
         }
         EXPECT_NEAR(ett::at(b.mean_energy).rate[8], b.c.rate[8], 1e-9 * b.c.rate[8]);
+        // The energy solve's lookup of the loss and births alone has the full one's bits.
+        for (double e : {0.0, 0.6 * a.mean_energy, 0.5 * (a.mean_energy + b.mean_energy), 1.7 * b.mean_energy}) {
+            EXPECT_EQ(ett::source_at(e).loss_n, ett::at(e).loss_n) << e;
+            EXPECT_EQ(ett::source_at(e).births_n, ett::at(e).births_n) << e;
+        }
         const double slope = ett::loss_slope_n(0.5 * (a.mean_energy + b.mean_energy));
         EXPECT_NEAR(slope * (b.mean_energy - a.mean_energy), b.c.loss_n - a.c.loss_n, 1e-9 * b.c.loss_n);
         // The steady swarm gains from the field what it loses: mu·N·(E/N)^2 = loss + births·energy.
