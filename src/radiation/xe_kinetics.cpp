@@ -1,5 +1,6 @@
 #include "radiation/xe_kinetics.hpp"
 
+#include "electrons/collision_frequencies.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "output/density_accumulation.hpp"
 
@@ -39,6 +40,104 @@ bool stats_fresh = false;
 double front_share[mesh::NODE_COUNT];      // of a node's photons, to the front plate
 std::vector<int> gas_nodes;
 Tally sums{};
+
+// Superelastic rate coefficients of 1s5 and 1s4 (cm^3/s) on the T_e ladder,
+// and the Xe density that turns the Xe excitation frequencies into sigma·v.
+double superelastic_table[2][TE_POINTS];
+double xe_density = 0.0;
+
+double sigma_v_level(int k, double energy) {
+    return collision_frequencies::nu_exc_Xe(k, collision_frequencies::SPEED_PER_SQRT_EV * std::sqrt(energy)) /
+           xe_density;
+}
+double sigma_v_level1(double energy) { return sigma_v_level(1, energy); }
+double sigma_v_level2(double energy) { return sigma_v_level(2, energy); }
+
+double level_ev(int k) {
+    const double u = species::EXC_SPEED_XE[k - 1] / collision_frequencies::SPEED_PER_SQRT_EV;
+    return u * u;
+}
+
+double ladder_te(int i) { return TE_LOW * std::pow(TE_HIGH / TE_LOW, i / (TE_POINTS - 1.0)); }
+
+void tabulate_superelastic(const species::Fill& fill) {
+    xe_density = fill.density * fill.xenon_fraction;
+    for (int i = 0; i < TE_POINTS; ++i) {
+        const double te = ladder_te(i);
+        superelastic_table[METASTABLE][i] = xe_density > 0.0 ? G_GROUND / G_METASTABLE *
+                                                                   maxwell_rate_above(sigma_v_level1, level_ev(1), te)
+                                                             : 0.0;
+        superelastic_table[RESONANT][i] =
+            xe_density > 0.0 ? G_GROUND / G_RESONANT * maxwell_rate_above(sigma_v_level2, level_ev(2), te) : 0.0;
+    }
+}
+
+// The electron processes over dt on (1s5, 1s4): d/dt v = A v with
+// A = [[-(up + sup_m), down], [up, -(down + sup_r)]] (1/s). next = exp(A dt),
+// integral = int_0^dt exp(A s) ds, from the series of both at a step scaled
+// below norm 1/2, squared back: E(2h) = E(h)^2, F(2h) = F(h) + E(h) F(h).
+struct ElectronStep {
+    double next[2][2];
+    double integral[2][2];
+};
+
+ElectronStep electron_step(double up, double down, double sup_m, double sup_r, double dt) {
+    const double a[2][2] = {{-(up + sup_m), down}, {up, -(down + sup_r)}};
+    double h = dt;
+    int squarings = 0;
+    const double norm = (std::max(sup_m, sup_r) + up + down) * dt;  // bounds both row sums
+    for (double scaled = norm; scaled > 0.5; scaled *= 0.5) {
+        h *= 0.5;
+        ++squarings;
+    }
+    double x[2][2], term[2][2] = {{1.0, 0.0}, {0.0, 1.0}};
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) x[i][j] = a[i][j] * h;
+    ElectronStep s{{{1.0, 0.0}, {0.0, 1.0}}, {{h, 0.0}, {0.0, h}}};
+    for (int n = 1; n <= 18; ++n) {  // 0.5^18 / 18! is far below rounding
+        double t[2][2];
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) t[i][j] = (term[i][0] * x[0][j] + term[i][1] * x[1][j]) / n;
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) {
+                term[i][j] = t[i][j];
+                s.next[i][j] += t[i][j];
+                s.integral[i][j] += t[i][j] * h / (n + 1);
+            }
+    }
+    for (int k = 0; k < squarings; ++k) {
+        ElectronStep d;
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) {
+                d.next[i][j] = s.next[i][0] * s.next[0][j] + s.next[i][1] * s.next[1][j];
+                d.integral[i][j] = s.integral[i][j] + s.next[i][0] * s.integral[0][j] + s.next[i][1] * s.integral[1][j];
+            }
+        s = d;
+    }
+    return s;
+}
+
+// Electron density (cm^-3) and temperature (eV) of node n, the rates of
+// mixing and superelastic collisions there, and their step on v's 1s5 and
+// 1s4; the superelastic losses and the exposure added to lost and exposed.
+void electron_processes(int n, double dt, double* v, double lost[2], double exposed[2]) {
+    const double ne = std::fabs(mesh::electron_density[n]) / mesh::ELECTRON_CHARGE;
+    const double te = std::clamp(2.0 / 3.0 * mesh::electron_energy[n], TE_LOW, TE_HIGH);
+    const double up = K_ELECTRON_MIX * ne;
+    const double down = up * (G_METASTABLE / G_RESONANT) * std::exp(MIX_GAP_EV / te);
+    const double sup_m = superelastic_coefficient(METASTABLE, te) * ne;
+    const double sup_r = superelastic_coefficient(RESONANT, te) * ne;
+    const ElectronStep s = electron_step(up, down, sup_m, sup_r, dt);
+    const double m = v[METASTABLE], r = v[RESONANT];
+    const double held_m = s.integral[0][0] * m + s.integral[0][1] * r;  // atom-seconds
+    const double held_r = s.integral[1][0] * m + s.integral[1][1] * r;
+    v[METASTABLE] = s.next[0][0] * m + s.next[0][1] * r;
+    v[RESONANT] = s.next[1][0] * m + s.next[1][1] * r;
+    lost[METASTABLE] += sup_m * held_m;
+    lost[RESONANT] += sup_r * held_r;
+    exposed[METASTABLE] += ne * held_m;
+    exposed[RESONANT] += ne * held_r;
+}
 
 constexpr int AUGMENTED = 2 * STATES;
 using Square = double[AUGMENTED][AUGMENTED];
@@ -149,6 +248,14 @@ void start(const species::Fill& fill, double interval) {
     const double inverse_length2 = (PI / gap) * (PI / gap) + (PI / width) * (PI / width);
     current = rates_for(fill, gap, inverse_length2);
     usual = propagator_for(current, interval);
+    tabulate_superelastic(fill);
+}
+
+double superelastic_coefficient(int s, double te) {
+    const double x = std::log(std::clamp(te, TE_LOW, TE_HIGH) / TE_LOW) / std::log(TE_HIGH / TE_LOW) * (TE_POINTS - 1);
+    const int i = std::min(static_cast<int>(x), TE_POINTS - 2);
+    const double f = x - i;
+    return (1.0 - f) * superelastic_table[s][i] + f * superelastic_table[s][i + 1];
 }
 
 void add_excitation(double x, double y, double z, double atoms, int level) {
@@ -173,6 +280,7 @@ void advance(double dt) {
     const Propagator& p = dt == usual.dt ? usual : other;
     double photons[2][LINES] = {};
     double wall = 0.0;
+    double lost[2] = {}, exposed[2] = {};
     std::fill(totals, totals + STATES, 0.0);
     std::fill(peaks, peaks + STATES, 0.0);
     for (const int n : gas_nodes) {
@@ -184,6 +292,8 @@ void advance(double dt) {
         }
         if (!any) continue;
         for (int s = 0; s < FED; ++s) source[FED * n + s] = 0.0;
+        if (mesh::electron_density[n] != 0.0 && (v[METASTABLE] != 0.0 || v[RESONANT] != 0.0))
+            electron_processes(n, dt, v, lost, exposed);
         double* out = state + STATES * n;
         for (int i = 0; i < STATES; ++i) {
             double s = 0.0;
@@ -203,6 +313,10 @@ void advance(double dt) {
     for (int d = 0; d < 2; ++d)
         for (int l = 0; l < LINES; ++l) sums.photons[d][l] += photons[d][l];
     sums.wall_loss += wall;
+    for (int s = 0; s < 2; ++s) {
+        sums.superelastic[s] += lost[s];
+        sums.exposure[s] += exposed[s];
+    }
     stats_fresh = true;
 }
 
@@ -245,22 +359,27 @@ const Rates& rates() { return current; }
 
 namespace {
 constexpr int STATE_VALUES = mesh::NODE_COUNT * STATES, SOURCE_VALUES = mesh::NODE_COUNT * FED;
+
+constexpr int TALLY_VALUES = static_cast<int>(sizeof(Tally) / sizeof(double));
 }  // namespace
 
-int saved_count() { return STATE_VALUES + SOURCE_VALUES + static_cast<int>(sizeof(Tally) / sizeof(double)); }
+int saved_count() { return STATE_VALUES + SOURCE_VALUES + TALLY_VALUES + mesh::NODE_COUNT; }
 
 void save(double* values) {
     std::copy(state, state + STATE_VALUES, values);
     std::copy(source, source + SOURCE_VALUES, values + STATE_VALUES);
     const double* t = reinterpret_cast<const double*>(&sums);
-    std::copy(t, t + sizeof(Tally) / sizeof(double), values + STATE_VALUES + SOURCE_VALUES);
+    std::copy(t, t + TALLY_VALUES, values + STATE_VALUES + SOURCE_VALUES);
+    std::copy(mesh::electron_energy, mesh::electron_energy + mesh::NODE_COUNT,
+              values + STATE_VALUES + SOURCE_VALUES + TALLY_VALUES);
 }
 
 void load(const double* values) {
     std::copy(values, values + STATE_VALUES, state);
     std::copy(values + STATE_VALUES, values + STATE_VALUES + SOURCE_VALUES, source);
     double* t = reinterpret_cast<double*>(&sums);
-    std::copy(values + STATE_VALUES + SOURCE_VALUES, values + saved_count(), t);
+    std::copy(values + STATE_VALUES + SOURCE_VALUES, values + STATE_VALUES + SOURCE_VALUES + TALLY_VALUES, t);
+    std::copy(values + STATE_VALUES + SOURCE_VALUES + TALLY_VALUES, values + saved_count(), mesh::electron_energy);
     stats_fresh = false;
 }
 
@@ -276,6 +395,8 @@ void reset() {
     std::fill(front_share, front_share + mesh::NODE_COUNT, 0.0);
     gas_nodes.clear();
     sums = Tally{};
+    std::fill(&superelastic_table[0][0], &superelastic_table[0][0] + 2 * TE_POINTS, 0.0);
+    xe_density = 0.0;
 }
 
 }  // namespace xe_kinetics

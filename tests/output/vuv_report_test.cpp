@@ -1,12 +1,15 @@
 // --vuv through the program: its files are the same bytes for every thread
 // count and after a restart, it changes none of the other files, and its
 // excitations are the ones pulses.csv counts.
+#include "common/checksum.hpp"
 #include "common/run_binary.hpp"
 #include "common/temp_folder.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -79,7 +82,6 @@ TEST(VuvRun, FilesAreTheSameForEveryThreadCountAndAfterARestartAndLeaveTheOthers
     EXPECT_NEAR(cell(vuv, 0, "n_exc_Xe"), counted, 1e-5 * counted);
     EXPECT_GT(cell(vuv, 0, "photons147_phosphor"), 0.0);
     EXPECT_EQ(lines_of(one.at("vuv.csv")).size(), 2u + 2399 / 10);  // steps 11, 21, ..., 2391
-
     // Without --vuv, the parallel mode's files are those of the run with it:
     // no draw more or less, the same pulses.csv.
     ASSERT_EQ(run_in(folder.path / "plain", "--parallel --max-steps 2400 --checkpoint-every 2005 --threads 1"), 0);
@@ -101,4 +103,19 @@ TEST(VuvRun, FilesAreTheSameForEveryThreadCountAndAfterARestartAndLeaveTheOthers
               std::string::npos);
     const auto resumed = files_of(folder.path / "resumed");
     for (const auto& [name, text] : one) EXPECT_TRUE(text == resumed.at(name)) << name << " differs after the restart";
+
+    // A checkpoint whose VUV record holds another count of values (another
+    // build's) is refused, saying so, even with a sound integrity record.
+    std::string text = one.at("restart");
+    const std::size_t at = text.find("\n VUV STATES ") + 13;
+    text.replace(at, text.find('\n', at) - at, "12");
+    const std::string body = text.substr(0, text.rfind(" CRC-32 of the bytes above: "));
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(checksum::crc32(body.data(), body.size())));
+    fs::copy(folder.path / "t1", folder.path / "other", fs::copy_options::recursive);
+    std::ofstream(folder.path / "other" / "restart", std::ios::binary) << body << " CRC-32 of the bytes above: " << hex << "\n";
+    EXPECT_NE(run_in(folder.path / "other", "--restart --max-steps 2400", false), 0);
+    EXPECT_NE(TempFolder::read((folder.path / "other" / "console.txt").string())
+                  .find("ERROR: reading file restart, VUV states: their count is not this build's"),
+              std::string::npos);
 }
