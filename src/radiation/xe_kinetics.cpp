@@ -355,6 +355,13 @@ double peak_density(int s) {
     return peaks[s] * mesh::inv_cell_volume;
 }
 
+double node_density(int n, int s) { return state[STATES * n + s] * mesh::inv_cell_volume; }
+
+double excimer_density(int n) {
+    return (state[STATES * n + SINGLET_HOT] + state[STATES * n + SINGLET] + state[STATES * n + TRIPLET]) *
+           mesh::inv_cell_volume;
+}
+
 const Rates& rates() { return current; }
 
 namespace {

@@ -56,6 +56,10 @@ double inventory();
 // (the deposits not yet advanced left out).
 double total(int s);
 double peak_density(int s);
+// Density (cm^-3) of state s at node offset n after the last advance.
+double node_density(int n, int s);
+// The three excimer states' densities summed, cm^-3.
+double excimer_density(int n);
 const xe_rates::Rates& rates();
 // The superelastic rate coefficient (cm^3/s) of state s (METASTABLE or
 // RESONANT) at electron temperature te (eV), from the table made at start.
