@@ -18,11 +18,16 @@ constexpr double PI = 3.141592653589793;
 // Over one advance of length dt, per node: the states after it (next·n), the
 // photons of each line (photons·n) and the wall losses (wall·n), n the states
 // at its start.
+// by_column[j] holds column j of next and of photons side by side, so that
+// a node's sums go down the columns; each sum still takes its terms in the
+// order of j.
+constexpr int SUMS = STATES + LINES + 1;  // even, for pairs of doubles; the last is 0
 struct Propagator {
     double dt = -1.0;
     double next[STATES][STATES];
     double photons[LINES][STATES];
     double wall[STATES];
+    double by_column[STATES][SUMS];
 };
 
 bool active = false;
@@ -39,6 +44,12 @@ double totals[STATES], peaks[STATES];
 bool stats_fresh = false;
 double front_share[mesh::NODE_COUNT];      // of a node's photons, to the front plate
 std::vector<int> gas_nodes;
+// The gas nodes that have held anything, ascending (the order of gas_nodes,
+// so that every sum over them is taken as over all of them), and those
+// deposited on since the last advance; the rest hold nothing and are skipped.
+bool is_gas[mesh::NODE_COUNT];
+bool listed[mesh::NODE_COUNT];
+std::vector<int> occupied, newly;
 Tally sums{};
 
 // Superelastic rate coefficients of 1s5 and 1s4 (cm^3/s) on the T_e ladder,
@@ -206,6 +217,11 @@ Propagator propagator_for(const Rates& r, double dt) {
         for (int k = 0; k < STATES; ++k) s += r.wall[k] * e[k][STATES + j];
         p.wall[j] = s;
     }
+    for (int j = 0; j < STATES; ++j) {
+        for (int i = 0; i < STATES; ++i) p.by_column[j][i] = p.next[i][j];
+        for (int l = 0; l < LINES; ++l) p.by_column[j][STATES + l] = p.photons[l][j];
+        p.by_column[j][SUMS - 1] = 0.0;
+    }
     return p;
 }
 
@@ -219,6 +235,7 @@ double strip_share(double d, double left, double right) {
 void set_up_cell() {
     using namespace mesh;
     gas_nodes.clear();
+    std::fill(is_gas, is_gas + NODE_COUNT, false);
     // The gas box mirrors at z = zlow: the channel runs from the rib at
     // zhigh to its image at 2 zlow - zhigh.
     for (int k = klo; k <= khi; ++k)
@@ -227,6 +244,7 @@ void set_up_cell() {
                 if (material_map[padded(i, j, k)] != 0) continue;
                 const int n = node(i, j, k);
                 gas_nodes.push_back(n);
+                is_gas[n] = true;
                 const double x = (i + 0.5) * dx, z = (k + 0.5) * dz;
                 front_share[n] = strip_share(x - xlow, zhigh - z, z - (2 * zlow - zhigh));
             }
@@ -240,6 +258,8 @@ void start(const species::Fill& fill, double interval) {
     reset();
     active = true;
     set_up_cell();
+    occupied.reserve(gas_nodes.size());
+    newly.reserve(gas_nodes.size());
     // Fundamental diffusion mode of the channel: across the gap and across
     // the rib-to-rib width (twice the mirrored half); the mirrors along y
     // leave it unbounded there.
@@ -270,9 +290,33 @@ void add_excitation(double x, double y, double z, double atoms, int level) {
             for (int di = 0; di <= 1; ++di) {
                 const double f = (di == 0 ? 1.0 - wx.f : wx.f) * (dj == 0 ? 1.0 - wy.f : wy.f) *
                                  (dk == 0 ? 1.0 - wz.f : wz.f);
-                if (f != 0.0) source[FED * node(wx.n + di, wy.n + dj, wz.n + dk) + s] += atoms * f;
+                if (f == 0.0) continue;
+                const int n = node(wx.n + di, wy.n + dj, wz.n + dk);
+                source[FED * n + s] += atoms * f;
+                if (is_gas[n] && !listed[n]) {
+                    listed[n] = true;
+                    newly.push_back(n);
+                }
             }
 }
+
+namespace {
+
+// Merges the nodes deposited on since the last advance into the ascending
+// list, from the back, in the room reserved at start.
+void take_in_newly_listed() {
+    if (newly.empty()) return;
+    std::sort(newly.begin(), newly.end());
+    std::size_t a = occupied.size(), b = newly.size();
+    occupied.resize(a + b);
+    for (std::size_t to = a + b; b > 0;) {
+        if (a > 0 && occupied[a - 1] > newly[b - 1]) occupied[--to] = occupied[--a];
+        else occupied[--to] = newly[--b];
+    }
+    newly.clear();
+}
+
+}  // namespace
 
 void advance(double dt) {
     if (dt <= 0.0) return;
@@ -283,30 +327,28 @@ void advance(double dt) {
     double lost[2] = {}, exposed[2] = {};
     std::fill(totals, totals + STATES, 0.0);
     std::fill(peaks, peaks + STATES, 0.0);
-    for (const int n : gas_nodes) {
-        double v[STATES];
-        bool any = false;
-        for (int s = 0; s < STATES; ++s) {
-            v[s] = state[STATES * n + s] + (s < FED ? source[FED * n + s] : 0.0);
-            any = any || v[s] != 0.0;
-        }
-        if (!any) continue;
-        for (int s = 0; s < FED; ++s) source[FED * n + s] = 0.0;
+    take_in_newly_listed();
+    for (const int n : occupied) {
+        double* held = state + STATES * n;
+        double* fed = source + FED * n;
+        double v[STATES] = {held[0] + fed[0], held[1] + fed[1], held[2] + fed[2], held[3], held[4], held[5]};
+        static_assert(FED == 3 && STATES == 6);
+        if ((v[0] != 0.0) + (v[1] != 0.0) + (v[2] != 0.0) + (v[3] != 0.0) + (v[4] != 0.0) + (v[5] != 0.0) == 0) continue;
+        fed[0] = fed[1] = fed[2] = 0.0;
         if (mesh::electron_density[n] != 0.0 && (v[METASTABLE] != 0.0 || v[RESONANT] != 0.0))
             electron_processes(n, dt, v, lost, exposed);
-        double* out = state + STATES * n;
+        // States after the advance, then the photons of each line.
+        double out[SUMS] = {};
+        for (int j = 0; j < STATES; ++j)
+            for (int i = 0; i < SUMS; ++i) out[i] += p.by_column[j][i] * v[j];
         for (int i = 0; i < STATES; ++i) {
-            double s = 0.0;
-            for (int j = 0; j < STATES; ++j) s += p.next[i][j] * v[j];
-            out[i] = s;
-            totals[i] += s;
-            peaks[i] = std::max(peaks[i], s);
+            held[i] = out[i];
+            totals[i] += out[i];
+            peaks[i] = std::max(peaks[i], out[i]);
         }
         for (int l = 0; l < LINES; ++l) {
-            double s = 0.0;
-            for (int j = 0; j < STATES; ++j) s += p.photons[l][j] * v[j];
-            photons[FRONT][l] += front_share[n] * s;
-            photons[PHOSPHOR][l] += (1.0 - front_share[n]) * s;
+            photons[FRONT][l] += front_share[n] * out[STATES + l];
+            photons[PHOSPHOR][l] += (1.0 - front_share[n]) * out[STATES + l];
         }
         for (int j = 0; j < STATES; ++j) wall += p.wall[j] * v[j];
     }
@@ -388,6 +430,18 @@ void load(const double* values) {
     std::copy(values + STATE_VALUES + SOURCE_VALUES, values + STATE_VALUES + SOURCE_VALUES + TALLY_VALUES, t);
     std::copy(values + STATE_VALUES + SOURCE_VALUES + TALLY_VALUES, values + saved_count(), mesh::electron_energy);
     stats_fresh = false;
+    // A node that holds nothing now would be skipped by the advances anyway.
+    occupied.clear();
+    newly.clear();
+    std::fill(listed, listed + mesh::NODE_COUNT, false);
+    for (const int n : gas_nodes) {
+        bool any = false;
+        for (int s = 0; s < STATES; ++s) any = any || state[STATES * n + s] != 0.0 || (s < FED && source[FED * n + s] != 0.0);
+        if (any) {
+            listed[n] = true;
+            occupied.push_back(n);
+        }
+    }
 }
 
 void reset() {
@@ -401,6 +455,10 @@ void reset() {
     stats_fresh = false;
     std::fill(front_share, front_share + mesh::NODE_COUNT, 0.0);
     gas_nodes.clear();
+    std::fill(is_gas, is_gas + mesh::NODE_COUNT, false);
+    std::fill(listed, listed + mesh::NODE_COUNT, false);
+    occupied.clear();
+    newly.clear();
     sums = Tally{};
     std::fill(&superelastic_table[0][0], &superelastic_table[0][0] + 2 * TE_POINTS, 0.0);
     xe_density = 0.0;

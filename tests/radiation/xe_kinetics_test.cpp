@@ -282,6 +282,37 @@ TEST_F(XeKinetics, ElectronsMixTheTwoLevelsAndReturnThemToTheGround) {
     EXPECT_GT(tally.superelastic[0] + tally.superelastic[1], 1e-3 * atoms);
 }
 
+// Three nodes across the gap, excited one after another (the last one
+// first, then the one before it in the node order) between advances: every
+// node advances from its own excitation on, exactly once per advance, so
+// the sum is that of three pulses started at their times.
+TEST_F(XeKinetics, NodesExcitedLaterJoinTheAdvancesInTheirOrder) {
+    const double interval = 1e-8;
+    one_node_cell(interval);
+    mesh::ihi = 3;
+    xe_kinetics::start(species::BUILT_IN_FILL, interval);
+    const Hand h = by_hand();
+    const double a = h.resonant_147 + h.singlet + h.down + h.wall, b = h.up;
+    const double c = h.down, d = h.triplet + h.up + h.wall;
+    const double mean = -(a + d) / 2, root = std::sqrt((a - d) * (a - d) / 4 + b * c);
+    const double l1 = mean + root, l2 = mean - root;
+    auto r_at = [&](double t) { return ((l1 + d) * std::exp(l1 * t) - (l2 + d) * std::exp(l2 * t)) / (l1 - l2); };
+
+    const double atoms = 1e6;
+    const int node_of[3] = {3, 1, 2}, excited_at[3] = {0, 5, 12};  // advances
+    int next = 0;
+    for (int step = 0; step < 40; ++step) {
+        if (next < 3 && excited_at[next] == step) {
+            xe_kinetics::add_excitation((node_of[next] + 0.5) * mesh::dx, Y, Z, atoms, 2);
+            ++next;
+        }
+        xe_kinetics::advance(interval);
+        double expected = 0.0;
+        for (int e = 0; e < next; ++e) expected += atoms * r_at((step + 1 - excited_at[e]) * interval);
+        ASSERT_NEAR(xe_kinetics::total(RESONANT), expected, 1e-9 * atoms) << step;
+    }
+}
+
 // Light from a node next to the front plate goes half into it; from the
 // middle of a wide channel's gap, less than half.
 TEST_F(XeKinetics, FrontPlateGetsItsSolidAngleOfTheLight) {
