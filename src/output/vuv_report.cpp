@@ -50,7 +50,7 @@ const char* const PULSES_HEADER =
     "pulse,t_start_us,t_end_us,E_drive_nJ,n_exc_Xe,E_exc_Xe_nJ,Xe_excitation_share,photons147_phosphor,"
     "photons150_phosphor,photons173_phosphor,photons147_front,photons150_front,photons173_front,E_VUV_phosphor_nJ,"
     "E_VUV_front_nJ,VUV_efficiency,ratio_173_147,wall_losses,peak_1s5_cm3,peak_1s4_cm3,superelastic_losses,"
-    "exposure_1s5_cm3s,exposure_1s4_cm3s";
+    "exposure_1s5_s_per_cm3,exposure_1s4_s_per_cm3";
 
 std::string number(double v) {
     char buf[32];
