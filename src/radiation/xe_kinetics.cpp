@@ -37,6 +37,7 @@ Propagator usual;
 // once per advance, so they are kept as small as that allows.
 constexpr int FED = 3;
 static_assert(METASTABLE < FED && RESONANT < FED && HIGHER < FED);
+static_assert(FED == 3 && STATES == 6, "advance writes a node's states out one by one");
 double state[mesh::NODE_COUNT * STATES];   // real atoms or excimers per node
 double source[mesh::NODE_COUNT * FED];     // deposited since the last advance
 // The sums and largest node values of the states, taken as the advance goes.
@@ -332,7 +333,6 @@ void advance(double dt) {
         double* held = state + STATES * n;
         double* fed = source + FED * n;
         double v[STATES] = {held[0] + fed[0], held[1] + fed[1], held[2] + fed[2], held[3], held[4], held[5]};
-        static_assert(FED == 3 && STATES == 6);
         if ((v[0] != 0.0) + (v[1] != 0.0) + (v[2] != 0.0) + (v[3] != 0.0) + (v[4] != 0.0) + (v[5] != 0.0) == 0) continue;
         fed[0] = fed[1] = fed[2] = 0.0;
         if (mesh::electron_density[n] != 0.0 && (v[METASTABLE] != 0.0 || v[RESONANT] != 0.0))
