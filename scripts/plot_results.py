@@ -309,6 +309,10 @@ QUANTITY = {
     "Electron_Density_top": ("electron column density", "electrons", "cm⁻²", -STEP_UM["x"] / CM_TO_UM),
     "Ion_Density_top": ("ion column density (Ne⁺ + Xe⁺)", "ions", "cm⁻²", STEP_UM["x"] / CM_TO_UM),
     "Potential": ("potential", None, "V", 1.0),
+    # With --vuv: the excited xenon and the excimers.
+    "Xe_1s5_Density": ("Xe*(1s5) density", "metastable atoms", "cm⁻³", 1.0),
+    "Xe_1s4_Density": ("Xe*(1s4) density", "resonant atoms", "cm⁻³", 1.0),
+    "Xe2_Excimer_Density": ("Xe₂* excimer density", "excimers", "cm⁻³", 1.0),
 }
 
 

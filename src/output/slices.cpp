@@ -5,6 +5,7 @@
 #include "input/file_units.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "output/output_history.hpp"
+#include "radiation/xe_kinetics.hpp"
 
 #include <cstdio>
 #include <string>
@@ -18,10 +19,23 @@ namespace {
 
 constexpr int NAME_FIELD = 100;  // quantity names are written blank-padded to this width
 
-enum Quantity { ELECTRON_DENSITY, ION_DENSITY, ION_DENSITY_TOP, ELECTRON_DENSITY_TOP, POTENTIAL };
-constexpr int QUANTITY_COUNT = 5;
-const char* const QUANTITY_NAME[QUANTITY_COUNT] = {"Electron_Density", "Ion_Density", "Ion_Density_top",
-                                                   "Electron_Density_top", "Potential"};
+// The last three only with the VUV states (--vuv).
+enum Quantity {
+    ELECTRON_DENSITY,
+    ION_DENSITY,
+    ION_DENSITY_TOP,
+    ELECTRON_DENSITY_TOP,
+    POTENTIAL,
+    XE_1S5_DENSITY,
+    XE_1S4_DENSITY,
+    EXCIMER_DENSITY
+};
+constexpr int QUANTITY_COUNT = 8;
+const char* const QUANTITY_NAME[QUANTITY_COUNT] = {"Electron_Density", "Ion_Density",    "Ion_Density_top",
+                                                   "Electron_Density_top", "Potential", "Xe_1s5_Density",
+                                                   "Xe_1s4_Density",   "Xe2_Excimer_Density"};
+
+int quantity_count() { return xe_kinetics::on() ? QUANTITY_COUNT : XE_1S5_DENSITY; }
 
 bool first_call = true;
 // A file continued after a restart that already holds its header.
@@ -97,6 +111,9 @@ void write_section(std::FILE* out, int q) {
         for (int j = j0; j <= j1; ++j) {
             if (q == ELECTRON_DENSITY) row.add(-electron_density[node(i, j, k0)] / ELECTRON_CHARGE);
             else if (q == ION_DENSITY) row.add(ion_charge(i, j, k0) / ELECTRON_CHARGE);
+            else if (q == XE_1S5_DENSITY) row.add(xe_kinetics::node_density(node(i, j, k0), xe_rates::METASTABLE));
+            else if (q == XE_1S4_DENSITY) row.add(xe_kinetics::node_density(node(i, j, k0), xe_rates::RESONANT));
+            else if (q == EXCIMER_DENSITY) row.add(xe_kinetics::excimer_density(node(i, j, k0)));
             else row.add(phi[node(i, j, k0)]);
         }
         fortran::write_line(out, row.text);
@@ -128,7 +145,7 @@ void write_slices(int, double t, int) {
     if (first_call) find_output_box();
     write_line(stdout, "");
 
-    for (int q = 0; q < QUANTITY_COUNT; ++q) {
+    for (int q = 0; q < quantity_count(); ++q) {
         const std::string name = file_name(q);
         const int unit = FILE_MANAGER::OPENFILE(name, "WRITE");
         std::FILE* out = FILE_MANAGER::stream(unit);
@@ -148,7 +165,7 @@ void write_slices(int, double t, int) {
 
 void continue_files(double time) {
     find_output_box();
-    for (int q = 0; q < QUANTITY_COUNT; ++q) {
+    for (int q = 0; q < quantity_count(); ++q) {
         const std::string name = file_name(q);
         const long kept = output_history::slice_file_length(name, header_lines(q), name_line(q), rows_per_block(q), time);
         output_history::cut_file(name, kept);

@@ -6,6 +6,7 @@
 #include "output/density_accumulation.hpp"
 #include "particles/particle_storage.hpp"
 #include "particles/species.hpp"
+#include "radiation/xe_kinetics.hpp"
 
 #include <bit>
 #include <cerrno>
@@ -160,6 +161,16 @@ double node_scalar(int q, int n) {
     }
 }
 
+// With the VUV states (--vuv), after the others: their densities (cm^-3).
+constexpr int VUV_SCALARS = 3;
+const char* const VUV_SCALAR_NAME[VUV_SCALARS] = {"Xe*(1s5) density (cm^-3)", "Xe*(1s4) density (cm^-3)",
+                                                  "Xe2* excimer density (cm^-3)"};
+double vuv_scalar(int q, int n) {
+    if (q == 0) return xe_kinetics::node_density(n, xe_rates::METASTABLE);
+    if (q == 1) return xe_kinetics::node_density(n, xe_rates::RESONANT);
+    return xe_kinetics::excimer_density(n);
+}
+
 bool is_gas(int i, int j, int k) { return material_map[padded(i, j, k)] == 0; }
 
 void write_fields(int step, double t, const char* name) {
@@ -177,6 +188,8 @@ void write_fields(int step, double t, const char* name) {
     declare("Float64", "E (V/cm)", 3, NODE_COUNT, 8, offset);
     declare("UInt8", "gas", 1, NODE_COUNT, 1, offset);
     declare("Float64", "relative permittivity", 1, NODE_COUNT, 8, offset);
+    if (xe_kinetics::on())
+        for (const char* q : VUV_SCALAR_NAME) declare("Float64", q, 1, NODE_COUNT, 8, offset);
     std::fprintf(out, "      </PointData>\n    </Piece>\n  </ImageData>\n");
     begin_appended_data();
 
@@ -199,6 +212,11 @@ void write_fields(int step, double t, const char* name) {
             for (int i = 1; i <= NX; ++i) put_u8(is_gas(i, j, k) ? 1 : 0);
     put_block_length(8ull * NODE_COUNT);
     put_bytes(eps_node, sizeof eps_node);
+    if (xe_kinetics::on())
+        for (int q = 0; q < VUV_SCALARS; ++q) {
+            put_block_length(8ull * NODE_COUNT);
+            for (int n = 0; n < NODE_COUNT; ++n) put_f64(vuv_scalar(q, n));
+        }
     end_document();
     finish_file();
 }

@@ -49,7 +49,8 @@ const char* const PULSES_COMMENT =
 const char* const PULSES_HEADER =
     "pulse,t_start_us,t_end_us,E_drive_nJ,n_exc_Xe,E_exc_Xe_nJ,Xe_excitation_share,photons147_phosphor,"
     "photons150_phosphor,photons173_phosphor,photons147_front,photons150_front,photons173_front,E_VUV_phosphor_nJ,"
-    "E_VUV_front_nJ,VUV_efficiency,ratio_173_147,wall_losses,peak_1s5_cm3,peak_1s4_cm3";
+    "E_VUV_front_nJ,VUV_efficiency,ratio_173_147,wall_losses,peak_1s5_cm3,peak_1s4_cm3,superelastic_losses,"
+    "exposure_1s5_s_per_cm3,exposure_1s4_s_per_cm3";
 
 std::string number(double v) {
     char buf[32];
@@ -139,7 +140,9 @@ void finish_pulse(int nstep, double t, double time_step, double index, double t_
     row += "," + number(energy[PHOSPHOR] * 1e9) + "," + number(energy[FRONT] * 1e9) + "," +
            number(share(energy[PHOSPHOR])) + "," +
            number(photons[xe_rates::LINE_147] != 0.0 ? photons[xe_rates::LINE_173] / photons[xe_rates::LINE_147] : 0.0) +
-           "," + number(now.wall_loss - then.wall_loss) + "," + number(state.peak[0]) + "," + number(state.peak[1]);
+           "," + number(now.wall_loss - then.wall_loss) + "," + number(state.peak[0]) + "," + number(state.peak[1]) + "," +
+           number(now.superelastic[0] + now.superelastic[1] - then.superelastic[0] - then.superelastic[1]) + "," +
+           number(now.exposure[0] - then.exposure[0]) + "," + number(now.exposure[1] - then.exposure[1]);
     output_streams::write_line_or_stop(pulses, PULSES_FILE, row);
     state.at_pulse = now;
     state.peak[0] = xe_kinetics::peak_density(xe_rates::METASTABLE);

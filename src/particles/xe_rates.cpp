@@ -19,6 +19,23 @@ double escape_factor(double xe, double ne, double gap, double ne_ratio) {
     return std::min(1.0, 1.125 / std::sqrt(PI * k0 * gap));
 }
 
+double maxwell_rate_above(double (*sigma_v)(double energy), double threshold, double te) {
+    // (2/sqrt(pi)) te^-3/2 int_0^inf sigma_v(E*+e') sqrt(E*+e') exp(-e'/te) de',
+    // with u = e'/te: (2/sqrt(pi)) te^-1/2 int sigma_v sqrt(E*+u te) exp(-u) du,
+    // Simpson to u = 60 (exp(-60): nothing left).
+    constexpr int STEPS = 6000;  // even
+    constexpr double U_END = 60.0;
+    const double h = U_END / STEPS;
+    double sum = 0.0;
+    for (int i = 0; i <= STEPS; ++i) {
+        const double u = i * h;
+        const double energy = threshold + u * te;
+        const double w = i == 0 || i == STEPS ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
+        sum += w * sigma_v(energy) * std::sqrt(energy) * std::exp(-u);
+    }
+    return 2.0 / std::sqrt(PI) / std::sqrt(te) * sum * h / 3.0;
+}
+
 Rates rates_for(const species::Fill& fill, double gap, double inverse_length2) {
     const double xe = fill.density * fill.xenon_fraction;  // cm^-3
     const double ne = fill.density - xe;

@@ -71,6 +71,24 @@ constexpr double DN_XE_IN_NE = 5.2e18;
 constexpr double DN_XE_IN_XE = 1.40e18;
 constexpr double EXCIMER_DIFFUSION_RATIO = 0.7;
 
+// Electron mixing 1s5 -> 1s4, cm^3/s (1e-7 to 4e-7 at T_e 1-3 eV) [U]; the
+// reverse by detailed balance at T_e with the level gap above.
+constexpr double K_ELECTRON_MIX = 2e-7;
+constexpr double G_METASTABLE = 5.0, G_RESONANT = 3.0, G_GROUND = 1.0;
+
+// The electron temperatures (eV) the superelastic rate coefficients are
+// tabulated at, log-spaced; outside, the end values hold.
+constexpr int TE_POINTS = 64;
+constexpr double TE_LOW = 0.2, TE_HIGH = 20.0;
+
+// The Maxwellian average at temperature te (eV) of sigma·v (cm^3/s, a
+// function of the electron energy in eV), zero below threshold (eV), times
+// exp(threshold/te): with g_ground/g_excited, the superelastic rate
+// coefficient of the excited level by detailed balance. Integrated from the
+// threshold up (energy = threshold + e'), so that the large exponential
+// never appears.
+double maxwell_rate_above(double (*sigma_v)(double energy), double threshold, double te);
+
 // The rates of one fill in one cell: dn/dt = matrix·n + sources, n in atoms;
 // every loss appears as an emission or a wall loss.
 struct Rates {
