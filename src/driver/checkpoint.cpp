@@ -9,6 +9,7 @@
 #include "input/voltage_file.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "mesh/potential_solver.hpp"
+#include "electrons/hybrid_electrons.hpp"
 #include "output/vuv_report.hpp"
 #include "particles/parallel_mode.hpp"
 #include "particles/particle_storage.hpp"
@@ -106,6 +107,9 @@ const char* const CELL_PREFIX = " cell file cell.toml, CRC-32 ";
 // then the end marker.
 const char* const VUV_MARKER = " VUV STATES";
 const char* const VUV_END = " VUV END";
+// A --fluid-electrons run appends the fluid's state the same way.
+const char* const FLUID_MARKER = " FLUID ELECTRONS";
+const char* const FLUID_END = " FLUID END";
 
 std::string cell_crc_text(const cell_file::Cell& cell) {
     char hex[9];
@@ -179,6 +183,7 @@ void write_model(std::FILE* out) {
     pair("second-order-flights", m.second_order_flights);
     if (m.drift_diffusion) pair("drift-diffusion", 1);
     if (m.vuv) pair("vuv", 1);
+    if (m.fluid_electrons) pair("fluid-electrons", 1);
     pair("max-ions", m.max_ions);
     pair("max-electrons", m.max_electrons);
     pair("seed1", m.seed1);
@@ -197,13 +202,14 @@ bool parse_model(const std::string& line, RunModel& m, int& ion_slots, int& elec
     // Files written before the drift-diffusion steps lack their pair; the
     // vuv pair is written only when on.
     const char* const names[] = {"parallel", "plasma-field", "seed-at-cathode", "second-order-flights", "drift-diffusion",
-                                 "vuv", "max-ions", "max-electrons", "seed1", "seed2", "ion-slots", "electron-slots"};
-    constexpr int FIRST_OPTIONAL = 4, LAST_OPTIONAL = 5;
-    long long values[12] = {};
+                                 "vuv", "fluid-electrons", "max-ions", "max-electrons", "seed1", "seed2", "ion-slots",
+                                 "electron-slots"};
+    constexpr int FIRST_OPTIONAL = 4, LAST_OPTIONAL = 6, NAMES = 13;
+    long long values[NAMES] = {};
     std::string name;
     long long value = 0;
     bool have_pair = static_cast<bool>(in >> name >> value);
-    for (int k = 0; k < 12; ++k) {
+    for (int k = 0; k < NAMES; ++k) {
         if (k >= FIRST_OPTIONAL && k <= LAST_OPTIONAL && (!have_pair || name != names[k])) continue;
         if (!have_pair || name != names[k] || value < 0 || value > 2147483647) return false;
         values[k] = value;
@@ -218,18 +224,20 @@ bool parse_model(const std::string& line, RunModel& m, int& ion_slots, int& elec
     m.second_order_flights = values[3] == 1;
     m.drift_diffusion = values[4] == 1;
     m.vuv = values[5] == 1;
-    m.max_ions = static_cast<int>(values[6]);
-    m.max_electrons = static_cast<int>(values[7]);
-    m.seed1 = static_cast<std::int32_t>(values[8]);
-    m.seed2 = static_cast<std::int32_t>(values[9]);
-    ion_slots = static_cast<int>(values[10]);
-    electron_slots = static_cast<int>(values[11]);
+    m.fluid_electrons = values[6] == 1;
+    m.max_ions = static_cast<int>(values[7]);
+    m.max_electrons = static_cast<int>(values[8]);
+    m.seed1 = static_cast<std::int32_t>(values[9]);
+    m.seed2 = static_cast<std::int32_t>(values[10]);
+    ion_slots = static_cast<int>(values[11]);
+    electron_slots = static_cast<int>(values[12]);
     return true;
 }
 
 bool same_model(const RunModel& a, const RunModel& b) {
     return a.parallel == b.parallel && a.plasma_field == b.plasma_field && a.seed_at_cathode == b.seed_at_cathode &&
            a.second_order_flights == b.second_order_flights && a.drift_diffusion == b.drift_diffusion && a.vuv == b.vuv &&
+           a.fluid_electrons == b.fluid_electrons &&
            a.max_ions == b.max_ions && a.max_electrons == b.max_electrons && a.seed1 == b.seed1 &&
            a.seed2 == b.seed2;
 }
@@ -246,13 +254,23 @@ void copy_text_file(std::FILE* out, const char* name) {
     std::fclose(in);
 }
 
+void write_sparse_record(std::FILE* out, const char* marker, const char* end, const std::vector<double>& values) {
+    std::fprintf(out, "%s %zu\n", marker, values.size());
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (values[k] != 0.0) std::fprintf(out, " %zu %a\n", k, values[k]);
+    write_line(out, end);
+}
+
 void write_vuv_record(std::FILE* out) {
     std::vector<double> values(static_cast<std::size_t>(vuv_report::saved_count()));
     vuv_report::save(values.data());
-    std::fprintf(out, "%s %zu\n", VUV_MARKER, values.size());
-    for (std::size_t k = 0; k < values.size(); ++k)
-        if (values[k] != 0.0) std::fprintf(out, " %zu %a\n", k, values[k]);
-    write_line(out, VUV_END);
+    write_sparse_record(out, VUV_MARKER, VUV_END, values);
+}
+
+void write_fluid_record(std::FILE* out) {
+    std::vector<double> values(static_cast<std::size_t>(hybrid_electrons::saved_count()));
+    hybrid_electrons::save(values.data());
+    write_sparse_record(out, FLUID_MARKER, FLUID_END, values);
 }
 
 void write_records(std::FILE* out, double t, int nstep, double dt) {
@@ -294,6 +312,7 @@ void write_records(std::FILE* out, double t, int nstep, double dt) {
         if (!cell.text.empty() && cell.text.back() != '\n') write_line(out, "");
     }
     if (xe_kinetics::on()) write_vuv_record(out);
+    if (hybrid_electrons::on()) write_fluid_record(out);
 }
 
 // A temporary file that was created is removed, so a full disk is not left fuller.
@@ -648,36 +667,56 @@ void check_integrity(std::FILE* file) {
 
 // The run continues a checkpoint only with the cell it was written with: the
 // same cell file, byte for byte, or none on both sides.
-// The VUV record, from the line after its marker to its end marker.
-void read_vuv_record(RestartReader& in) {
-    const std::size_t count = static_cast<std::size_t>(vuv_report::saved_count());
-    if (std::strtoull(in.list.line.c_str() + std::strlen(VUV_MARKER), nullptr, 10) != count)
-        pdp::fatal("ERROR: reading file restart, VUV states: their count is not this build's " + std::to_string(count));
+// A sparse record (the VUV states, the fluid), from the line after its
+// marker to its end marker.
+std::vector<double> read_sparse_record(RestartReader& in, const char* marker, const char* end_marker,
+                                       std::size_t count, const std::string& what) {
+    if (std::strtoull(in.list.line.c_str() + std::strlen(marker), nullptr, 10) != count)
+        pdp::fatal("ERROR: reading file restart, " + what + ": their count is not this build's " + std::to_string(count));
     std::vector<double> values(count, 0.0);
-    while (in.list.read_line() && in.list.line != VUV_END) {
+    while (in.list.read_line() && in.list.line != end_marker) {
         char* end = nullptr;
         const unsigned long long k = std::strtoull(in.list.line.c_str(), &end, 10);
         const double v = std::strtod(end, &end);
         if (k >= count || *end != '\0' || !std::isfinite(v))
-            pdp::fatal("ERROR: reading file restart, VUV states: the line \"" + in.list.line + "\" is damaged");
+            pdp::fatal("ERROR: reading file restart, " + what + ": the line \"" + in.list.line + "\" is damaged");
         values[k] = v;
     }
-    if (in.list.line != VUV_END) pdp::fatal("ERROR: reading file restart, VUV states: the record is cut short");
+    if (in.list.line != end_marker) pdp::fatal("ERROR: reading file restart, " + what + ": the record is cut short");
+    return values;
+}
+
+void read_vuv_record(RestartReader& in) {
+    const std::vector<double> values = read_sparse_record(
+        in, VUV_MARKER, VUV_END, static_cast<std::size_t>(vuv_report::saved_count()), "VUV states");
     vuv_report::load(values.data());
+}
+
+void read_fluid_record(RestartReader& in) {
+    const std::vector<double> values = read_sparse_record(
+        in, FLUID_MARKER, FLUID_END, static_cast<std::size_t>(hybrid_electrons::saved_count()), "fluid electrons");
+    hybrid_electrons::load(values.data());
 }
 
 void check_saved_cell(RestartReader& in) {
     std::string saved;  // the CRC the checkpoint records, empty: no cell file
-    bool vuv_states = false;
+    bool vuv_states = false, fluid_state = false;
     while (in.list.read_line()) {
         if (in.list.line.rfind(CELL_PREFIX, 0) == 0) saved = in.list.line.substr(std::strlen(CELL_PREFIX), 8);
         if (in.list.line.rfind(VUV_MARKER, 0) == 0 && xe_kinetics::on()) {
             read_vuv_record(in);
             vuv_states = true;
         }
+        if (in.list.line.rfind(FLUID_MARKER, 0) == 0 && hybrid_electrons::on()) {
+            read_fluid_record(in);
+            fluid_state = true;
+        }
     }
     if (xe_kinetics::on() && !vuv_states)
         pdp::fatal({"ERROR: file restart holds no VUV states, though it was written with --vuv",
+                    "       it is damaged; start a new run (restart flag 0)"});
+    if (hybrid_electrons::on() && !fluid_state)
+        pdp::fatal({"ERROR: file restart holds no fluid electrons, though it was written with --fluid-electrons",
                     "       it is damaged; start a new run (restart flag 0)"});
     const cell_file::Cell& cell = cell_file::current();
     const std::string now = cell.given ? cell_crc_text(cell) : "";
@@ -773,9 +812,8 @@ void read_checkpoint(double& t, int& nstep, double& dt) {
 }  // namespace
 
 bool is_default(const RunModel& m) {
-    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && !m.drift_diffusion && !m.vuv &&
-           m.max_ions == 0 &&
-           m.max_electrons == 0;
+    return !m.parallel && !m.plasma_field && !m.seed_at_cathode && !m.second_order_flights && !m.drift_diffusion &&
+           !m.vuv && !m.fluid_electrons && m.max_ions == 0 && m.max_electrons == 0;
 }
 
 void set_run_model(const RunModel& model) { run_model = model; }
@@ -789,6 +827,7 @@ std::string describe(const RunModel& m) {
     if (m.second_order_flights) add("--second-order-flights");
     if (m.drift_diffusion) add("--drift-diffusion");
     if (m.vuv) add("--vuv");
+    if (m.fluid_electrons) add("--fluid-electrons");
     if (m.max_ions > 0) add("--max-ions " + std::to_string(m.max_ions));
     if (m.max_electrons > 0) add("--max-electrons " + std::to_string(m.max_electrons));
     add("--seed " + std::to_string(m.seed1) + " " + std::to_string(m.seed2));

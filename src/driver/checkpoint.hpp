@@ -33,6 +33,7 @@ struct RunModel {
     bool second_order_flights = false;
     bool drift_diffusion = false;
     bool vuv = false;
+    bool fluid_electrons = false;
     int max_ions = 0;       // merging caps, 0: none
     int max_electrons = 0;
     std::int32_t seed1 = 1100;  // the seeds, which key the merging choices

@@ -12,6 +12,9 @@
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/drift_diffusion.hpp"
 #include "electrons/electron_mover.hpp"
+#include "electrons/electron_transport_tables.hpp"
+#include "electrons/fluid_coupling.hpp"
+#include "electrons/hybrid_electrons.hpp"
 #include "input/cell_file.hpp"
 #include "input/cell_geometry.hpp"
 #include "input/electrode_voltages.hpp"
@@ -271,6 +274,14 @@ int run_simulation(const run_options::Options& command_line) {
     std::printf("%s\n", fortran::FreeLine().item("h1,h2,h3=").item(mesh::dx).item(mesh::dy).item(mesh::dz).str().c_str());
     potential::setup_sor_coefficients();
     if (options.vuv) xe_kinetics::start(species::fill(), vuv_report::ROW_STEPS * TIME_STEP);
+    if (options.fluid_electrons) {
+        hybrid_electrons::Settings hybrid;
+        if (options.max_ions > 0) hybrid.ion_records = options.max_ions;
+        if (options.max_electrons > 0) hybrid.records_back = std::min(hybrid.records_back, options.max_electrons / 2);
+        hybrid_electrons::start(hybrid);  // loads the built-in transport table
+        electron_transport_tables::check_fill(species::fill().xenon_fraction);
+        densities::add_after_records(fluid_coupling::add_to_mesh_densities);
+    }
     seeding::seed_initial_particles();
     voltage_file::read_voltage_file();
     restart_flag = read_restart_flag();
@@ -319,7 +330,7 @@ int run_simulation(const run_options::Options& command_line) {
         if (n % slice_interval == 0) densities::accumulate_densities();
         const bool field_due =
             options.plasma_field
-                ? plasma_field::field_due(n, FIELD_INTERVAL, PARTICLE_STORAGE::charge_carried(PARTICLE_STORAGE::electrons))
+                ? plasma_field::field_due(n, FIELD_INTERVAL, hybrid_electrons::electron_charge_carried())
                 : n % FIELD_INTERVAL == 0;
         if (field_due) {
             densities::accumulate_densities();
@@ -346,6 +357,7 @@ int run_simulation(const run_options::Options& command_line) {
 
         const double electron_start = processor_time();
         electron_mover::advance_electrons(t + dt);
+        hybrid_electrons::after_electron_pass(t, dt, static_cast<std::uint64_t>(nstep));
         t33 += processor_time() - electron_start;
 
         particle_merging::merge_crowded_stores();
@@ -422,6 +434,8 @@ void reset_all() {
     pulse_report::reset();
     vuv_report::reset();
     xe_kinetics::reset();
+    hybrid_electrons::reset();
+    densities::add_after_records(nullptr);
     species::reset();
     cell_file::reset();
     collision_frequencies::follow_fill();

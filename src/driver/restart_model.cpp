@@ -27,6 +27,7 @@ checkpoint::RunModel model_of(const run_options::Options& o) {
     m.second_order_flights = o.second_order_flights;
     m.drift_diffusion = o.drift_diffusion;
     m.vuv = o.vuv;
+    m.fluid_electrons = o.fluid_electrons;
     m.max_ions = o.max_ions;
     m.max_electrons = o.max_electrons;
     m.seed1 = o.seed1;
@@ -65,7 +66,8 @@ void take_saved_model(run_options::Options& options, const checkpoint::SavedRun&
                           Flag{"--seed-at-cathode", options.seed_at_cathode, m.seed_at_cathode},
                           Flag{"--second-order-flights", options.second_order_flights, m.second_order_flights},
                           Flag{"--drift-diffusion", options.drift_diffusion, m.drift_diffusion},
-                          Flag{"--vuv", options.vuv, m.vuv}}) {
+                          Flag{"--vuv", options.vuv, m.vuv},
+                          Flag{"--fluid-electrons", options.fluid_electrons, m.fluid_electrons}}) {
         if (was_given(options, f.name) && f.value != f.saved) contradiction(f.name, flag_text(f.name, f.saved));
         f.value = f.saved;
     }

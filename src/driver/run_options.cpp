@@ -64,7 +64,7 @@ ParseResult usage_error(const std::string& message) {
 const char* const KNOWN_OPTIONS[] = {
     "--max-steps", "--max-ions", "--max-electrons", "--seed", "--plasma-field", "--seed-at-cathode",
     "--vtk-every", "--quiet", "--progress-every", "--threads", "--parallel", "--checkpoint-every",
-    "--slice-every", "--restart", "--whole-run", "--second-order-flights", "--drift-diffusion", "--vuv", "--help", "--version"};
+    "--slice-every", "--restart", "--whole-run", "--second-order-flights", "--drift-diffusion", "--fluid-electrons", "--vuv", "--help", "--version"};
 
 // Edits (insertions, deletions, substitutions) that turn a into b.
 std::size_t edit_distance(const std::string& a, const std::string& b) {
@@ -132,6 +132,9 @@ const char* usage_text() {
            "                         10 Td, away from the walls) by one drift-diffusion\n"
            "                         step a time step instead of their free flights\n"
            "                         (an expert option: no faster in a discharge yet)\n"
+           "  --fluid-electrons      the electrons of a dense plasma as a fluid, records\n"
+           "                         while they are few (an expert option, with\n"
+           "                         --plasma-field: not yet checked against the flights)\n"
            "  --vuv                  keep xenon's excited states and excimers on the mesh\n"
            "                         and write the VUV light they give: vuv.csv (every\n"
            "                         1 ns) and vuv_pulses.csv (per pulse)\n"
@@ -202,7 +205,7 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
         long long n = 0;
         if (arg == "--quiet" || arg == "--parallel" || arg == "--plasma-field" || arg == "--seed-at-cathode" ||
             arg == "--restart" || arg == "--whole-run" || arg == "--second-order-flights" ||
-            arg == "--drift-diffusion" || arg == "--vuv") {
+            arg == "--drift-diffusion" || arg == "--fluid-electrons" || arg == "--vuv") {
             if (has_attached) return usage_error(arg + " takes no value");
             if (arg == "--quiet") options.quiet = true;
             if (arg == "--parallel") options.parallel = true;
@@ -212,6 +215,7 @@ ParseResult parse(const std::vector<std::string>& args, Options& options) {
             if (arg == "--whole-run") options.whole_run = true;
             if (arg == "--second-order-flights") options.second_order_flights = true;
             if (arg == "--drift-diffusion") options.drift_diffusion = true;
+            if (arg == "--fluid-electrons") options.fluid_electrons = true;
             if (arg == "--vuv") options.vuv = true;
         } else if (arg == "--threads") {
             if (!value_of(value)) return usage_error("--threads needs a value");

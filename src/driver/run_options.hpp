@@ -22,6 +22,7 @@ struct Options {
     bool seed_at_cathode = false;  // periodic seed pairs over whichever sustain electrode is the cathode
     bool second_order_flights = false;  // leapfrog sub-steps in the electron flights, fewer per cell
     bool drift_diffusion = false;  // thermal electrons by drift-diffusion steps
+    bool fluid_electrons = false;  // the dense plasma's electrons as a fluid (hybrid)
     bool vuv = false;              // Xe excited states, excimers and their VUV light
     int checkpoint_every = 10000;  // steps between checkpoints
     int slice_every = 1000;        // steps between slice writes

@@ -14,6 +14,7 @@
 #include "particles/species.hpp"
 #include "radiation/xe_kinetics.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace fluid_coupling {
@@ -209,6 +210,16 @@ void count_collisions(double dt) {
                 xe_kinetics::add_excitation(node_x(i), node_y(j), node_z(k), events, level);
         }
     });
+}
+
+int saved_count() { return 2 * NODE_COUNT; }
+
+void save(double* values) {
+    std::copy(&pending[0][0], &pending[0][0] + 2 * NODE_COUNT, values);
+}
+
+void load(const double* values) {
+    std::copy(values, values + 2 * NODE_COUNT, &pending[0][0]);
 }
 
 void reset() {

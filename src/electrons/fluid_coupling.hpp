@@ -49,6 +49,11 @@ void add_to_mesh_densities();
 // the Xe excitations into it at their nodes.
 void count_collisions(double dt);
 
+// The pending births for a checkpoint, and back.
+int saved_count();
+void save(double* values);
+void load(const double* values);
+
 // Empties the pending births, as at program start.
 void reset();
 

@@ -18,6 +18,8 @@ namespace {
 
 constexpr double ELECTRON_W = -ELECTRON_CHARGE;  // C, charge of one electron record
 
+void (*add_others)() = nullptr;
+
 // Spreads q over the eight nodes around (x, y, z) with trilinear weights.
 // stride and slot address ion_density's species slots; node arrays use 1 and 0.
 void deposit(double* a, int stride, int slot, double q, double x, double y, double z) {
@@ -96,6 +98,9 @@ void accumulate_densities() {
                 if (std::fabs(electron_density[n]) > 0.0)
                     electron_energy[n] = electron_energy[n] / std::fabs(electron_density[n] / ELECTRON_W);
             }
+    if (add_others != nullptr) add_others();
 }
+
+void add_after_records(void (*add)()) { add_others = add; }
 
 }  // namespace densities

@@ -28,4 +28,8 @@ inline AxisWeight axis_weight(double c, double h, double inv_h, int lo, int hi) 
 // particle outside the gas box stops the run. Leaves both cursors past the end.
 void accumulate_densities();
 
+// A function that accumulate_densities calls at its end to add electrons held
+// elsewhere than in records (the electron fluid); nullptr: none.
+void add_after_records(void (*add)());
+
 }  // namespace densities

@@ -3,6 +3,8 @@
 #include "common/fatal_error.hpp"
 #include "common/output_streams.hpp"
 #include "electrons/collision_frequencies.hpp"
+#include "electrons/electron_fluid.hpp"
+#include "electrons/hybrid_electrons.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/charge_and_field.hpp"
 #include "mesh/electrode_response.hpp"
@@ -160,6 +162,17 @@ Sample take_sample() {
     double ion_charge = 0.0, electron_charge = 0.0;
     add_store_induction(PARTICLE_STORAGE::ions, by_ions, ion_charge);
     add_store_induction(PARTICLE_STORAGE::electrons, by_electrons, electron_charge);
+    if (hybrid_electrons::fluid_active()) {
+        // The fluid's electrons sit on the nodes: -e·n·V at each.
+        const double* psi = electrode_response::unit_potential;
+        const double cell_volume = 1.0 / inv_cell_volume;
+        for (int n = 0; n < NODE_COUNT; ++n) {
+            const double q = -ELECTRON_CHARGE * electron_fluid::density[n] * cell_volume;
+            if (q == 0.0) continue;
+            for (int e = 0; e < ELECTRODES; ++e) by_electrons[e] += q * psi[3 * n + e];
+            electron_charge -= q;
+        }
+    }
     // The wall charge on the nodes the field solve puts it on.
     std::fill(node_charge, node_charge + NODE_COUNT, 0.0);
     field::add_wall_charge(node_charge, 1.0 / inv_cell_volume);
