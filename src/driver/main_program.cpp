@@ -12,6 +12,7 @@
 #include "electrons/collision_frequencies.hpp"
 #include "electrons/drift_diffusion.hpp"
 #include "electrons/electron_mover.hpp"
+#include "electrons/electron_fluid_field.hpp"
 #include "electrons/electron_transport_tables.hpp"
 #include "electrons/fluid_coupling.hpp"
 #include "electrons/hybrid_electrons.hpp"
@@ -328,18 +329,25 @@ int run_simulation(const run_options::Options& command_line) {
         // Field phase; between solves the particles move in a frozen field.
         const double field_start = processor_time();
         if (n % slice_interval == 0) densities::accumulate_densities();
+        const bool fluid_field = hybrid_electrons::fluid_active();
         const bool field_due =
-            options.plasma_field
+            fluid_field || options.plasma_field
                 ? plasma_field::field_due(n, FIELD_INTERVAL, hybrid_electrons::electron_charge_carried())
                 : n % FIELD_INTERVAL == 0;
         if (field_due) {
             densities::accumulate_densities();
-            field::build_charge_source();
-            if (options.plasma_field)
-                plasma_field::solve_potential(TIME_STEP, FIELD_INTERVAL);
-            else
-                potential::solve_potential();
-            field::compute_field();
+            if (fluid_field) {
+                // The fluid's own charge and conductivities (the records' few
+                // electrons, seeds of this step, wait for the fluid to take them).
+                electron_fluid_field::solve_field(TIME_STEP, electron_fluid_field::Order::semi_implicit);
+            } else {
+                field::build_charge_source();
+                if (options.plasma_field)
+                    plasma_field::solve_potential(TIME_STEP, FIELD_INTERVAL);
+                else
+                    potential::solve_potential();
+                field::compute_field();
+            }
         }
         t11 += processor_time() - field_start;
         pulse_report::account_step(nstep, t, TIME_STEP, field_due);

@@ -17,29 +17,21 @@ namespace {
 Settings settings;
 bool active = false;  // --fluid-electrons given
 bool fluid = false;   // the fluid holds the electrons
-// The explicit fluid step keeps this share of its stability bound.
-constexpr double STEP_SHARE = 0.9;
 
 constexpr int NODES = mesh::NODE_COUNT;
 
-// The fluid's step of dt in sub-steps within its stability bound, each
-// passing on its births and collisions.
+// The fluid's implicit step of dt in the field solved for it, passing on its
+// births, collisions, work and wall losses.
 void move_fluid(double t, double dt, std::uint64_t step) {
     // Each ion record of the fluid's stands for about the mean weight the
     // ion store would have, full.
     const double min_ions = std::max(1.0, particle_merging::real_count(PARTICLE_STORAGE::ions) / settings.ion_records);
     pass_output::Tally& tally = pass_output::pass_tally;
-    double done = 0.0;
-    while (done < dt) {
-        electron_fluid::compute_fluxes(mesh::ex, mesh::ey, mesh::ez);
-        const double h = std::min(dt - done, STEP_SHARE * electron_fluid::stable_step());
-        const electron_fluid::StepTally s = electron_fluid::step(h, mesh::ex, mesh::ey, mesh::ez);
-        fluid_coupling::count_collisions(h);
-        fluid_coupling::births_to_ions(min_ions, t + done + h, step);
-        tally.electron_work += s.heating * mesh::ELECTRON_CHARGE;
-        tally.electron_wall_energy += s.absorbed_energy * mesh::ELECTRON_CHARGE;
-        done += h;
-    }
+    const electron_fluid::StepTally s = electron_fluid::step_implicit(dt, mesh::ex, mesh::ey, mesh::ez);
+    fluid_coupling::count_collisions(dt);
+    fluid_coupling::births_to_ions(min_ions, t + dt, step);
+    tally.electron_work += s.heating * mesh::ELECTRON_CHARGE;
+    tally.electron_wall_energy += s.absorbed_energy * mesh::ELECTRON_CHARGE;
     fluid_coupling::walls_to_charge();
 }
 

@@ -25,9 +25,11 @@ bool on();
 bool fluid_active();
 
 // After the electron pass of the step from t to t + dt (step `step`), in the
-// mesh's face fields: the hand-over, then the fluid's step with what it
-// passes on (ion records, wall charge, collision counts, the per-pulse
-// tally's work and wall energy).
+// mesh's face fields: the hand-over, then the fluid's implicit step with what
+// it passes on (ion records, wall charge, collision counts, the per-pulse
+// tally's work and wall energy). While the fluid is active, the field phase
+// solves the field with the fluid's charge and conductivities
+// (electron_fluid_field::solve_field) in every step.
 void after_electron_pass(double t, double dt, std::uint64_t step);
 
 // Real electrons in the fluid.
