@@ -57,9 +57,6 @@ int main(int argc, char** argv) {
     run_options::ParseResult parsed = asks_for_text ? run_options::ParseResult{} : run_options::read_options_file(options);
     if (parsed.action == run_options::ParseResult::Action::run) parsed = run_options::parse(args, options);
     run_options::apply_whole_run(options);
-    if (parsed.action == run_options::ParseResult::Action::run && options.fluid_electrons && !options.plasma_field)
-        parsed = {run_options::ParseResult::Action::usage_error,
-                  "--fluid-electrons needs the plasma field: add --plasma-field (or use --whole-run)"};
     switch (parsed.action) {
         case run_options::ParseResult::Action::help:
             std::fputs(run_options::usage_text(), stdout);

@@ -254,6 +254,10 @@ void write_run_summary(const std::string& exit_reason) {
 
 int run_simulation(const run_options::Options& command_line) {
     const run_options::Options options = model_for_this_run(command_line);
+    // After the restart's model is known: a restart takes the plasma field from its file.
+    if (options.fluid_electrons && !options.plasma_field)
+        pdp::fatal({"ERROR: --fluid-electrons needs the plasma field",
+                    "       add --plasma-field (or use --whole-run)"});
     take_case_cell();
     // Tests of the binary's progress lines step a clock instead of reading one.
     if (const char* tick = std::getenv("PDPCELL_TEST_CLOCK_TICK")) progress::use_ticking_clock(std::atof(tick));
