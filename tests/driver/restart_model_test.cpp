@@ -68,7 +68,7 @@ TEST(RestartModel, EachOptionAndEachSeedAloneComesBackAndIsHeldTo) {
         driver::reset_all();
         build_geometry_quietly();
         const std::string all = "--parallel --plasma-field --seed-at-cathode --second-order-flights --drift-diffusion --vuv "
-                                "--max-ions 2000 --max-electrons 3000 --seed 7 9";
+                                "--fluid-electrons --max-ions 2000 --max-electrons 3000 --seed 7 9";
         checkpoint::set_run_model(restart_model::model_of(parsed(all)));
         double t = 1e-6, dt = 2e-10;
         int nstep = 5001;
@@ -82,7 +82,7 @@ TEST(RestartModel, EachOptionAndEachSeedAloneComesBackAndIsHeldTo) {
     }
     // The seeds are saved with a model that is not the default one.
     const char* const alone[] = {"--parallel",         "--plasma-field",      "--seed-at-cathode",
-                                 "--second-order-flights", "--drift-diffusion", "--vuv", "--max-ions 2000",
+                                 "--second-order-flights", "--drift-diffusion", "--vuv", "--fluid-electrons", "--max-ions 2000",
                                  "--max-electrons 3000", "--max-ions 2000 --seed 7 550", "--max-ions 2000 --seed 1100 9"};
     for (const char* line : alone) {
         checkpoint::RunModel restarted;
@@ -90,7 +90,8 @@ TEST(RestartModel, EachOptionAndEachSeedAloneComesBackAndIsHeldTo) {
         EXPECT_EQ(checkpoint::describe(restarted), checkpoint::describe(restart_model::model_of(parsed(line)))) << line;
     }
     for (const char* flag :
-         {"--parallel", "--plasma-field", "--seed-at-cathode", "--second-order-flights", "--drift-diffusion", "--vuv"}) {
+         {"--parallel", "--plasma-field", "--seed-at-cathode", "--second-order-flights", "--drift-diffusion", "--vuv",
+          "--fluid-electrons"}) {
         checkpoint::RunModel restarted;
         EXPECT_EQ(restart(flag, flag, restarted), "") << flag;
         const std::string refused = restart("--max-ions 2000", flag, restarted);
