@@ -184,6 +184,11 @@ double walls_to_charge() {
 }
 
 void add_to_mesh_densities() {
+    // The ions born but not yet records are charge where they were born.
+    for_gas_nodes([](int, int, int, int n) {
+        ion_density[2 * n] += ELECTRON_CHARGE * pending[0][n] * inv_cell_volume;
+        ion_density[2 * n + 1] += ELECTRON_CHARGE * pending[1][n] * inv_cell_volume;
+    });
     for_gas_nodes([](int, int, int, int n) {
         const double fluid = electron_fluid::density[n];
         if (!(fluid > 0.0)) return;

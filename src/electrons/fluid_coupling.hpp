@@ -40,7 +40,9 @@ double pending_ions();
 double walls_to_charge();
 
 // Adds the fluid to mesh::electron_density (C/cm^3) and mesh::electron_energy
-// (mean eV per node), as rebuilt from the records by accumulate_densities.
+// (mean eV per node), as rebuilt from the records by accumulate_densities,
+// and the ions born but not yet records to mesh::ion_density at their nodes:
+// the field and the outputs see every charge.
 void add_to_mesh_densities();
 
 // Counts the collisions of the fluid over dt (s) at each node's density and

@@ -158,6 +158,11 @@ TEST_F(FluidCoupling, BirthsBecomeIonRecordsOfTheirCharge) {
     electron_fluid::births_xe[b] = 20.0 / VOLUME;
     EXPECT_EQ(fluid_coupling::births_to_ions(10.0, 1e-7, 3), 1);  // only b's Xe+ has 10
     EXPECT_NEAR(fluid_coupling::pending_ions(), 8.0, 1e-12);
+    // Not yet records, they are charge on the mesh where they were born.
+    fluid_coupling::add_to_mesh_densities();
+    EXPECT_NEAR(mesh::ion_density[2 * a], 6.0 * E * mesh::inv_cell_volume, 1e-12 * E * mesh::inv_cell_volume);
+    EXPECT_NEAR(mesh::ion_density[2 * a + 1], 2.0 * E * mesh::inv_cell_volume, 1e-12 * E * mesh::inv_cell_volume);
+    EXPECT_EQ(mesh::ion_density[2 * b + 1], 0.0);  // b's are a record now
     EXPECT_EQ(fluid_coupling::births_to_ions(10.0, 2e-7, 4), 2);  // a's Ne+ at 12, b's Xe+ again
     EXPECT_EQ(fluid_coupling::flush_births(3e-7, 5), 1);          // a's Xe+, 4
     EXPECT_EQ(fluid_coupling::pending_ions(), 0.0);
