@@ -25,11 +25,12 @@ int give_records(int records, double t, std::uint64_t step);
 // The ions the fluid's last step gave birth to (electron_fluid::births_ne,
 // births_xe) add to each node's count; a node's count becomes an ion record,
 // at rest at the node at time t (s), once it reaches min_ions real ions.
-// Returns the records made.
-int births_to_ions(double min_ions, double t, std::uint64_t step);
+// In the parallel mode a record's identity comes from `key`, the node and
+// the species: each call needs a key of its own. Returns the records made.
+int births_to_ions(double min_ions, double t, std::uint64_t key);
 // The counts below min_ions, as records, whatever their size (before the fluid
 // is given back as records, and at the end).
-int flush_births(double t, std::uint64_t step);
+int flush_births(double t, std::uint64_t key);
 // Real ions counted but not yet made records.
 double pending_ions();
 

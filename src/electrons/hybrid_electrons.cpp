@@ -20,18 +20,24 @@ bool fluid = false;   // the fluid holds the electrons
 
 constexpr int NODES = mesh::NODE_COUNT;
 
-// The fluid's implicit step of dt in the field solved for it, passing on its
-// births, collisions, work and wall losses.
+// The fluid's implicit steps over dt in the field solved for it, passing on
+// their births, collisions, work and wall losses.
 void move_fluid(double t, double dt, std::uint64_t step) {
     // Each ion record of the fluid's stands for about the mean weight the
     // ion store would have, full.
     const double min_ions = std::max(1.0, particle_merging::real_count(PARTICLE_STORAGE::ions) / settings.ion_records);
     pass_output::Tally& tally = pass_output::pass_tally;
-    const electron_fluid::StepTally s = electron_fluid::step_implicit(dt, mesh::ex, mesh::ey, mesh::ez);
-    fluid_coupling::count_collisions(dt);
-    fluid_coupling::births_to_ions(min_ions, t + dt, step);
-    tally.electron_work += s.heating * mesh::ELECTRON_CHARGE;
-    tally.electron_wall_energy += s.absorbed_energy * mesh::ELECTRON_CHARGE;
+    // Records made in one call get identities from its key: the step and the
+    // sub-step (0 is the hand-back's flush).
+    const int substeps = std::clamp(settings.fluid_substeps, 1, 255);
+    const double h = dt / substeps;
+    for (int k = 1; k <= substeps; ++k) {
+        const electron_fluid::StepTally s = electron_fluid::step_implicit(h, mesh::ex, mesh::ey, mesh::ez);
+        fluid_coupling::count_collisions(h);
+        fluid_coupling::births_to_ions(min_ions, t + k * h, (step << 8) | static_cast<std::uint64_t>(k));
+        tally.electron_work += s.heating * mesh::ELECTRON_CHARGE;
+        tally.electron_wall_energy += s.absorbed_energy * mesh::ELECTRON_CHARGE;
+    }
     fluid_coupling::walls_to_charge();
 }
 
@@ -56,7 +62,7 @@ void after_electron_pass(double t, double dt, std::uint64_t step) {
     move_fluid(t, dt, step);
     const double left = electron_fluid::total_electrons();
     if (left < settings.records_below) {
-        fluid_coupling::flush_births(t + dt, step);
+        fluid_coupling::flush_births(t + dt, step << 8);
         const int records = static_cast<int>(std::min<double>(settings.records_back, std::ceil(left)));
         fluid_coupling::give_records(records, t + dt, step);
         fluid = false;

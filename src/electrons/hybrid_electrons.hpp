@@ -16,6 +16,9 @@ struct Settings {
     double records_below = 2e4;   // real electrons in the fluid: records again
     int records_back = 2000;      // records the fluid becomes (fewer if it holds fewer electrons)
     int ion_records = 50000;      // the ion store's cap: sets the weight of the ions the fluid makes
+    // Implicit fluid steps per time step, in the step's field: one step of
+    // 0.1 ns damps an avalanche to death (docs/model/electron-fluid.md).
+    int fluid_substeps = 8;
 };
 
 // On for the run (after the geometry and the fill are set up), fluid empty.
