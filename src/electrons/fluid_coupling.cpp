@@ -48,19 +48,11 @@ void for_gas_nodes(F f) {
 // Adds a record's electrons (and their energy, eV) to the fluid at the
 // nodes around (x, y, z), as accumulate_densities spreads a record's charge.
 void spread(double electrons, double energy, double x, double y, double z) {
-    const densities::AxisWeight wx = densities::axis_weight(x, dx, inv_dx, ilo, ihi);
-    const densities::AxisWeight wy = densities::axis_weight(y, dy, inv_dy, jlo, jhi);
-    const densities::AxisWeight wz = densities::axis_weight(z, dz, inv_dz, klo, khi);
-    for (int dk = 0; dk <= 1; ++dk)
-        for (int dj = 0; dj <= 1; ++dj)
-            for (int di = 0; di <= 1; ++di) {
-                const double f = (di == 0 ? 1.0 - wx.f : wx.f) * (dj == 0 ? 1.0 - wy.f : wy.f) *
-                                 (dk == 0 ? 1.0 - wz.f : wz.f);
-                if (f == 0.0) continue;
-                const int n = node(wx.n + di, wy.n + dj, wz.n + dk);
-                electron_fluid::density[n] += electrons * f * inv_cell_volume;
-                electron_fluid::energy_density[n] += energy * f * inv_cell_volume;
-            }
+    densities::for_cloud(x, y, z, [&](int n, double f) {
+        if (f == 0.0) return;
+        electron_fluid::density[n] += electrons * f * inv_cell_volume;
+        electron_fluid::energy_density[n] += energy * f * inv_cell_volume;
+    });
 }
 
 // Identities of the records the fluid makes, in a domain of their own: step,

@@ -119,17 +119,7 @@ double sign_of(double v) { return v > 0.0 ? 1.0 : (v < 0.0 ? -1.0 : 0.0); }
 
 // Calls f(node, weight) for the eight cloud-in-cell nodes of (x, y, z), with
 // the weights the charge deposit gives them.
-template <class F>
-[[gnu::always_inline]] inline void for_cloud(double x, double y, double z, F&& f) {
-    const densities::AxisWeight wx = densities::axis_weight(x, dx, inv_dx, ilo, ihi);
-    const densities::AxisWeight wy = densities::axis_weight(y, dy, inv_dy, jlo, jhi);
-    const densities::AxisWeight wz = densities::axis_weight(z, dz, inv_dz, klo, khi);
-    for (int dk = 0; dk <= 1; ++dk)
-        for (int dj = 0; dj <= 1; ++dj)
-            for (int di = 0; di <= 1; ++di)
-                f(node(wx.n + di, wy.n + dj, wz.n + dk),
-                  (di == 0 ? 1.0 - wx.f : wx.f) * (dj == 0 ? 1.0 - wy.f : wy.f) * (dk == 0 ? 1.0 - wz.f : wz.f));
-}
+using densities::for_cloud;
 
 // Adds sum_p w_p·psi_e(x_p) over a store to sums, and its records' |w| to charge.
 void add_store_induction(const PARTICLE_STORAGE::Store& s, double sums[ELECTRODES], double& charge) {

@@ -280,25 +280,16 @@ double superelastic_coefficient(int s, double te) {
 }
 
 void add_excitation(double x, double y, double z, double atoms, int level) {
-    using namespace mesh;
-    const densities::AxisWeight wx = densities::axis_weight(x, dx, inv_dx, ilo, ihi);
-    const densities::AxisWeight wy = densities::axis_weight(y, dy, inv_dy, jlo, jhi);
-    const densities::AxisWeight wz = densities::axis_weight(z, dz, inv_dz, klo, khi);
     const int s = STATE_OF_LEVEL[level - 1];
     sums.excited[level - 1] += atoms;
-    for (int dk = 0; dk <= 1; ++dk)
-        for (int dj = 0; dj <= 1; ++dj)
-            for (int di = 0; di <= 1; ++di) {
-                const double f = (di == 0 ? 1.0 - wx.f : wx.f) * (dj == 0 ? 1.0 - wy.f : wy.f) *
-                                 (dk == 0 ? 1.0 - wz.f : wz.f);
-                if (f == 0.0) continue;
-                const int n = node(wx.n + di, wy.n + dj, wz.n + dk);
-                source[FED * n + s] += atoms * f;
-                if (is_gas[n] && !listed[n]) {
-                    listed[n] = true;
-                    newly.push_back(n);
-                }
-            }
+    densities::for_cloud(x, y, z, [&](int n, double f) {
+        if (f == 0.0) return;
+        source[FED * n + s] += atoms * f;
+        if (is_gas[n] && !listed[n]) {
+            listed[n] = true;
+            newly.push_back(n);
+        }
+    });
 }
 
 namespace {
