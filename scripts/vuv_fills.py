@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The VUV light of one fired pulse in runs of different fills, side by side.
 
-    vuv_fills.py RUN_FOLDER [RUN_FOLDER ...] [--pulse 2] [--figure FILE]
+    vuv_fills.py RUN_FOLDER [RUN_FOLDER ...] [--pulse 2] [--figure FILE] [--so-far]
 
 Each folder is a finished --vuv run (vuv.csv, vuv_pulses.csv, currents.csv and,
 if the case has one, cell.toml). For the chosen pulse it prints the xenon
@@ -13,6 +13,12 @@ each state from the time the discharge current has fallen below a hundredth
 of its peak to the end of the pulse (the last 5 % of the pulse left out, as
 the next pulse's ramp starts there). With --figure it draws the VUV power of
 each run against time and the atoms held in the two states.
+
+With --so-far, a run whose pulse has not ended yet is read to its last row
+of vuv.csv instead: E_drive from currents.csv (the conduction current times
+the voltage of each electrode, from the pulse's start), the light and the
+peak densities from vuv.csv, and the atoms and excimers still held then; its
+figures are those of the pulse so far, marked with "(so far)".
 """
 
 import argparse
@@ -23,6 +29,8 @@ import re
 import sys
 
 BUILT_IN_XENON = 0.14
+PHOTON_EV = {"147": 8.44, "150": 8.3, "173": 7.2}
+ROW_SECONDS = 1e-9  # vuv.csv and currents.csv: a row every 1 ns
 
 
 def read_table(path):
@@ -89,14 +97,45 @@ def afterglow_window(currents, t_start, t_end):
     return None
 
 
-def summarize(folder, pulse_index):
+def pulse_so_far(series, currents, pulse_index):
+    """The figures of a pulse that has not ended: from its start (the
+    pulse_index-1'th reversal of V_S1 - V_S2) to the last row of vuv.csv."""
+    starts = []
+    sign = 0
+    for r in currents:
+        v = r["V_S1_V"] - r["V_S2_V"]
+        s = (v > 0) - (v < 0)
+        if s != 0 and sign != 0 and s != sign:
+            starts.append(r["t_us"])
+        if s != 0:
+            sign = s
+    t_start = ([0.0] + starts)[pulse_index - 1] if pulse_index - 1 <= len(starts) else None
+    if t_start is None or not series:
+        return None
+    t_end = series[-1]["t_us"]
+    drive = sum((r["V_S1_V"] * r["Icond_S1_uA"] + r["V_S2_V"] * r["Icond_S2_uA"] + r["V_A_V"] * r["Icond_A_uA"]) *
+                1e-6 * ROW_SECONDS for r in currents if t_start < r["t_us"] <= t_end)
+    rows = [r for r in series if t_start < r["t_us"] <= t_end]
+    energy = {line: sum(r[f"P{line}_phosphor_W"] for r in rows) * ROW_SECONDS for line in PHOTON_EV}
+    photons = {line: sum(r[f"P{line}_phosphor_W"] + r[f"P{line}_front_W"] for r in rows) * ROW_SECONDS /
+               (PHOTON_EV[line] * 1.602176634e-19) for line in PHOTON_EV}
+    return {"t_start_us": t_start, "t_end_us": t_end, "E_drive_nJ": drive * 1e9, "Xe_excitation_share": math.nan,
+            "VUV_efficiency": sum(energy.values()) / drive if drive > 0 else math.nan,
+            "ratio_173_147": photons["173"] / photons["147"] if photons["147"] > 0 else math.nan,
+            "peak_1s5_cm3": max(r["peak_1s5_cm3"] for r in rows), "peak_1s4_cm3": max(r["peak_1s4_cm3"] for r in rows),
+            "held": rows[-1]["N_1s5"] + rows[-1]["N_1s4"] + rows[-1]["N_Xe_higher"] + rows[-1]["N_excimers"]}
+
+
+def summarize(folder, pulse_index, so_far=False):
     pulses = read_table(os.path.join(folder, "vuv_pulses.csv"))
     matching = [p for p in pulses if int(p["pulse"]) == pulse_index]
-    if not matching:
-        raise SystemExit(f"{folder}: vuv_pulses.csv has no pulse {pulse_index} (the run may have stopped before it ended)")
-    pulse = matching[0]
     series = read_table(os.path.join(folder, "vuv.csv"))
     currents = read_table(os.path.join(folder, "currents.csv"))
+    if not matching and so_far:
+        matching = [pulse_so_far(series, currents, pulse_index)]
+    if not matching or matching[0] is None:
+        raise SystemExit(f"{folder}: vuv_pulses.csv has no pulse {pulse_index} (the run may have stopped before it ended)")
+    pulse = matching[0]
     t0, t1 = pulse["t_start_us"], pulse["t_end_us"]
     peak_voltage = max(max(abs(r["V_S1_V"] - r["V_S2_V"]) for r in currents if t0 <= r["t_us"] <= t1), 0.0)
     window = afterglow_window(currents, t0, t1)
@@ -118,6 +157,9 @@ def summarize(folder, pulse_index):
         "tau_1s4_us": tau["1s4"],
         "window": window,
         "series": series,
+        "so_far": "held" in pulse,
+        "held": pulse.get("held", math.nan),
+        "t_end_us": t1,
     }
 
 
@@ -127,7 +169,8 @@ def print_table(results, out=None):
               "peak 1s4 cm^-3 | tau 1s5 us | tau 1s4 us |\n")
     out.write("|---|---|---|---|---|---|---|---|---|---|\n")
     for r in results:
-        out.write(f"| {100 * r['xenon']:.0f} % | {r['voltage']:.0f} | {r['E_drive_nJ']:.3g} | "
+        mark = f" (so far: to {r['t_end_us']:.3f} us, {r['held']:.3g} still held)" if r["so_far"] else ""
+        out.write(f"| {100 * r['xenon']:.0f} %{mark} | {r['voltage']:.0f} | {r['E_drive_nJ']:.3g} | "
                   f"{r['excitation_share']:.3f} | {r['efficiency']:.4f} | {r['ratio_173_147']:.3g} | "
                   f"{r['peak_1s5']:.3g} | {r['peak_1s4']:.3g} | {r['tau_1s5_us']:.3g} | {r['tau_1s4_us']:.3g} |\n")
 
@@ -163,8 +206,9 @@ def main(argv=None):
     parser.add_argument("folders", nargs="+")
     parser.add_argument("--pulse", type=int, default=2)
     parser.add_argument("--figure")
+    parser.add_argument("--so-far", action="store_true", help="read a pulse that has not ended to the last row")
     args = parser.parse_args(argv)
-    results = sorted((summarize(f, args.pulse) for f in args.folders), key=lambda r: r["xenon"])
+    results = sorted((summarize(f, args.pulse, args.so_far) for f in args.folders), key=lambda r: r["xenon"])
     print_table(results)
     if args.figure:
         draw(results, args.figure)

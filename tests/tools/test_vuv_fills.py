@@ -31,11 +31,11 @@ def write_run(folder, tau_1s5, tau_1s4, efficiency, cell=None):
             f.write(f"{k},{t},{0 if t < 0.1 else 180},{180 if t < 0.1 else 0},0,{current},{-current},0\n")
     with open(os.path.join(folder, "vuv.csv"), "w") as f:
         f.write("# vuv\nstep,t_us,P147_phosphor_W,P150_phosphor_W,P173_phosphor_W,P147_front_W,P150_front_W,"
-                "P173_front_W,N_1s5,N_1s4\n")
+                "P173_front_W,N_1s5,N_1s4,N_Xe_higher,N_excimers,peak_1s5_cm3,peak_1s4_cm3\n")
         for k in range(1, 301):
             t = k * 0.01
             held = (lambda tau: 1e9 * math.exp(-(t - 0.6) / tau) if t > 0.6 else 1e9 * t / 0.6)
-            f.write(f"{k},{t},1e-3,0,2e-3,0,0,1e-3,{held(tau_1s5)},{held(tau_1s4)}\n")
+            f.write(f"{k},{t},1e-3,0,2e-3,0,0,1e-3,{held(tau_1s5)},{held(tau_1s4)},0,5e6,{k * 1e13},{k * 1e12}\n")
     with open(os.path.join(folder, "vuv_pulses.csv"), "w") as f:
         f.write("# per pulse\n" + PULSES_HEADER + "\n")
         f.write("1,0,0.1,0.01,0,0,0,0,0,0,0,0,0,0,0,0,nan,0,0,0\n")
@@ -78,6 +78,28 @@ class VuvFills(unittest.TestCase):
         with self.assertRaises(SystemExit) as stop:
             vuv_fills.summarize(os.path.join(self.dir, "a"), 3)
         self.assertIn("no pulse 3", str(stop.exception))
+
+    def test_a_pulse_still_running_is_read_so_far(self):
+        folder = os.path.join(self.dir, "a")
+        with open(os.path.join(folder, "vuv_pulses.csv"), "w") as f:
+            f.write("# per pulse\n" + PULSES_HEADER + "\n1,0,0.1,0.01,0,0,0,0,0,0,0,0,0,0,0,0,nan,0,0,0\n")
+        with self.assertRaises(SystemExit):
+            vuv_fills.summarize(folder, 2)
+        r = vuv_fills.summarize(folder, 2, so_far=True)
+        self.assertTrue(r["so_far"])
+        self.assertAlmostEqual(r["t_end_us"], 3.0)
+        # The drive: 180 V on S1 times its conduction current over each 1 ns row
+        # after the reversal at 0.1 us (S2 is at 0 V then).
+        drive = sum(180 * 300 * math.exp(-((k * 0.01 - 0.5) / 0.05) ** 2) * 1e-6 * 1e-9
+                    for k in range(11, 301))
+        self.assertAlmostEqual(r["E_drive_nJ"], drive * 1e9, places=9)
+        # 3 mW on the phosphor (147 and 173 nm) for 290 rows, over the drive.
+        self.assertAlmostEqual(r["efficiency"], 290 * 3e-3 * 1e-9 / drive, places=9)
+        # Photons: 173 nm 2 + 1 mW at 7.2 eV against 147 nm 1 mW at 8.44 eV.
+        self.assertAlmostEqual(r["ratio_173_147"], 3 / 7.2 / (1 / 8.44), places=9)
+        self.assertAlmostEqual(r["held"] / (1e9 * math.exp(-2.4 / 2.0) + 1e9 * math.exp(-2.4 / 0.4) + 5e6), 1.0,
+                               places=5)
+        self.assertEqual(r["peak_1s5"], 300 * 1e13)
 
     def test_rising_values_have_no_decay_time(self):
         self.assertTrue(math.isnan(vuv_fills.decay_time([0, 1, 2], [1, 2, 4])))
