@@ -134,7 +134,7 @@ const char* usage_text() {
            "                         (an expert option: no faster in a discharge yet)\n"
            "  --fluid-electrons      the electrons of a dense plasma as a fluid, records\n"
            "                         while they are few (an expert option, with\n"
-           "                         --plasma-field: not yet checked against the flights)\n"
+           "                         --plasma-field; in development: not yet faithful)\n"
            "  --vuv                  keep xenon's excited states and excimers on the mesh\n"
            "                         and write the VUV light they give: vuv.csv (every\n"
            "                         1 ns) and vuv_pulses.csv (per pulse)\n"
