@@ -3,6 +3,7 @@
 #include "common/chunked_work.hpp"
 #include "common/fortran_format.hpp"
 #include "driver/main_program.hpp"
+#include "electrons/hybrid_electrons.hpp"
 #include "input/electrode_voltages.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_merging.hpp"
@@ -166,7 +167,8 @@ void print_diagnostics(bool quiet) {
     // Merged records stand for many particles: the real numbers as well.
     if (particle_merging::enabled())
         put(FreeLine().item("REAL IONS, ELES =").item(particle_merging::real_count(PARTICLE_STORAGE::ions))
-                .item(particle_merging::real_count(PARTICLE_STORAGE::electrons)).str());
+                .item(particle_merging::real_count(PARTICLE_STORAGE::electrons) + hybrid_electrons::fluid_electrons())
+                .str());
 
     print_range("Ex field: ", scan.field[0]);
     print_range("Ey field: ", scan.field[1]);

@@ -2,6 +2,7 @@
 
 #include "common/build_version.hpp"
 #include "common/fatal_error.hpp"
+#include "electrons/hybrid_electrons.hpp"
 #include "mesh/mesh_arrays.hpp"
 #include "particles/particle_merging.hpp"
 
@@ -132,8 +133,10 @@ void print_line(const StepState& state, double now) {
     // pass over the stores for nothing.
     const bool merging = run.plan.merging;
     const double real_ions = merging ? particle_merging::real_count(PARTICLE_STORAGE::ions) : state.ions;
+    // The fluid of --fluid-electrons holds real electrons without records.
     const double real_electrons =
-        merging ? particle_merging::real_count(PARTICLE_STORAGE::electrons) : state.electrons;
+        (merging ? particle_merging::real_count(PARTICLE_STORAGE::electrons) : state.electrons) +
+        hybrid_electrons::fluid_electrons();
     const double over = window_seconds(run.window, now);
     const Pace pace{over >= SHORTEST_WINDOW ? step_rate(run.window, now, state.step) : 0.0, over,
                     records_rising(run.window, state.ions + state.electrons)};
