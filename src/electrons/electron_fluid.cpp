@@ -194,10 +194,12 @@ void collide(int n, double dt, StepTally& tally) {
     const double n_before = density[n];
     if (!(n_before > 0)) return;
     const double energy = settings.energy_equation ? energy_after_collisions(node_energy(n), dt) : node_energy(n);
-    const electron_transport_tables::Coefficients c = electron_transport_tables::at(energy);
+    // The loss, the births and Ne's ionization alone: all 16 rates would
+    // cost three times the Newton steps above.
+    const electron_transport_tables::Source c = electron_transport_tables::source_at(energy);
     const double n_after = n_before * portable_math::exp(big_n * c.births_n * dt);
     const double born = n_after - n_before;
-    const double ne_share = c.births_n > 0 ? c.rate[15] / c.births_n : 0.0;
+    const double ne_share = c.births_n > 0 ? electron_transport_tables::rate_at(energy, 15) / c.births_n : 0.0;
     births_ne[n] = born * ne_share;
     births_xe[n] = born - births_ne[n];
     density[n] = n_after;

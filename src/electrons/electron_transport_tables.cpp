@@ -151,6 +151,14 @@ Source source_at(double mean_energy) {
     return {a.loss_n + f * (b.loss_n - a.loss_n), rate_between(a.births_n, b.births_n, f)};
 }
 
+double rate_at(double mean_energy, int process) {
+    if (mean_energy <= rows[0].mean_energy) return rows[0].c.rate[process];
+    if (mean_energy >= rows[count - 1].mean_energy) return rows[count - 1].c.rate[process];
+    const int r = segment(mean_energy);
+    const double f = (mean_energy - rows[r - 1].mean_energy) / (rows[r].mean_energy - rows[r - 1].mean_energy);
+    return rate_between(rows[r - 1].c.rate[process], rows[r].c.rate[process], f);
+}
+
 double loss_slope_n(double mean_energy) {
     if (mean_energy <= rows[0].mean_energy) return rows[0].c.loss_n / rows[0].mean_energy;
     const int r = segment(mean_energy);  // the last segment beyond the table

@@ -59,6 +59,8 @@ struct Source {
     double loss_n, births_n;
 };
 Source source_at(double mean_energy);
+// The rate coefficient of one process (0..15), with the same bits as at().
+double rate_at(double mean_energy, int process);
 // d(loss_n)/d(mean energy) at this energy, cm^3/s: the stiffness of the
 // energy equation's source.
 double loss_slope_n(double mean_energy);

@@ -26,6 +26,8 @@ using PARTICLE_STORAGE::Particle;
 
 constexpr double PI = 3.141592653589793;
 constexpr int NE_ION = 1, XE_ION = 2;
+// Fewer real electrons at a node than this: their collisions are not counted.
+constexpr double COUNTED_ELECTRONS = 1e-6;
 // Slots of the collision processes in the tallies' order.
 constexpr int FIRST_XE_LEVEL = 2;
 
@@ -196,7 +198,9 @@ void count_collisions(double dt) {
     pass_output::Tally& tally = pass_output::pass_tally;
     for_gas_nodes([&](int i, int j, int k, int n) {
         const double electrons = electron_fluid::density[n] * node_volume;
-        if (!(electrons > 0.0)) return;
+        // A millionth of an electron collides too rarely to count, and the
+        // diffusion leaves such traces on nearly every node.
+        if (!(electrons > COUNTED_ELECTRONS)) return;
         const electron_transport_tables::Coefficients c =
             electron_transport_tables::at(electron_fluid::mean_energy(n));
         for (int p = 0; p < electron_transport_tables::PROCESS_COUNT; ++p) {

@@ -49,6 +49,7 @@ TEST(ElectronTransportTables, LookupStaysBetweenTheRowsThatBoundIt) {
         for (double e : {0.0, 0.6 * a.mean_energy, 0.5 * (a.mean_energy + b.mean_energy), 1.7 * b.mean_energy}) {
             EXPECT_EQ(ett::source_at(e).loss_n, ett::at(e).loss_n) << e;
             EXPECT_EQ(ett::source_at(e).births_n, ett::at(e).births_n) << e;
+            for (int p = 0; p < ett::PROCESS_COUNT; ++p) EXPECT_EQ(ett::rate_at(e, p), ett::at(e).rate[p]) << e;
         }
         const double slope = ett::loss_slope_n(0.5 * (a.mean_energy + b.mean_energy));
         EXPECT_NEAR(slope * (b.mean_energy - a.mean_energy), b.c.loss_n - a.c.loss_n, 1e-9 * b.c.loss_n);
